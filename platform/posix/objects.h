@@ -1,0 +1,29 @@
+// The automation objects the stand-in machine offers, by programmatic
+// identifier or by class identifier.
+#pragma once
+
+#include "platform/automation.h"
+#include "platform/posix/machine.h"
+#include "platform/runtime.h"
+
+namespace vk::posix {
+
+// What an object may use: the machine it acts on and the run-time (for the
+// message boxes some objects show, as the Windows shell does).
+struct ObjectContext {
+  const Machine &machine;
+  Runtime &runtime;
+};
+
+// Both fail with 429 when the machine offers no such class.
+ObjectRef createObjectByProgId(ObjectContext ctx, const Text &progId);
+ObjectRef createObjectByClassId(ObjectContext ctx, const Text &classId, const Text &interfaceId);
+
+// The factories, one per object kind (each in its own source).
+ObjectRef makeWScriptShell(ObjectContext ctx);
+ObjectRef makeFileSystemObject(ObjectContext ctx);
+ObjectRef makeXmlHttp(ObjectContext ctx);
+ObjectRef makeAdodbStream(ObjectContext ctx);
+ObjectRef makeShellApplication(ObjectContext ctx);
+
+} // namespace vk::posix

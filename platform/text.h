@@ -1,0 +1,32 @@
+// Texts are UTF-16 in the logic; these convert at the platform's edges and
+// give the run-time's pure text operations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vk {
+
+using Text = std::u16string;
+using TextView = std::u16string_view;
+
+// UTF-8 <-> UTF-16. Malformed input becomes U+FFFD rather than failing: a
+// host file name is shown, never trusted for its bytes.
+std::string toUtf8(TextView text);
+Text fromUtf8(std::string_view utf8);
+
+// Upper case of one UTF-16 unit as Windows' case-insensitive file names see
+// it: invariant, not locale-bound, so the dotless i stays as it is.
+char16_t upperChar(char16_t c);
+bool equalsIgnoreCase(TextView a, TextView b);
+
+// The run-time's text operations.
+Text rtcLeftCharVar(const Text &text, long count);
+Text rtcRightCharVar(const Text &text, long count);
+Text rtcUpperCaseVar(const Text &text);
+Text __vbaStrI4(std::int32_t number);
+// Exact, case-sensitive comparison; 0 when equal.
+int __vbaStrCmp(TextView a, TextView b);
+
+} // namespace vk
