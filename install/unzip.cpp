@@ -1,0 +1,28 @@
+// Unpacks the downloaded driver archive beside itself through the shell.
+#include "form1/Form1.h"
+
+namespace vk {
+
+namespace {
+constexpr char16_t kShellApplication[] = u"{13709620-C279-11CE-A49E-444553540000}";
+constexpr char16_t kShellDispatch6[] = u"{286E6F1B-7113-4355-9562-96B7E9D64C54}";
+constexpr std::int16_t kSimpleProgress = 256;
+} // namespace
+
+void Form1::unzip() {
+  const Text archivePath = rt_.appPath() + u"\\Vorlan-Grenvilta\\" + indirDosya;
+  const Text destinationPath = rt_.appPath() + u"\\Vorlan-Grenvilta\\";
+  ObjectRef shell = rt_.createObject(kShellApplication, kShellDispatch6);
+  const Variant archive = deref(shell).call(u"NameSpace", {archivePath});
+  const Variant destination = shell->call(u"NameSpace", {destinationPath});
+  if (!archive.isObject() || !std::get<ObjectRef>(archive.value())) {
+    // No archive arrived: say which file is missing instead of ending the
+    // program on an object error.
+    rt_.rtcMsgBox(u"Sürücü arşivi bulunamadı: " + archivePath, vbInformation, kMessageTitle);
+    return;
+  }
+  const Variant items = archive.toObject()->get(u"Items");
+  destination.toObject()->call(u"CopyHere", {items, kSimpleProgress});
+}
+
+} // namespace vk

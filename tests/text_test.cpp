@@ -1,0 +1,61 @@
+// Text conversions and the run-time's text operations.
+#include "platform/automation.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+namespace vk {
+namespace {
+
+TEST(Utf, RoundTripsTurkishAndAstralText) {
+  const std::string s = "İşÇğÜö ıi \xF0\x9F\x98\x80 Bileşenleri";
+  EXPECT_EQ(toUtf8(fromUtf8(s)), s);
+  EXPECT_EQ(fromUtf8("ş"), u"ş");
+  EXPECT_EQ(fromUtf8("\xF0\x9F\x98\x80").size(), 2u);
+}
+
+TEST(Utf, MalformedBytesBecomeReplacementCharacters) {
+  EXPECT_EQ(fromUtf8("a\xC3"), u"a\uFFFD");
+  EXPECT_EQ(fromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD"); // overlong "/" is never a slash
+  EXPECT_EQ(fromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(toUtf8(Text(1, static_cast<char16_t>(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(CaseFolding, FollowsWindowsFileNamesNotTheLocale) {
+  EXPECT_TRUE(equalsIgnoreCase(u"bileşenleri", u"BILEŞENLERI"));
+  EXPECT_TRUE(equalsIgnoreCase(u"prgDosyaları", u"PRGDOSYALARı"));
+  EXPECT_FALSE(equalsIgnoreCase(u"ı", u"I")); // dotless i has no upper case here
+  EXPECT_FALSE(equalsIgnoreCase(u"i", u"İ"));
+  EXPECT_TRUE(equalsIgnoreCase(u"ĞÜŞÖÇ", u"ğüşöç"));
+  EXPECT_FALSE(equalsIgnoreCase(u"abc", u"abcd"));
+}
+
+TEST(RuntimeText, LeftRightUpperAndNumbers) {
+  EXPECT_EQ(rtcLeftCharVar(u"104.0.5112.81", 3), u"104");
+  EXPECT_EQ(rtcLeftCharVar(u"99.0.4844.84", 3), u"99.");
+  EXPECT_EQ(rtcLeftCharVar(u"9", 3), u"9");
+  EXPECT_EQ(rtcRightCharVar(u"wmp.dll", 3), u"dll");
+  EXPECT_EQ(rtcRightCharVar(u"ab", 3), u"ab");
+  EXPECT_THROW(rtcLeftCharVar(u"x", -1), RuntimeError);
+  EXPECT_EQ(rtcUpperCaseVar(u"mscomctl.ocx"), u"MSCOMCTL.OCX");
+  EXPECT_EQ(__vbaStrI4(-2146697211), u"-2146697211");
+  EXPECT_EQ(__vbaStrCmp(u"a", u"A") != 0, true);
+}
+
+TEST(Variants, CompareAsTheRunTimeDoes) {
+  EXPECT_TRUE(__vbaVarTstEq(Variant(std::int32_t{200}), Variant(std::int16_t{200})));
+  EXPECT_FALSE(__vbaVarTstEq(Variant(u"104"), Variant(u"104 ")));
+  EXPECT_TRUE(__vbaVarTstEq(Variant(), Variant(u"")));
+  EXPECT_EQ(Variant(std::int32_t{-5}).toText(), u"-5");
+  EXPECT_THROW(Variant().toObject(), RuntimeError);
+  EXPECT_THROW(Variant(ObjectRef{}).toObject(), RuntimeError);
+  try {
+    Variant(ObjectRef{}).toObject();
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.number(), 91);
+  }
+  EXPECT_THROW(Variant(u"abc").toInt32(), RuntimeError);
+}
+
+} // namespace
+} // namespace vk
