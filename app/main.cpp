@@ -4,16 +4,16 @@
 
 namespace {
 
-int runSetup(vk::Platform &platform) {
-  vk::Runtime &rt = platform.runtime();
+int runSetup(vk::Platform& platform) {
+  vk::Runtime& rt = platform.runtime();
   try {
     auto window = platform.createWindow(vk::ctl::kWindow);
     vk::Form1 form(rt, *window);
     window->run(form);
     return 0; // closed by the close box
-  } catch (const vk::ProgramEnd &) {
+  } catch (const vk::ProgramEnd&) {
     return 0;
-  } catch (const vk::RuntimeError &e) {
+  } catch (const vk::RuntimeError& e) {
     // Nobody handled it: the run-time's own box, then the end.
     try {
       vk::showRuntimeErrorBox(rt, e);
@@ -25,6 +25,6 @@ int runSetup(vk::Platform &platform) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   return vk::startPlatform(argc, argv, vk::ApplicationInfo{vk::kApplicationTitle}, runSetup);
 }

@@ -5,7 +5,7 @@ namespace vk {
 namespace {
 
 // The component list, in its fixed order.
-constexpr const char16_t *kComponents[7] = {u"msvbvm60.dll", u"MSSTDFMT.DLL", u"shell32.dll",
+constexpr const char16_t* kComponents[7] = {u"msvbvm60.dll", u"MSSTDFMT.DLL", u"shell32.dll",
                                             u"MSCOMCTL.OCX", u"MSCOMCTL.DEP", u"MSCOMCTL.SRG",
                                             u"wmp.dll"};
 

@@ -12,7 +12,7 @@ namespace vk {
 
 class Form1 final : public WindowEvents {
 public:
-  Form1(Runtime &rt, Window &window) : rt_(rt), w_(window) {}
+  Form1(Runtime& rt, Window& window) : rt_(rt), w_(window) {}
 
   // WindowEvents
   void load() override { Form_Load(); }
@@ -26,7 +26,7 @@ public:
 
   // The window's own operations.
   Text GetDesktop();
-  void dosyaIndir(Text &address, Text &path);
+  void dosyaIndir(Text& address, Text& path);
   void unzip();
   void CreateShortCut();
   void regVorlanComponents();
@@ -47,10 +47,10 @@ public:
 
 private:
   Text text(ControlId c) const { return w_.text(c); }
-  void setText(ControlId c, const Text &t) { w_.setText(c, t); }
+  void setText(ControlId c, const Text& t) { w_.setText(c, t); }
 
-  Runtime &rt_;
-  Window &w_;
+  Runtime& rt_;
+  Window& w_;
 };
 
 } // namespace vk

@@ -21,7 +21,7 @@ constexpr ControlSpec shape(std::u16string_view name, int l, int t, int w, int h
           false, false, kNoTabIndex,        {}, nullptr, z};
 }
 constexpr ControlSpec message(std::u16string_view name, int l, int t, int w, int h, int tab,
-                              const FontSpec *font, int z) {
+                              const FontSpec* font, int z) {
   return {name, -1,  ControlKind::TextBox, l,    t, w, h, name, true, true, true,
           true, tab, kInactiveTitle,       font, z};
 }

@@ -22,7 +22,8 @@ const std::array<DriverRow, 15> kDriverTable = {{
 }};
 
 namespace {
-constexpr char16_t kVersionValue[] = u"HKEY_CURRENT_USER\\Software\\Google\\Chrome\\BLBeacon\\version";
+constexpr char16_t kVersionValue[] =
+    u"HKEY_CURRENT_USER\\Software\\Google\\Chrome\\BLBeacon\\version";
 constexpr char16_t kNotInstalled[] = u" Chrome yüklü değil ! Öncelikle Chrome Browser kurulumu "
                                      u"yapınız. Daha sonra VorlanKur 'u yeniden çalıştırınız.";
 // The range named is the one the table really holds.

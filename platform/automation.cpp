@@ -11,12 +11,12 @@ bool Variant::isNumber() const noexcept {
 }
 
 Text Variant::toText() const {
-  if (auto *t = std::get_if<Text>(&value_)) return *t;
+  if (auto* t = std::get_if<Text>(&value_)) return *t;
   if (isEmpty()) return Text();
-  if (auto *b = std::get_if<bool>(&value_)) return *b ? u"True" : u"False";
-  if (auto *i = std::get_if<std::int16_t>(&value_)) return __vbaStrI4(*i);
-  if (auto *i = std::get_if<std::int32_t>(&value_)) return __vbaStrI4(*i);
-  if (auto *d = std::get_if<double>(&value_)) {
+  if (auto* b = std::get_if<bool>(&value_)) return *b ? u"True" : u"False";
+  if (auto* i = std::get_if<std::int16_t>(&value_)) return __vbaStrI4(*i);
+  if (auto* i = std::get_if<std::int32_t>(&value_)) return __vbaStrI4(*i);
+  if (auto* d = std::get_if<double>(&value_)) {
     if (std::trunc(*d) == *d && std::fabs(*d) < 1e15) {
       const std::string s = std::to_string(static_cast<long long>(*d));
       return Text(s.begin(), s.end());
@@ -29,17 +29,17 @@ Text Variant::toText() const {
 
 double Variant::toDouble() const {
   if (isEmpty()) return 0;
-  if (auto *b = std::get_if<bool>(&value_)) return *b ? -1 : 0;
-  if (auto *i = std::get_if<std::int16_t>(&value_)) return *i;
-  if (auto *i = std::get_if<std::int32_t>(&value_)) return *i;
-  if (auto *d = std::get_if<double>(&value_)) return *d;
-  if (auto *t = std::get_if<Text>(&value_)) {
+  if (auto* b = std::get_if<bool>(&value_)) return *b ? -1 : 0;
+  if (auto* i = std::get_if<std::int16_t>(&value_)) return *i;
+  if (auto* i = std::get_if<std::int32_t>(&value_)) return *i;
+  if (auto* d = std::get_if<double>(&value_)) return *d;
+  if (auto* t = std::get_if<Text>(&value_)) {
     const std::string s = toUtf8(*t);
     std::size_t used = 0;
     try {
       const double v = std::stod(s, &used);
       if (used == s.size()) return v;
-    } catch (const std::exception &) {
+    } catch (const std::exception&) {
     }
   }
   throw RuntimeError(err::TypeMismatch);
@@ -55,37 +55,37 @@ bool Variant::toBool() const {
   return toDouble() != 0;
 }
 
-const Bytes &Variant::toBytes() const {
-  if (auto *b = std::get_if<Bytes>(&value_)) return *b;
+const Bytes& Variant::toBytes() const {
+  if (auto* b = std::get_if<Bytes>(&value_)) return *b;
   throw RuntimeError(err::TypeMismatch);
 }
 
 ObjectRef Variant::toObject() const {
   if (isEmpty()) throw RuntimeError(err::ObjectNotSet);
-  if (auto *o = std::get_if<ObjectRef>(&value_)) {
+  if (auto* o = std::get_if<ObjectRef>(&value_)) {
     if (!*o) throw RuntimeError(err::ObjectNotSet);
     return *o;
   }
   throw RuntimeError(err::TypeMismatch);
 }
 
-bool __vbaVarTstEq(const Variant &a, const Variant &b) {
+bool __vbaVarTstEq(const Variant& a, const Variant& b) {
   if (a.isText() || b.isText()) return a.toText() == b.toText();
   if (a.isNumber() || b.isNumber() || a.isEmpty() || b.isEmpty())
     return a.toDouble() == b.toDouble();
   throw RuntimeError(err::TypeMismatch);
 }
 
-Variant Object::callId(std::int32_t, const Args &) {
+Variant Object::callId(std::int32_t, const Args&) {
   throw RuntimeError(err::NoSuchMember);
 }
 
-Object &deref(const ObjectRef &ref) {
+Object& deref(const ObjectRef& ref) {
   if (!ref) throw RuntimeError(err::ObjectNotSet);
   return *ref;
 }
 
-void expectArgs(const Args &args, std::size_t min, std::size_t max) {
+void expectArgs(const Args& args, std::size_t min, std::size_t max) {
   if (args.size() < min || args.size() > max) throw RuntimeError(err::WrongArgumentCount);
 }
 

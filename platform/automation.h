@@ -30,12 +30,12 @@ public:
   Variant(std::int16_t v) : value_(v) {}
   Variant(std::int32_t v) : value_(v) {}
   Variant(double v) : value_(v) {}
-  Variant(const char16_t *v) : value_(Text(v)) {}
+  Variant(const char16_t* v) : value_(Text(v)) {}
   Variant(Text v) : value_(std::move(v)) {}
   Variant(Bytes v) : value_(std::move(v)) {}
   Variant(ObjectRef v) : value_(std::move(v)) {}
 
-  const Value &value() const noexcept { return value_; }
+  const Value& value() const noexcept { return value_; }
   bool isEmpty() const noexcept { return std::holds_alternative<Empty>(value_); }
   bool isText() const noexcept { return std::holds_alternative<Text>(value_); }
   bool isObject() const noexcept { return std::holds_alternative<ObjectRef>(value_); }
@@ -46,7 +46,7 @@ public:
   std::int32_t toInt32() const; // 13 for what is not a number
   double toDouble() const;      // 13 for what is not a number
   bool toBool() const;          // 13 for what is not a number or boolean
-  const Bytes &toBytes() const; // 13 for what is not bytes
+  const Bytes& toBytes() const; // 13 for what is not bytes
   ObjectRef toObject() const;   // 91 for Nothing or Empty, 13 for others
 
 private:
@@ -55,7 +55,7 @@ private:
 
 // Exact comparison: texts by character, numbers by value. A text and a
 // number compare as texts, Empty as "" or 0.
-bool __vbaVarTstEq(const Variant &a, const Variant &b);
+bool __vbaVarTstEq(const Variant& a, const Variant& b);
 
 using Args = std::vector<Variant>;
 
@@ -63,20 +63,20 @@ class Object {
 public:
   virtual ~Object() = default;
   // A method call or a property read (the run-time asks for either).
-  virtual Variant call(TextView member, const Args &args) = 0;
+  virtual Variant call(TextView member, const Args& args) = 0;
   // A property assignment.
-  virtual void put(TextView member, const Variant &value) = 0;
+  virtual void put(TextView member, const Variant& value) = 0;
   // A call by dispatch identifier; objects without such members refuse it.
-  virtual Variant callId(std::int32_t dispId, const Args &args);
+  virtual Variant callId(std::int32_t dispId, const Args& args);
 
   Variant get(TextView member) { return call(member, {}); }
 };
 
 // Calls on a reference that holds Nothing fail as the run-time fails them.
-Object &deref(const ObjectRef &ref);
+Object& deref(const ObjectRef& ref);
 
 // Helpers for objects that check their own arguments.
-void expectArgs(const Args &args, std::size_t min, std::size_t max);
+void expectArgs(const Args& args, std::size_t min, std::size_t max);
 [[noreturn]] void noSuchMember(TextView member);
 
 } // namespace vk

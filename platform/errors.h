@@ -39,8 +39,8 @@ public:
   explicit RuntimeError(std::int32_t number);
 
   std::int32_t number() const noexcept { return number_; }
-  const Text &description() const noexcept { return description_; }
-  const char *what() const noexcept override { return what_.c_str(); }
+  const Text& description() const noexcept { return description_; }
+  const char* what() const noexcept override { return what_.c_str(); }
 
 private:
   std::int32_t number_;
@@ -55,15 +55,16 @@ Text describeError(std::int32_t number);
 struct ProgramEnd {};
 
 // One procedure's error mode. Statements run through it; in resume-next mode
-// a failing statement is abandoned and the next one runs. lastError() keeps
-// the number of the last abandoned statement for callers that report it.
+// a failing statement is abandoned and the next one runs. error() keeps the
+// first abandoned statement's error (the cause, where later ones follow from
+// it) until takeError(), for callers that report what failed.
 class ErrorMode {
 public:
   void onErrorResumeNext() noexcept { resumeNext_ = true; }
   bool resumeNext() const noexcept { return resumeNext_; }
 
   // Runs one statement; returns false when it failed and was abandoned.
-  template <class F> bool operator()(F &&statement) {
+  template <class F> bool operator()(F&& statement) {
     if (!resumeNext_) {
       std::forward<F>(statement)();
       return true;
@@ -71,17 +72,18 @@ public:
     try {
       std::forward<F>(statement)();
       return true;
-    } catch (const RuntimeError &e) {
-      lastError_ = e;
+    } catch (const RuntimeError& e) {
+      if (!error_) error_ = e;
       return false;
     }
   }
 
-  const std::optional<RuntimeError> &lastError() const noexcept { return lastError_; }
+  const std::optional<RuntimeError>& error() const noexcept { return error_; }
+  std::optional<RuntimeError> takeError() noexcept { return std::exchange(error_, {}); }
 
 private:
   bool resumeNext_ = false;
-  std::optional<RuntimeError> lastError_;
+  std::optional<RuntimeError> error_;
 };
 
 } // namespace vk

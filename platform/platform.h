@@ -15,15 +15,15 @@ struct ApplicationInfo {
 class Platform {
 public:
   virtual ~Platform() = default;
-  virtual Runtime &runtime() = 0;
+  virtual Runtime& runtime() = 0;
   // The window is created hidden; Window::run shows it after its load event.
-  virtual std::unique_ptr<Window> createWindow(const WindowSpec &spec) = 0;
+  virtual std::unique_ptr<Window> createWindow(const WindowSpec& spec) = 0;
 };
 
-using ApplicationMain = int (*)(Platform &platform);
+using ApplicationMain = int (*)(Platform& platform);
 
 // Sets the platform up, runs the application and returns the exit status.
 // A platform that cannot start says why in one sentence and fails.
-int startPlatform(int argc, char **argv, const ApplicationInfo &info, ApplicationMain main);
+int startPlatform(int argc, char** argv, const ApplicationInfo& info, ApplicationMain main);
 
 } // namespace vk

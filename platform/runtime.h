@@ -37,27 +37,27 @@ public:
   virtual ~Runtime() = default;
 
   // First entry matching the pattern and mask, "" when none.
-  virtual Text rtcDir(const Text &pathname, int attributes) = 0;
+  virtual Text rtcDir(const Text& pathname, int attributes) = 0;
   // Next entry of the previous listing, "" when it is exhausted.
   virtual Text rtcDir() = 0;
-  virtual void rtcMakeDir(const Text &path) = 0;
-  virtual void rtcFileCopy(const Text &source, const Text &destination) = 0;
+  virtual void rtcMakeDir(const Text& path) = 0;
+  virtual void rtcFileCopy(const Text& source, const Text& destination) = 0;
   // Starts the program and returns its process id without waiting.
-  virtual double rtcShell(const Text &commandLine, int windowStyle) = 0;
+  virtual double rtcShell(const Text& commandLine, int windowStyle) = 0;
   // A modal box over the setup window; no title shows the application title.
-  virtual int rtcMsgBox(const Text &prompt, int buttons,
-                        const std::optional<Text> &title = std::nullopt) = 0;
+  virtual int rtcMsgBox(const Text& prompt, int buttons,
+                        const std::optional<Text>& title = std::nullopt) = 0;
   // Ends the program: never returns.
   [[noreturn]] virtual void __vbaEnd() = 0;
   // An automation object by programmatic identifier.
-  virtual ObjectRef rtcCreateObject2(const Text &progId) = 0;
+  virtual ObjectRef rtcCreateObject2(const Text& progId) = 0;
   // An automation object by class and interface identifier ("{...}").
-  virtual ObjectRef createObject(const Text &classId, const Text &interfaceId) = 0;
+  virtual ObjectRef createObject(const Text& classId, const Text& interfaceId) = 0;
   // The folder of the running executable, without trailing "\" unless a root.
   virtual Text appPath() = 0;
 };
 
 // The run-time's own error box for an error nobody handled.
-void showRuntimeErrorBox(Runtime &rt, const RuntimeError &error);
+void showRuntimeErrorBox(Runtime& rt, const RuntimeError& error);
 
 } // namespace vk

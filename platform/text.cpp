@@ -103,20 +103,20 @@ bool equalsIgnoreCase(TextView a, TextView b) {
                     [](char16_t x, char16_t y) { return upperChar(x) == upperChar(y); });
 }
 
-Text rtcLeftCharVar(const Text &text, long count) {
+Text rtcLeftCharVar(const Text& text, long count) {
   if (count < 0) throw RuntimeError(err::InvalidCall);
   return text.substr(0, static_cast<std::size_t>(count));
 }
 
-Text rtcRightCharVar(const Text &text, long count) {
+Text rtcRightCharVar(const Text& text, long count) {
   if (count < 0) throw RuntimeError(err::InvalidCall);
   const auto n = static_cast<std::size_t>(count);
   return n >= text.size() ? text : text.substr(text.size() - n);
 }
 
-Text rtcUpperCaseVar(const Text &text) {
+Text rtcUpperCaseVar(const Text& text) {
   Text out(text);
-  for (auto &c : out)
+  for (auto& c : out)
     c = upperChar(c);
   return out;
 }

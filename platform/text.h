@@ -22,9 +22,9 @@ char16_t upperChar(char16_t c);
 bool equalsIgnoreCase(TextView a, TextView b);
 
 // The run-time's text operations.
-Text rtcLeftCharVar(const Text &text, long count);
-Text rtcRightCharVar(const Text &text, long count);
-Text rtcUpperCaseVar(const Text &text);
+Text rtcLeftCharVar(const Text& text, long count);
+Text rtcRightCharVar(const Text& text, long count);
+Text rtcUpperCaseVar(const Text& text);
 Text __vbaStrI4(std::int32_t number);
 // Exact, case-sensitive comparison; 0 when equal.
 int __vbaStrCmp(TextView a, TextView b);

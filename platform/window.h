@@ -41,7 +41,7 @@ struct ControlSpec {
   bool tabStop = true;
   int tabIndex = kNoTabIndex;
   Colour background{};
-  const FontSpec *font = nullptr; // nullptr: the window's default font
+  const FontSpec* font = nullptr; // nullptr: the window's default font
   int zOrder = 0;                 // front to back among its layer, 0 frontmost
 };
 
@@ -65,7 +65,7 @@ class Window {
 public:
   virtual ~Window() = default;
   virtual Text text(ControlId control) const = 0;
-  virtual void setText(ControlId control, const Text &text) = 0;
+  virtual void setText(ControlId control, const Text& text) = 0;
   virtual bool visible(ControlId control) const = 0;
   virtual void setVisible(ControlId control, bool visible) = 0;
   virtual ControlId focus() const = 0;
@@ -73,7 +73,7 @@ public:
   // Runs load, shows the window and dispatches clicks until it closes. The
   // close box returns normally; a ProgramEnd or RuntimeError thrown by a
   // handler closes the window and leaves run() with that exception.
-  virtual void run(WindowEvents &events) = 0;
+  virtual void run(WindowEvents& events) = 0;
 };
 
 } // namespace vk

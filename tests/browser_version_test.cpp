@@ -91,7 +91,7 @@ TEST(VersionRecord, WritesOneLineInTheCodePageAndReplaces) {
   mode.onErrorResumeNext();
   for (const char16_t* prefix : {u"104", u"99.", u"105"}) {
     recordStep(h.rt(), mode, kDesktop, prefix);
-    EXPECT_FALSE(mode.lastError());
+    EXPECT_FALSE(mode.error());
     EXPECT_EQ(h.tm.readFile(kRecord), "[" + toUtf8(prefix) + "]\r\n");
   }
 }
@@ -101,7 +101,7 @@ TEST(VersionRecord, MissingFolderFailsSilentlyUnderResumeNext) {
   ErrorMode mode;
   mode.onErrorResumeNext();
   recordStep(h.rt(), mode, kDesktop, u"104");
-  EXPECT_TRUE(mode.lastError()); // the file object never came: later statements failed too
+  EXPECT_TRUE(mode.error()); // the file object never came: later statements failed too
   EXPECT_FALSE(h.tm.exists(kRecord));
   EXPECT_TRUE(h.boxes.empty());
   ErrorMode none;

@@ -15,7 +15,8 @@ std::string lnkinfo(const std::string& hostPath) {
   FILE* p = popen(("lnkinfo '" + hostPath + "' 2>&1").c_str(), "r");
   if (!p) return out;
   std::array<char, 4096> buf;
-  while (size_t n = fread(buf.data(), 1, buf.size(), p)) out.append(buf.data(), n);
+  while (size_t n = fread(buf.data(), 1, buf.size(), p))
+    out.append(buf.data(), n);
   pclose(p);
   return out;
 }

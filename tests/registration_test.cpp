@@ -29,7 +29,8 @@ struct Registration : ::testing::Test {
   }
   std::vector<std::string> prompts() const {
     std::vector<std::string> out;
-    for (const auto& b : h.boxes) out.push_back(b.prompt);
+    for (const auto& b : h.boxes)
+      out.push_back(b.prompt);
     return out;
   }
   // The stand-in runs beside us; wait until it has logged `runs` starts.
@@ -38,7 +39,8 @@ struct Registration : ::testing::Test {
     for (int tries = 0; tries < 500; ++tries) {
       log = h.tm.readLog("regsvr32.log");
       std::size_t n = 0;
-      for (std::size_t p = log.find("--\n"); p != std::string::npos; p = log.find("--\n", p + 1)) ++n;
+      for (std::size_t p = log.find("--\n"); p != std::string::npos; p = log.find("--\n", p + 1))
+        ++n;
       if (n >= runs) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -68,17 +70,19 @@ TEST_F(Registration, CopiesAllButOffersOnlyLibrariesAndControls) {
   for (const char* name : {"MSCOMCTL.OCX", "MSCOMCTL.DEP", "MSCOMCTL.SRG", "wmp.dll", "foodll"})
     EXPECT_EQ(h.tm.readFile(kSystem + fromUtf8(name)), "component") << name;
   // Names come sorted: foodll, MSCOMCTL.*, wmp.dll.
-  EXPECT_EQ(prompts(), (std::vector<std::string>{kStart, question("foodll"), kStart,
-                                                 question("MSCOMCTL.OCX"), kStart,
-                                                 question("wmp.dll"), kDone}));
+  EXPECT_EQ(prompts(),
+            (std::vector<std::string>{kStart, question("foodll"), kStart, question("MSCOMCTL.OCX"),
+                                      kStart, question("wmp.dll"), kDone}));
   EXPECT_EQ(h.boxes[1].buttons, 292);
   EXPECT_EQ(h.boxes[1].title, "VorlanKur v1.0.0");
   EXPECT_EQ(h.unansweredBoxes, 0);
   const std::string log = waitForRegistrations(2);
-  EXPECT_NE(log.find("> regsvr32 /s \"C:\\Windows\\SysWOW64\\foodll\"\n/s\nC:\\Windows\\SysWOW64\\foodll\n--\n"),
+  EXPECT_NE(log.find("> regsvr32 /s "
+                     "\"C:\\Windows\\SysWOW64\\foodll\"\n/s\nC:\\Windows\\SysWOW64\\foodll\n--\n"),
             std::string::npos)
       << log;
-  EXPECT_NE(log.find("> regsvr32 /s \"C:\\Windows\\SysWOW64\\wmp.dll\"\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("> regsvr32 /s \"C:\\Windows\\SysWOW64\\wmp.dll\"\n"), std::string::npos)
+      << log;
   EXPECT_EQ(log.find("MSCOMCTL.OCX"), std::string::npos) << log; // answered No
   EXPECT_EQ(h.form().regStr, u"regsvr32 /s \"C:\\Windows\\SysWOW64\\wmp.dll\"");
   EXPECT_EQ(h.form().isWillReg, vbYes);

@@ -33,8 +33,8 @@ class Registry {
 public:
   virtual ~Registry() = default;
   // name "" is the key's default value.
-  virtual std::optional<RegValue> read(Hive hive, const Text &key, const Text &name) const = 0;
-  virtual bool keyExists(Hive hive, const Text &key) const = 0;
+  virtual std::optional<RegValue> read(Hive hive, const Text& key, const Text& name) const = 0;
+  virtual bool keyExists(Hive hive, const Text& key) const = 0;
 };
 
 // DOS attribute bits as Windows keeps them.
@@ -48,28 +48,28 @@ public:
   // root: the prefix folder (must hold dosdevices/).
   explicit Machine(std::string root);
   ~Machine();
-  Machine(const Machine &) = delete;
-  Machine &operator=(const Machine &) = delete;
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
 
   // VORLANKUR_MACHINE, else the nearest ancestor of the executable's folder
   // that has dosdevices/. On failure, nullopt and *why says how to make one.
-  static std::optional<std::string> locate(const std::string &executable, std::string *why);
+  static std::optional<std::string> locate(const std::string& executable, std::string* why);
 
-  const std::string &root() const { return root_; }
+  const std::string& root() const { return root_; }
 
   // Windows path -> host path. "C:\a\b" and "c:/a/b" alike; each component
   // that exists is matched without regard to case, the rest keep their
   // spelling; empty components (a doubled "\") are skipped as Windows does.
   // Throws RuntimeError 76 for a relative path or a drive the machine lacks.
-  std::string hostPath(const Text &windowsPath) const;
+  std::string hostPath(const Text& windowsPath) const;
   // Host path -> Windows path through the drive links, nullopt when the
   // path lies on no drive. A drive root keeps its "\" ("C:\").
-  std::optional<Text> windowsPath(const std::string &hostPath) const;
+  std::optional<Text> windowsPath(const std::string& hostPath) const;
 
-  const Registry &registry() const;
+  const Registry& registry() const;
   // DOS attributes of a host file (hidden/system from user.DOSATTRIB,
   // read-only from the write permission, directory from its type).
-  static std::optional<std::uint32_t> attributes(const std::string &hostPath);
+  static std::optional<std::uint32_t> attributes(const std::string& hostPath);
 
   Text loginName() const; // the user the desktop belongs to
   unsigned

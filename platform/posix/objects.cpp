@@ -27,15 +27,15 @@ constexpr ClassEntry kClasses[] = {
 
 } // namespace
 
-ObjectRef createObjectByProgId(ObjectContext ctx, const Text &progId) {
-  for (const auto &e : kProgIds)
+ObjectRef createObjectByProgId(ObjectContext ctx, const Text& progId) {
+  for (const auto& e : kProgIds)
     if (e.make && equalsIgnoreCase(e.progId, progId)) return e.make(ctx);
   throw RuntimeError(err::CannotCreateObject);
 }
 
-ObjectRef createObjectByClassId(ObjectContext ctx, const Text &classId, const Text &interfaceId) {
+ObjectRef createObjectByClassId(ObjectContext ctx, const Text& classId, const Text& interfaceId) {
   (void)interfaceId; // every object here answers all the interfaces its class has
-  for (const auto &e : kClasses)
+  for (const auto& e : kClasses)
     if (e.make && equalsIgnoreCase(e.classId, classId)) return e.make(ctx);
   throw RuntimeError(err::CannotCreateObject);
 }

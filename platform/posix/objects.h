@@ -11,13 +11,13 @@ namespace vk::posix {
 // What an object may use: the machine it acts on and the run-time (for the
 // message boxes some objects show, as the Windows shell does).
 struct ObjectContext {
-  const Machine &machine;
-  Runtime &runtime;
+  const Machine& machine;
+  Runtime& runtime;
 };
 
 // Both fail with 429 when the machine offers no such class.
-ObjectRef createObjectByProgId(ObjectContext ctx, const Text &progId);
-ObjectRef createObjectByClassId(ObjectContext ctx, const Text &classId, const Text &interfaceId);
+ObjectRef createObjectByProgId(ObjectContext ctx, const Text& progId);
+ObjectRef createObjectByClassId(ObjectContext ctx, const Text& classId, const Text& interfaceId);
 
 // The factories, one per object kind (each in its own source).
 ObjectRef makeWScriptShell(ObjectContext ctx);

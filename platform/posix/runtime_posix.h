@@ -12,29 +12,29 @@ namespace vk::posix {
 
 // Shows a message box and returns the button pressed; the title is always
 // given (the application title when the caller omitted it).
-using MessageBoxFn = std::function<int(const Text &prompt, int buttons, const Text &title)>;
+using MessageBoxFn = std::function<int(const Text& prompt, int buttons, const Text& title)>;
 
 class PosixRuntime final : public Runtime {
 public:
   // appPath: the Windows path of the executable's folder.
-  PosixRuntime(const Machine &machine, Text appPath, Text applicationTitle,
+  PosixRuntime(const Machine& machine, Text appPath, Text applicationTitle,
                MessageBoxFn messageBox);
   ~PosixRuntime() override;
 
-  Text rtcDir(const Text &pathname, int attributes) override;
+  Text rtcDir(const Text& pathname, int attributes) override;
   Text rtcDir() override;
-  void rtcMakeDir(const Text &path) override;
-  void rtcFileCopy(const Text &source, const Text &destination) override;
-  double rtcShell(const Text &commandLine, int windowStyle) override;
-  int rtcMsgBox(const Text &prompt, int buttons, const std::optional<Text> &title) override;
+  void rtcMakeDir(const Text& path) override;
+  void rtcFileCopy(const Text& source, const Text& destination) override;
+  double rtcShell(const Text& commandLine, int windowStyle) override;
+  int rtcMsgBox(const Text& prompt, int buttons, const std::optional<Text>& title) override;
   [[noreturn]] void __vbaEnd() override;
-  ObjectRef rtcCreateObject2(const Text &progId) override;
-  ObjectRef createObject(const Text &classId, const Text &interfaceId) override;
+  ObjectRef rtcCreateObject2(const Text& progId) override;
+  ObjectRef createObject(const Text& classId, const Text& interfaceId) override;
   Text appPath() override { return appPath_; }
 
 private:
   struct Listing;
-  const Machine &machine_;
+  const Machine& machine_;
   Text appPath_;
   Text title_;
   MessageBoxFn messageBox_;

@@ -25,10 +25,11 @@ ControlId MemoryWindow::focus() const {
   return *best;
 }
 
-void MemoryWindow::run(WindowEvents& events) { events.load(); }
+void MemoryWindow::run(WindowEvents& events) {
+  events.load();
+}
 
-Harness::Harness(bool layout64, const Text& appPath)
-    : tm(layout64), window_(ctl::kWindow) {
+Harness::Harness(bool layout64, const Text& appPath) : tm(layout64), window_(ctl::kWindow) {
   // The setup folder is made on its own drive; on C: the test lays it out.
   if (appPath.size() >= 2 && appPath[1] == u':' && appPath[0] != u'C' && appPath[0] != u'c') {
     tm.addDrive(static_cast<char>(std::tolower(static_cast<int>(appPath[0]))));
@@ -36,7 +37,8 @@ Harness::Harness(bool layout64, const Text& appPath)
   }
   machine_ = std::make_unique<posix::Machine>(tm.root());
   rt_ = std::make_unique<posix::PosixRuntime>(
-      *machine_, appPath, kApplicationTitle, [this](const Text& prompt, int buttons, const Text& title) {
+      *machine_, appPath, kApplicationTitle,
+      [this](const Text& prompt, int buttons, const Text& title) {
         boxes.push_back({toUtf8(prompt), buttons, toUtf8(title)});
         if (answers.empty()) {
           ++unansweredBoxes;

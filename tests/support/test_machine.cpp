@@ -14,7 +14,7 @@ namespace vk::test {
 
 namespace {
 
-std::string regEscape(const std::string &s) {
+std::string regEscape(const std::string& s) {
   std::string out;
   for (char c : s) {
     if (c == '\\' || c == '"') out += '\\';
@@ -58,7 +58,7 @@ void TestMachine::addDrive(char letter) {
   fs::create_directory_symlink("../" + drive, link);
 }
 
-std::string TestMachine::host(const Text &windowsPath) const {
+std::string TestMachine::host(const Text& windowsPath) const {
   std::string p = toUtf8(windowsPath);
   if (p.size() < 2 || p[1] != ':') throw std::runtime_error("not a drive path: " + p);
   char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(p[0])));
@@ -77,11 +77,11 @@ std::string TestMachine::host(const Text &windowsPath) const {
   const std::string lowerWin = root_ + "/drive_c/Windows";
   if (out.compare(0, lowerWin.size(), lowerWin) == 0)
     out.replace(0, lowerWin.size(), root_ + "/drive_c/windows");
-  for (const char *dir : {"/System32", "/SysWOW64"}) {
+  for (const char* dir : {"/System32", "/SysWOW64"}) {
     const std::string from = root_ + "/drive_c/windows" + dir;
     if (out.compare(0, from.size(), from) == 0) {
       std::string lower = dir;
-      for (auto &ch : lower)
+      for (auto& ch : lower)
         ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
       out.replace(0, from.size(), root_ + "/drive_c/windows" + lower);
     }
@@ -92,22 +92,22 @@ std::string TestMachine::host(const Text &windowsPath) const {
   return out;
 }
 
-void TestMachine::writeFile(const Text &windowsPath, const std::string &content) {
+void TestMachine::writeFile(const Text& windowsPath, const std::string& content) {
   const std::string h = host(windowsPath);
   fs::create_directories(fs::path(h).parent_path());
   std::ofstream(h, std::ios::binary) << content;
 }
 
-void TestMachine::makeDir(const Text &windowsPath) {
+void TestMachine::makeDir(const Text& windowsPath) {
   fs::create_directories(host(windowsPath));
 }
 
-bool TestMachine::exists(const Text &windowsPath) const {
+bool TestMachine::exists(const Text& windowsPath) const {
   std::error_code ec;
   return fs::exists(fs::symlink_status(host(windowsPath), ec));
 }
 
-std::string TestMachine::readFile(const Text &windowsPath) const {
+std::string TestMachine::readFile(const Text& windowsPath) const {
   std::ifstream in(host(windowsPath), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + host(windowsPath));
   std::ostringstream s;
@@ -115,24 +115,24 @@ std::string TestMachine::readFile(const Text &windowsPath) const {
   return s.str();
 }
 
-void TestMachine::setDosAttributes(const Text &windowsPath, unsigned attributes) {
+void TestMachine::setDosAttributes(const Text& windowsPath, unsigned attributes) {
   char value[16];
   const int n = std::snprintf(value, sizeof value, "0x%x", attributes);
   if (setxattr(host(windowsPath).c_str(), "user.DOSATTRIB", value, static_cast<size_t>(n), 0) != 0)
     throw std::runtime_error("setxattr failed (does the file system keep user attributes?)");
 }
 
-void TestMachine::setRegString(bool hkcu, const std::string &key, const std::string &name,
-                               const std::string &value) {
+void TestMachine::setRegString(bool hkcu, const std::string& key, const std::string& name,
+                               const std::string& value) {
   const std::string lhs = name.empty() ? "@" : "\"" + regEscape(name) + "\"";
   addRegLines(hkcu, key, {lhs + "=\"" + regEscape(value) + "\""});
 }
 
-void TestMachine::addRegLines(bool hkcu, const std::string &key,
-                              const std::vector<std::string> &lines) {
-  auto &sections = hkcu ? user_ : system_;
-  Section *section = nullptr;
-  for (auto &s : sections)
+void TestMachine::addRegLines(bool hkcu, const std::string& key,
+                              const std::vector<std::string>& lines) {
+  auto& sections = hkcu ? user_ : system_;
+  Section* section = nullptr;
+  for (auto& s : sections)
     if (s.key == key) section = &s;
   if (!section) {
     sections.push_back({key, {}});
@@ -148,14 +148,14 @@ void TestMachine::rewriteHive(bool hkcu) {
   out << (hkcu ? ";; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n"
                : ";; All keys relative to \\\\Machine\n");
   out << "\n#arch=win64\n";
-  for (const auto &s : hkcu ? user_ : system_) {
+  for (const auto& s : hkcu ? user_ : system_) {
     out << "\n[" << regEscape(s.key) << "] 1700000000\n#time=1d9f0000000000\n";
-    for (const auto &l : s.lines)
+    for (const auto& l : s.lines)
       out << l << "\n";
   }
 }
 
-void TestMachine::installRecorder(const Text &windowsPath, const std::string &logName) {
+void TestMachine::installRecorder(const Text& windowsPath, const std::string& logName) {
   const std::string script = "#!/bin/sh\n"
                              "log='" +
                              root_ + "/" + logName +
@@ -169,7 +169,7 @@ void TestMachine::installRecorder(const Text &windowsPath, const std::string &lo
                                          fs::perms::others_exec);
 }
 
-std::string TestMachine::readLog(const std::string &logName) const {
+std::string TestMachine::readLog(const std::string& logName) const {
   std::ifstream in(root_ + "/" + logName, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
