@@ -26,9 +26,9 @@ class Terminal {
 public:
   // echoInput: repeat each line read on the output, so a transcript made
   // from piped input reads like a session. Defaults to "input is no tty".
-  Terminal(std::FILE *in, std::FILE *out, std::optional<bool> echoInput = std::nullopt);
-  Terminal(const Terminal &) = delete;
-  Terminal &operator=(const Terminal &) = delete;
+  Terminal(std::FILE* in, std::FILE* out, std::optional<bool> echoInput = std::nullopt);
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
 
   // One line without its line end (LF, and a CR before it); nullopt at the
   // end of input.
@@ -40,14 +40,14 @@ public:
 
   // The window the boxes are modal to. A box brings it up to date before
   // covering it, as the owner window repaints under a modal box.
-  void setOwner(TerminalWindow *window) { owner_ = window; }
-  TerminalWindow *owner() const { return owner_; }
+  void setOwner(TerminalWindow* window) { owner_ = window; }
+  TerminalWindow* owner() const { return owner_; }
 
 private:
-  std::FILE *in_;
-  std::FILE *out_;
+  std::FILE* in_;
+  std::FILE* out_;
   bool echo_;
-  TerminalWindow *owner_ = nullptr;
+  TerminalWindow* owner_ = nullptr;
 };
 
 // Screen form of a text: UTF-8, CR LF (and a lone LF) as a line break. A
@@ -59,34 +59,34 @@ std::string screenText(TextView text);
 // "" chooses the default (none when there is no default), a number from 1
 // chooses by position, anything else must equal a caption without regard to
 // case (Turkish dotted and dotless i taken as the same letter).
-std::optional<std::size_t> chooseButton(std::string_view line, const std::vector<Text> &captions,
+std::optional<std::size_t> chooseButton(std::string_view line, const std::vector<Text>& captions,
                                         std::optional<std::size_t> defaultChoice);
 
 // A message box: title, icon word, prompt and the buttons a Turkish Windows
 // gives it; returns the run-time's result (1 OK, 2 Cancel, 6 Yes, 7 No...).
 // Button sets 0 to 5 are known; others fail with the run-time's error 5.
-int showMessageBox(Terminal &terminal, const Text &prompt, int buttons, const Text &title);
+int showMessageBox(Terminal& terminal, const Text& prompt, int buttons, const Text& title);
 
 // The hint shown for a line that names no button.
 inline constexpr char kChooseHint[] =
-    "Lütfen düğmelerden birini seçin (numarası ya da adıyla). Pencereyi kapatmak için Ctrl+D.";
+    "Lütfen düğmelerden birini seçin: numarasını ya da adını yazın.";
 
 class TerminalWindow final : public Window {
 public:
   // The spec's controls are copied; their texts must outlive the window
   // only as long as the spec's views do (the control table is static).
-  TerminalWindow(const WindowSpec &spec, Terminal &terminal);
+  TerminalWindow(const WindowSpec& spec, Terminal& terminal);
   ~TerminalWindow() override;
-  TerminalWindow(const TerminalWindow &) = delete;
-  TerminalWindow &operator=(const TerminalWindow &) = delete;
+  TerminalWindow(const TerminalWindow&) = delete;
+  TerminalWindow& operator=(const TerminalWindow&) = delete;
 
   Text text(ControlId control) const override;
-  void setText(ControlId control, const Text &text) override;
+  void setText(ControlId control, const Text& text) override;
   bool visible(ControlId control) const override;
   void setVisible(ControlId control, bool visible) override;
   ControlId focus() const override { return focus_; }
 
-  void run(WindowEvents &events) override;
+  void run(WindowEvents& events) override;
 
   // Prints the window again when something it shows has changed since it
   // was last printed; nothing before it is first shown or after it closed.
@@ -102,13 +102,19 @@ private:
     bool visible;
   };
 
-  bool shows(const Control &c) const;
-  bool canTakeFocus(const Control &c) const;
+  bool shows(const Control& c) const;
+  bool canTakeFocus(const Control& c) const;
   void moveFocusFrom(ControlId control);
-  std::vector<ControlId> choosableButtons() const;
-  void prompt(const std::vector<ControlId> &buttons);
+  // The visible buttons in tab order, their captions, and which of them
+  // has the focus (an empty line presses it).
+  struct Choices {
+    std::vector<ControlId> ids;
+    std::vector<Text> captions;
+    std::optional<std::size_t> focused;
+  };
+  Choices choices() const;
 
-  Terminal &terminal_;
+  Terminal& terminal_;
   Text caption_;
   std::vector<Control> controls_;
   ControlId focus_;

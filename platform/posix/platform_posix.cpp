@@ -1,0 +1,86 @@
+// The program's start on the stand-in machine: find the machine, place the
+// program on one of its drives, and run the application with its window and
+// message boxes on the terminal.
+#include "platform/platform.h"
+#include "platform/posix/machine.h"
+#include "platform/posix/runtime_posix.h"
+#include "platform/posix/terminal.h"
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+namespace vk {
+
+namespace {
+
+class PosixPlatform final : public Platform {
+public:
+  PosixPlatform(Runtime& runtime, posix::Terminal& terminal)
+      : runtime_(runtime), terminal_(terminal) {}
+
+  Runtime& runtime() override { return runtime_; }
+  std::unique_ptr<Window> createWindow(const WindowSpec& spec) override {
+    return std::make_unique<posix::TerminalWindow>(spec, terminal_);
+  }
+
+private:
+  Runtime& runtime_;
+  posix::Terminal& terminal_;
+};
+
+// The running executable as the kernel knows it: links resolved, so the
+// folder is the one the program really lies in.
+std::string executablePath(char** argv) {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) return exe.string();
+  exe = std::filesystem::weakly_canonical(argv && argv[0] ? argv[0] : "", ec);
+  return ec ? std::string() : exe.string();
+}
+
+} // namespace
+
+int startPlatform(int argc, char** argv, const ApplicationInfo& info, ApplicationMain main) {
+  (void)argc; // the setup tool reads no command line
+  try {
+    const std::string exe = executablePath(argv);
+    std::string why;
+    const auto root = posix::Machine::locate(exe, &why);
+    if (!root) {
+      std::fprintf(stderr, "%s\n", why.c_str());
+      return 2;
+    }
+    posix::Machine machine(*root);
+
+    // The application path is the Windows name of the program's folder.
+    const std::string folder = std::filesystem::path(exe).parent_path().string();
+    const auto appPath = machine.windowsPath(folder);
+    if (!appPath) {
+      std::fprintf(stderr,
+                   "VorlanKur must run from a folder on one of the machine's drives, but %s lies "
+                   "outside every drive of %s; copy it into a folder such as %s/drive_c/Kurulum.\n",
+                   folder.c_str(), root->c_str(), root->c_str());
+      return 2;
+    }
+
+    posix::Terminal terminal(stdin, stdout);
+    posix::PosixRuntime runtime(machine, *appPath, info.title,
+                                [&terminal](const Text& prompt, int buttons, const Text& title) {
+                                  return posix::showMessageBox(terminal, prompt, buttons, title);
+                                });
+    PosixPlatform platform(runtime, terminal);
+    const int status = main(platform);
+    std::fflush(stdout);
+    return status;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "VorlanKur stopped: %s\n", e.what());
+    return 3;
+  }
+}
+
+} // namespace vk

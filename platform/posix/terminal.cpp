@@ -1,0 +1,396 @@
+#include "platform/posix/terminal.h"
+
+#include "platform/errors.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace vk::posix {
+
+namespace {
+
+constexpr std::size_t kRuleWidth = 64;
+
+// Columns a text takes, counting each character once (a surrogate pair is
+// one character); enough for the Latin texts this screen shows.
+std::size_t columns(TextView text) {
+  std::size_t n = 0;
+  for (char16_t c : text)
+    if (c < 0xDC00 || c > 0xDFFF) ++n;
+  return n;
+}
+
+std::string repeat(std::string_view piece, std::size_t times) {
+  std::string out;
+  out.reserve(piece.size() * times);
+  for (std::size_t k = 0; k < times; ++k)
+    out += piece;
+  return out;
+}
+
+// "<lead> <title> <fill...>" to the rule width, or a plain rule.
+std::string titledRule(std::string_view lead, std::string_view fill, TextView title) {
+  if (title.empty()) return std::string(lead) + repeat(fill, kRuleWidth - 1) + "\n";
+  const std::size_t used = 1 + 2 + columns(title) + 1;
+  const std::size_t rest = used + 3 <= kRuleWidth ? kRuleWidth - used : 3;
+  return std::string(lead) + repeat(fill, 1) + " " + screenText(title) + " " + repeat(fill, rest) +
+         "\n";
+}
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isBlank(s.front()))
+    s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back()))
+    s.remove_suffix(1);
+  return s;
+}
+
+// Turkish keyboards give "I" for the capital of "ı" and "İ" for that of
+// "i"; people type either for a caption's i, so all four count as one.
+Text foldTurkishI(TextView text) {
+  Text out(text);
+  for (auto& c : out)
+    if (c == u'\u0131' || c == u'\u0130' || c == u'i') c = u'I';
+  return out;
+}
+
+std::string buttonList(const std::vector<Text>& captions, std::optional<std::size_t> def) {
+  std::string s;
+  for (std::size_t k = 0; k < captions.size(); ++k) {
+    if (k) s += "  ";
+    s += "[" + std::to_string(k + 1) + "] " + screenText(captions[k]);
+  }
+  if (def) s += "  (Enter: " + screenText(captions[*def]) + ")";
+  return s + " > ";
+}
+
+struct BoxButton {
+  const char16_t* caption;
+  int result;
+};
+
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+
+// The buttons of each set, in the order a Turkish Windows shows them.
+std::vector<BoxButton> boxButtons(int set) {
+  switch (set) {
+  case 0:
+    return {{u"Tamam", kIdOk}};
+  case 1:
+    return {{u"Tamam", kIdOk}, {u"İptal", kIdCancel}};
+  case 2:
+    return {{u"Durdur", 3}, {u"Yeniden Dene", 4}, {u"Yoksay", 5}};
+  case 3:
+    return {{u"Evet", 6}, {u"Hayır", 7}, {u"İptal", kIdCancel}};
+  case 4:
+    return {{u"Evet", 6}, {u"Hayır", 7}};
+  case 5:
+    return {{u"Yeniden Dene", 4}, {u"İptal", kIdCancel}};
+  default:
+    throw RuntimeError(err::InvalidCall);
+  }
+}
+
+const char* iconWord(int icon) {
+  switch (icon) {
+  case 16:
+    return "(x)";
+  case 32:
+    return "(?)";
+  case 48:
+    return "(!)";
+  case 64:
+    return "(i)";
+  default:
+    return nullptr;
+  }
+}
+
+} // namespace
+
+// --- Terminal ---------------------------------------------------------------
+
+Terminal::Terminal(std::FILE* in, std::FILE* out, std::optional<bool> echoInput)
+    : in_(in), out_(out), echo_(echoInput ? *echoInput : !isatty(fileno(in))) {}
+
+std::optional<std::string> Terminal::readLine() {
+  flush();
+  char* buffer = nullptr;
+  std::size_t capacity = 0;
+  const ssize_t n = getline(&buffer, &capacity, in_);
+  if (n < 0) {
+    std::free(buffer);
+    // The end of input leaves the cursor after the prompt; end that line.
+    write("\n");
+    flush();
+    return std::nullopt;
+  }
+  std::string line(buffer, static_cast<std::size_t>(n));
+  std::free(buffer);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (echo_) write(line + "\n");
+  return line;
+}
+
+void Terminal::write(std::string_view utf8) {
+  std::fwrite(utf8.data(), 1, utf8.size(), out_);
+}
+
+void Terminal::writeText(TextView text) {
+  write(screenText(text));
+}
+
+void Terminal::flush() {
+  std::fflush(out_);
+}
+
+// --- Texts and choices ------------------------------------------------------
+
+std::string screenText(TextView text) {
+  Text shown;
+  shown.reserve(text.size());
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    const char16_t c = text[k];
+    if (c == u'\r' && k + 1 < text.size() && text[k + 1] == u'\n') continue; // CR LF: the LF breaks
+    if ((c < 0x20 && c != u'\n' && c != u'\t') || c == 0x7F || (c >= 0x80 && c < 0xA0))
+      shown += u'\uFFFD';
+    else
+      shown += c;
+  }
+  return toUtf8(shown);
+}
+
+std::optional<std::size_t> chooseButton(std::string_view line, const std::vector<Text>& captions,
+                                        std::optional<std::size_t> defaultChoice) {
+  const std::string_view s = trim(line);
+  if (s.empty()) return defaultChoice;
+  if (s.size() <= 9 &&
+      std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    const std::size_t number = std::stoul(std::string(s));
+    if (number >= 1 && number <= captions.size()) return number - 1;
+    return std::nullopt;
+  }
+  const Text typed = foldTurkishI(fromUtf8(s));
+  for (std::size_t k = 0; k < captions.size(); ++k)
+    if (equalsIgnoreCase(typed, foldTurkishI(captions[k]))) return k;
+  return std::nullopt;
+}
+
+// --- Message boxes ----------------------------------------------------------
+
+int showMessageBox(Terminal& terminal, const Text& prompt, int buttons, const Text& title) {
+  const std::vector<BoxButton> set = boxButtons(buttons & 0xF);
+  std::size_t def = static_cast<std::size_t>((buttons >> 8) & 0xF);
+  if (def >= set.size()) def = 0; // a default past the last button falls back to the first
+
+  // Closing the box by the keyboard: Cancel where there is one, OK in a box
+  // of OK alone, else the box cannot be dismissed and its default answers.
+  int closeResult = set[def].result;
+  for (const auto& b : set)
+    if (b.result == kIdCancel) closeResult = kIdCancel;
+  if (set.size() == 1) closeResult = set[0].result;
+
+  // The owner repaints before the modal box covers it.
+  if (terminal.owner()) terminal.owner()->repaintIfChanged();
+
+  std::string head = "\n┌─ " + screenText(title);
+  std::size_t used = 3 + columns(title);
+  if (const char* icon = iconWord(buttons & 0xF0)) {
+    head += std::string(" ─ ") + icon;
+    used += 6;
+  }
+  head += " " + repeat("─", used + 4 <= kRuleWidth ? kRuleWidth - used - 1 : 3) + "\n";
+  terminal.write(head);
+  terminal.write(screenText(prompt) + "\n");
+  terminal.write("└" + repeat("─", kRuleWidth - 1) + "\n");
+
+  std::vector<Text> captions;
+  for (const auto& b : set)
+    captions.emplace_back(b.caption);
+  for (;;) {
+    terminal.write(buttonList(captions, def));
+    const auto line = terminal.readLine();
+    if (!line) return closeResult;
+    if (const auto choice = chooseButton(*line, captions, def)) return set[*choice].result;
+    terminal.write(std::string(kChooseHint) + "\n");
+  }
+}
+
+// --- The window -------------------------------------------------------------
+
+TerminalWindow::TerminalWindow(const WindowSpec& spec, Terminal& terminal)
+    : terminal_(terminal), caption_(spec.caption) {
+  controls_.reserve(spec.controls.size());
+  for (const auto& c : spec.controls)
+    controls_.push_back({c, Text(c.text), c.visible});
+  // The first control in tab order that can take the focus has it.
+  focus_ = controls_.size();
+  for (ControlId id = 0; id < controls_.size(); ++id) {
+    if (!canTakeFocus(controls_[id])) continue;
+    if (focus_ == controls_.size() || controls_[id].spec.tabIndex < controls_[focus_].spec.tabIndex)
+      focus_ = id;
+  }
+  terminal_.setOwner(this);
+}
+
+TerminalWindow::~TerminalWindow() {
+  if (terminal_.owner() == this) terminal_.setOwner(nullptr);
+}
+
+Text TerminalWindow::text(ControlId control) const {
+  return controls_.at(control).text;
+}
+
+void TerminalWindow::setText(ControlId control, const Text& text) {
+  Control& c = controls_.at(control);
+  const bool wasShown = shows(c);
+  if (c.text == text) return;
+  c.text = text;
+  if (state_ == State::Shown && (wasShown || shows(c))) changed_ = true;
+}
+
+bool TerminalWindow::visible(ControlId control) const {
+  return controls_.at(control).visible;
+}
+
+void TerminalWindow::setVisible(ControlId control, bool visible) {
+  Control& c = controls_.at(control);
+  const bool wasShown = shows(c);
+  c.visible = visible;
+  if (state_ == State::Shown && wasShown != shows(c)) changed_ = true;
+  if (!visible && focus_ == control) moveFocusFrom(control);
+}
+
+bool TerminalWindow::shows(const Control& c) const {
+  if (!c.visible) return false;
+  switch (c.spec.kind) {
+  case ControlKind::TextBox:
+  case ControlKind::Button:
+    return true;
+  case ControlKind::Label:
+    return !c.text.empty();
+  case ControlKind::Shape:
+    return false;
+  }
+  return false;
+}
+
+bool TerminalWindow::canTakeFocus(const Control& c) const {
+  return c.visible && c.spec.tabStop && c.spec.tabIndex != kNoTabIndex &&
+         (c.spec.kind == ControlKind::TextBox || c.spec.kind == ControlKind::Button);
+}
+
+// A control that loses its visibility hands the focus on to the next one in
+// tab order, going round to the first.
+void TerminalWindow::moveFocusFrom(ControlId control) {
+  const int from = controls_[control].spec.tabIndex;
+  ControlId next = controls_.size();
+  ControlId first = controls_.size();
+  for (ControlId id = 0; id < controls_.size(); ++id) {
+    if (!canTakeFocus(controls_[id])) continue;
+    const int tab = controls_[id].spec.tabIndex;
+    if (first == controls_.size() || tab < controls_[first].spec.tabIndex) first = id;
+    if (tab > from && (next == controls_.size() || tab < controls_[next].spec.tabIndex)) next = id;
+  }
+  focus_ = next != controls_.size() ? next : first;
+}
+
+TerminalWindow::Choices TerminalWindow::choices() const {
+  Choices c;
+  for (ControlId id = 0; id < controls_.size(); ++id)
+    if (controls_[id].visible && controls_[id].spec.kind == ControlKind::Button)
+      c.ids.push_back(id);
+  std::stable_sort(c.ids.begin(), c.ids.end(), [this](ControlId a, ControlId b) {
+    return controls_[a].spec.tabIndex < controls_[b].spec.tabIndex;
+  });
+  for (std::size_t k = 0; k < c.ids.size(); ++k) {
+    c.captions.push_back(controls_[c.ids[k]].text);
+    if (c.ids[k] == focus_) c.focused = k;
+  }
+  return c;
+}
+
+void TerminalWindow::print() {
+  std::vector<ControlId> texts;
+  std::vector<ControlId> buttons;
+  for (ControlId id = 0; id < controls_.size(); ++id) {
+    if (!shows(controls_[id])) continue;
+    (controls_[id].spec.kind == ControlKind::Button ? buttons : texts).push_back(id);
+  }
+  // Reading order: top to bottom, then left to right; buttons as they sit
+  // in their row.
+  const auto byPlace = [this](ControlId a, ControlId b) {
+    const auto& x = controls_[a].spec;
+    const auto& y = controls_[b].spec;
+    return x.top != y.top ? x.top < y.top : x.left < y.left;
+  };
+  std::stable_sort(texts.begin(), texts.end(), byPlace);
+  std::stable_sort(buttons.begin(), buttons.end(), [this](ControlId a, ControlId b) {
+    return controls_[a].spec.left < controls_[b].spec.left;
+  });
+
+  std::string out = "\n" + titledRule("═", "═", caption_);
+  for (std::size_t k = 0; k < texts.size(); ++k) {
+    if (k) out += repeat("─", kRuleWidth) + "\n";
+    out += screenText(controls_[texts[k]].text) + "\n";
+  }
+  out += repeat("═", kRuleWidth) + "\n";
+  if (!buttons.empty()) {
+    std::string row;
+    for (ControlId id : buttons)
+      row += "  [ " + screenText(controls_[id].text) + " ]";
+    out += row + "\n";
+  }
+  terminal_.write(out);
+  terminal_.flush();
+  changed_ = false;
+}
+
+void TerminalWindow::repaintIfChanged() {
+  if (state_ == State::Shown && changed_) print();
+}
+
+void TerminalWindow::run(WindowEvents& events) {
+  if (state_ != State::Created) throw std::logic_error("a window runs once");
+  try {
+    events.load();
+  } catch (...) {
+    state_ = State::Closed; // never shown
+    throw;
+  }
+  state_ = State::Shown;
+  print();
+  for (;;) {
+    const Choices c = choices();
+    terminal_.write(buttonList(c.captions, c.focused));
+    const auto line = terminal_.readLine();
+    if (!line) {
+      state_ = State::Closed; // the close box: no handler runs
+      return;
+    }
+    const auto choice = chooseButton(*line, c.captions, c.focused);
+    if (!choice) {
+      terminal_.write(std::string(kChooseHint) + "\n");
+      continue;
+    }
+    const ControlId button = c.ids[*choice];
+    focus_ = button; // a pressed button takes the focus
+    try {
+      events.click(button);
+    } catch (...) {
+      state_ = State::Closed;
+      throw;
+    }
+    repaintIfChanged();
+  }
+}
+
+} // namespace vk::posix
