@@ -1,0 +1,596 @@
+// "WScript.Shell": registry reading, special folders and shortcuts, as
+// Windows Script Host gives them, on the simulated machine.
+#include "platform/posix/codepage.h"
+#include "platform/posix/objects.h"
+#include "platform/posix/shell_link.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vk::posix {
+
+namespace {
+
+// HRESULTs as the run-time reports them for a failing automation call.
+constexpr std::int32_t kFileNotFound = -2147024894; // 0x80070002
+constexpr std::int32_t kPathNotFound = -2147024893; // 0x80070003
+constexpr std::int32_t kAccessDenied = -2147024891; // 0x80070005
+constexpr std::int32_t kDiskFull = -2147024784;     // 0x80070070
+constexpr std::int32_t kFail = -2147467259;         // 0x80004005
+constexpr std::int32_t kException = -2147352567;    // 0x80020009, DISP_E_EXCEPTION
+
+bool is(TextView member, TextView name) {
+  return equalsIgnoreCase(member, name);
+}
+
+bool endsWithIgnoreCase(TextView text, TextView suffix) {
+  return text.size() >= suffix.size() &&
+         equalsIgnoreCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+// --- environment strings ---
+
+// The environment a program of this machine starts with: the variables the
+// user's and the system's registry keys define, and those Windows derives
+// from the profile. Names match without regard to case.
+class MachineEnvironment {
+public:
+  explicit MachineEnvironment(const Machine& machine) : machine_(machine) {}
+
+  std::optional<Text> lookup(TextView name, int depth = 0) const {
+    if (depth > 8) return std::nullopt; // variables defined through each other
+    const Text key(name);
+    for (const auto& [hive, path] : {std::pair{Hive::CurrentUser, u"Environment"},
+                                     std::pair{Hive::LocalMachine, kSystemEnvironment}}) {
+      const auto v = machine_.registry().read(hive, path, key);
+      if (!v) continue;
+      if (v->type == RegValue::Type::Sz) return v->text;
+      if (v->type == RegValue::Type::ExpandSz) return expand(v->text, depth + 1);
+    }
+    return derived(key);
+  }
+
+  // ExpandEnvironmentStrings: "%NAME%" becomes the variable's value; an
+  // undefined name, and an unclosed "%", stay as they are.
+  Text expand(TextView text, int depth = 0) const {
+    Text out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+      if (text[i] != u'%') {
+        out += text[i++];
+        continue;
+      }
+      const std::size_t close = text.find(u'%', i + 1);
+      if (close == TextView::npos) {
+        out += text.substr(i);
+        break;
+      }
+      const TextView name = text.substr(i + 1, close - i - 1);
+      const auto value = name.empty() ? std::nullopt : lookup(name, depth);
+      out += value ? *value : Text(text.substr(i, close - i + 1));
+      i = close + 1;
+    }
+    return out;
+  }
+
+private:
+  static constexpr const char16_t* kSystemEnvironment =
+      u"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+  bool has64BitLayout() const {
+    try {
+      struct stat st {};
+      return ::stat(machine_.hostPath(u"C:\\windows\\syswow64").c_str(), &st) == 0 &&
+             S_ISDIR(st.st_mode);
+    } catch (const RuntimeError&) {
+      return false;
+    }
+  }
+
+  std::optional<Text> derived(const Text& name) const {
+    const Text login = machine_.loginName();
+    const Text profile = u"C:\\users\\" + login;
+    // The setup tool is a 32-bit program: on a 64-bit Windows its
+    // ProgramFiles is the (x86) folder.
+    const bool wow64 = has64BitLayout();
+    const Text programFiles = wow64 ? u"C:\\Program Files (x86)" : u"C:\\Program Files";
+    const std::pair<const char16_t*, Text> vars[] = {
+        {u"SystemDrive", u"C:"},
+        {u"SystemRoot", u"C:\\windows"},
+        {u"windir", u"C:\\windows"},
+        {u"USERNAME", login},
+        {u"USERPROFILE", profile},
+        {u"HOMEDRIVE", u"C:"},
+        {u"HOMEPATH", u"\\users\\" + login},
+        {u"APPDATA", profile + u"\\AppData\\Roaming"},
+        {u"LOCALAPPDATA", profile + u"\\AppData\\Local"},
+        {u"TEMP", profile + u"\\AppData\\Local\\Temp"},
+        {u"TMP", profile + u"\\AppData\\Local\\Temp"},
+        {u"ProgramData", u"C:\\ProgramData"},
+        {u"ALLUSERSPROFILE", u"C:\\ProgramData"},
+        {u"PUBLIC", u"C:\\users\\Public"},
+        {u"ProgramFiles", programFiles},
+        {u"CommonProgramFiles", programFiles + u"\\Common Files"},
+    };
+    for (const auto& [var, value] : vars)
+      if (equalsIgnoreCase(var, name)) return value;
+    if (wow64) {
+      if (equalsIgnoreCase(name, u"ProgramFiles(x86)")) return Text(u"C:\\Program Files (x86)");
+      if (equalsIgnoreCase(name, u"ProgramW6432")) return Text(u"C:\\Program Files");
+    }
+    return std::nullopt;
+  }
+
+  const Machine& machine_;
+};
+
+// --- files ---
+
+[[noreturn]] void failSave(const Text& fullName, std::int32_t number) {
+  throw RuntimeError(number, u"\"" + fullName + u"\" kısayolu kaydedilemiyor.");
+}
+
+std::int32_t hresultOf(int error) {
+  switch (error) {
+  case EACCES:
+  case EPERM:
+  case EROFS:
+  case EISDIR:
+    return kAccessDenied;
+  case ENOENT:
+  case ENOTDIR:
+    return kPathNotFound;
+  case ENOSPC:
+  case EDQUOT:
+    return kDiskFull;
+  default:
+    return kFail;
+  }
+}
+
+// Replaces hostFile with bytes in one step: the bytes go to a new file in
+// the same folder, which is then renamed over it, so a reader sees the old
+// file or the whole new one, never a part.
+void replaceFile(const std::string& hostFile, std::string_view bytes, const Text& fullName) {
+  const std::size_t slash = hostFile.rfind('/');
+  const std::string folder = slash == 0 ? "/" : hostFile.substr(0, slash);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) failSave(fullName, kPathNotFound);
+  if (::lstat(hostFile.c_str(), &st) == 0) {
+    // A read-only shortcut, or a folder of that name, is not replaced.
+    if (S_ISDIR(st.st_mode) || !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+      failSave(fullName, kAccessDenied);
+  }
+
+  std::string temp = folder + "/.vk-save-XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) failSave(fullName, hresultOf(errno));
+  auto fail = [&](int error) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    failSave(fullName, hresultOf(error));
+  };
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(errno);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) fail(errno);
+  if (::close(fd) != 0) {
+    ::unlink(temp.c_str());
+    failSave(fullName, hresultOf(errno));
+  }
+  if (::rename(temp.c_str(), hostFile.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    failSave(fullName, hresultOf(error));
+  }
+}
+
+std::optional<std::string> readHostFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::uint64_t fileTime(const struct timespec& t) {
+  constexpr std::int64_t kEpochDifference = 11644473600; // 1601-01-01 to 1970-01-01, seconds
+  const std::int64_t ticks =
+      (static_cast<std::int64_t>(t.tv_sec) + kEpochDifference) * 10000000 + t.tv_nsec / 100;
+  return ticks < 0 ? 0 : static_cast<std::uint64_t>(ticks);
+}
+
+// --- shortcuts ---
+
+// A ".lnk" shortcut. Nothing is written before Save; a shortcut that exists
+// already starts with its fields, as the shell loads it.
+class WshShortcut final : public Object {
+public:
+  WshShortcut(const Machine& machine, Text fullName)
+      : machine_(machine), fullName_(std::move(fullName)) {
+    try {
+      if (auto bytes = readHostFile(machine_.hostPath(fullName_)))
+        if (auto link = parseShellLink(*bytes, machine_.ansiCodePage())) link_ = *link;
+    } catch (const RuntimeError&) {
+      // No such drive: Save reports it.
+    }
+  }
+
+  Variant call(TextView member, const Args& args) override {
+    if (is(member, u"Save")) {
+      expectArgs(args, 0, 0);
+      save();
+      return {};
+    }
+    const auto value = property(member);
+    if (!value) noSuchMember(member);
+    expectArgs(args, 0, 0);
+    return *value;
+  }
+
+  void put(TextView member, const Variant& value) override {
+    if (is(member, u"Description"))
+      link_.description = value.toText();
+    else if (is(member, u"TargetPath"))
+      link_.targetPath = value.toText();
+    else if (is(member, u"Arguments"))
+      link_.arguments = value.toText();
+    else if (is(member, u"WorkingDirectory"))
+      link_.workingDirectory = value.toText();
+    else if (is(member, u"IconLocation"))
+      setIconLocation(value.toText());
+    else if (is(member, u"WindowStyle"))
+      link_.showCommand = static_cast<std::uint32_t>(value.toInt32());
+    else
+      noSuchMember(member);
+  }
+
+private:
+  std::optional<Variant> property(TextView member) const {
+    if (is(member, u"FullName")) return fullName_;
+    if (is(member, u"Description")) return link_.description;
+    if (is(member, u"TargetPath")) return link_.targetPath;
+    if (is(member, u"Arguments")) return link_.arguments;
+    if (is(member, u"WorkingDirectory")) return link_.workingDirectory;
+    if (is(member, u"IconLocation")) return link_.iconLocation + u"," + __vbaStrI4(link_.iconIndex);
+    if (is(member, u"WindowStyle")) return static_cast<std::int32_t>(link_.showCommand);
+    return std::nullopt;
+  }
+
+  // "path,index"; a text without a comma is a path with icon 0.
+  void setIconLocation(const Text& text) {
+    const std::size_t comma = text.rfind(u',');
+    if (comma == Text::npos) {
+      link_.iconLocation = text;
+      link_.iconIndex = 0;
+      return;
+    }
+    link_.iconLocation = text.substr(0, comma);
+    link_.iconIndex = Variant(text.substr(comma + 1)).toInt32();
+  }
+
+  void describeTarget(ShellLink& link) const {
+    link.fileAttributes = 0;
+    link.creationTime = link.accessTime = link.writeTime = 0;
+    link.fileSize = 0;
+    if (!isDrivePath(link.targetPath)) return;
+
+    Text drive = link.targetPath.substr(0, 3);
+    drive[2] = u'\\';
+    try {
+      const std::string root = machine_.hostPath(drive);
+      link.driveType = kDriveFixed;
+      link.driveSerialNumber = volumeSerial(root, drive[0]);
+      link.volumeLabel.clear();
+      if (auto label = readHostFile(root + "/.windows-label")) {
+        while (!label->empty() && (label->back() == '\n' || label->back() == '\r'))
+          label->pop_back();
+        link.volumeLabel = fromUtf8(*label);
+      }
+    } catch (const RuntimeError&) {
+      return; // a drive the machine lacks: the link keeps the path alone
+    }
+
+    // A missing target still gets its link, with no size or times.
+    std::string host;
+    try {
+      host = machine_.hostPath(link.targetPath);
+    } catch (const RuntimeError&) {
+      return;
+    }
+    struct stat st {};
+    if (::stat(host.c_str(), &st) != 0) return;
+    link.fileAttributes = Machine::attributes(host).value_or(0);
+    link.fileSize = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint32_t>(st.st_size);
+    link.accessTime = fileTime(st.st_atim);
+    link.writeTime = fileTime(st.st_mtim);
+    // Linux's stat has no creation time; the last change is the nearest.
+    link.creationTime = fileTime(st.st_ctim);
+  }
+
+  // Wine keeps a drive's serial number as hex text beside its files;
+  // without one, a number that stays the same for the same machine.
+  std::uint32_t volumeSerial(const std::string& driveRoot, char16_t letter) const {
+    if (auto text = readHostFile(driveRoot + "/.windows-serial")) {
+      char* end = nullptr;
+      const unsigned long v = std::strtoul(text->c_str(), &end, 16);
+      if (end != text->c_str()) return static_cast<std::uint32_t>(v);
+    }
+    std::uint32_t h = 2166136261u; // FNV-1a over the machine root and drive letter
+    for (unsigned char c : machine_.root() + static_cast<char>(upperChar(letter))) {
+      h ^= c;
+      h *= 16777619u;
+    }
+    return h;
+  }
+
+  void save() {
+    std::string host;
+    try {
+      host = machine_.hostPath(fullName_);
+    } catch (const RuntimeError&) {
+      failSave(fullName_, kPathNotFound);
+    }
+    ShellLink link = link_;
+    link.relativePath = relativeLinkPath(fullName_, link.targetPath);
+    describeTarget(link);
+    replaceFile(host, serializeShellLink(link, machine_.ansiCodePage()), fullName_);
+  }
+
+  const Machine& machine_;
+  Text fullName_;
+  ShellLink link_;
+};
+
+// A ".url" Internet shortcut: an INI file naming the address.
+class WshUrlShortcut final : public Object {
+public:
+  WshUrlShortcut(const Machine& machine, Text fullName)
+      : machine_(machine), fullName_(std::move(fullName)) {}
+
+  Variant call(TextView member, const Args& args) override {
+    if (is(member, u"Save")) {
+      expectArgs(args, 0, 0);
+      std::string host;
+      try {
+        host = machine_.hostPath(fullName_);
+      } catch (const RuntimeError&) {
+        failSave(fullName_, kPathNotFound);
+      }
+      replaceFile(host,
+                  "[InternetShortcut]\r\nURL=" + encodeAnsi(target_, machine_.ansiCodePage()) +
+                      "\r\n",
+                  fullName_);
+      return {};
+    }
+    if (!is(member, u"FullName") && !is(member, u"TargetPath")) noSuchMember(member);
+    expectArgs(args, 0, 0);
+    return is(member, u"FullName") ? fullName_ : target_;
+  }
+
+  void put(TextView member, const Variant& value) override {
+    if (!is(member, u"TargetPath")) noSuchMember(member);
+    target_ = value.toText();
+  }
+
+private:
+  const Machine& machine_;
+  Text fullName_;
+  Text target_;
+};
+
+// --- the shell ---
+
+struct RegistryPath {
+  enum Root { CurrentUser, LocalMachine, ClassesRoot, Unkept } root = CurrentUser;
+  Text key;
+  Text name; // "" for the key's default value
+};
+
+Text specialFolder(const Machine& machine, const Text& name);
+
+// The collection "SpecialFolders" gives when called without a name.
+class SpecialFoldersCollection final : public Object {
+public:
+  explicit SpecialFoldersCollection(const Machine& machine) : machine_(machine) {}
+  Variant call(TextView member, const Args& args) override {
+    if (!is(member, u"Item") && !member.empty()) noSuchMember(member);
+    expectArgs(args, 1, 1);
+    return specialFolder(machine_, args[0].toText());
+  }
+  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+private:
+  const Machine& machine_;
+};
+
+constexpr const char16_t* kShellFolders =
+    u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+Text registryFolder(const Machine& machine, Hive hive, const Text& valueName) {
+  const auto v = machine.registry().read(hive, kShellFolders, valueName);
+  if (!v) return Text();
+  Text path;
+  if (v->type == RegValue::Type::Sz)
+    path = v->text;
+  else if (v->type == RegValue::Type::ExpandSz)
+    path = MachineEnvironment(machine).expand(v->text);
+  // Folder paths come without a trailing "\"; a drive root keeps its own.
+  while (path.size() > 3 && path.back() == u'\\')
+    path.pop_back();
+  return path;
+}
+
+// The folder WSH gives for one of its special folder names; "" for a name it
+// does not know. Only the desktop has a fallback when the registry lacks it:
+// the others exist on a Windows machine only once its shell has made them.
+Text specialFolder(const Machine& machine, const Text& name) {
+  if (equalsIgnoreCase(name, u"Desktop")) {
+    Text path = registryFolder(machine, Hive::CurrentUser, u"Desktop");
+    if (path.empty()) path = u"C:\\users\\" + machine.loginName() + u"\\Desktop";
+    return path;
+  }
+  // WSH's names and the registry values of the folders they stand for.
+  const std::pair<const char16_t*, const char16_t*> userFolders[] = {
+      {u"Favorites", u"Favorites"}, {u"Fonts", u"Fonts"},         {u"MyDocuments", u"Personal"},
+      {u"NetHood", u"NetHood"},     {u"PrintHood", u"PrintHood"}, {u"Programs", u"Programs"},
+      {u"Recent", u"Recent"},       {u"SendTo", u"SendTo"},       {u"StartMenu", u"Start Menu"},
+      {u"Startup", u"Startup"},     {u"Templates", u"Templates"},
+  };
+  for (const auto& [wsh, value] : userFolders)
+    if (equalsIgnoreCase(name, wsh)) return registryFolder(machine, Hive::CurrentUser, value);
+  const std::pair<const char16_t*, const char16_t*> commonFolders[] = {
+      {u"AllUsersDesktop", u"Common Desktop"},
+      {u"AllUsersStartMenu", u"Common Start Menu"},
+      {u"AllUsersPrograms", u"Common Programs"},
+      {u"AllUsersStartup", u"Common Startup"},
+  };
+  for (const auto& [wsh, value] : commonFolders)
+    if (equalsIgnoreCase(name, wsh)) return registryFolder(machine, Hive::LocalMachine, value);
+  return Text();
+}
+
+class WshShell final : public Object {
+public:
+  explicit WshShell(const Machine& machine) : machine_(machine) {}
+
+  Variant call(TextView member, const Args& args) override {
+    if (is(member, u"RegRead")) {
+      expectArgs(args, 1, 1);
+      return regRead(args[0].toText());
+    }
+    if (is(member, u"SpecialFolders")) {
+      expectArgs(args, 0, 1);
+      if (args.empty()) return ObjectRef(std::make_shared<SpecialFoldersCollection>(machine_));
+      return specialFolder(machine_, args[0].toText());
+    }
+    if (is(member, u"CreateShortcut")) {
+      expectArgs(args, 1, 1);
+      return createShortcut(args[0].toText());
+    }
+    if (is(member, u"ExpandEnvironmentStrings")) {
+      expectArgs(args, 1, 1);
+      return MachineEnvironment(machine_).expand(args[0].toText());
+    }
+    noSuchMember(member);
+  }
+
+  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+private:
+  // "HKCU\Software\Google\Chrome\BLBeacon\version": the root, the key, and
+  // after the last "\" the value name; a trailing "\" names the default value.
+  static RegistryPath splitPath(const Text& path) {
+    const std::size_t first = path.find(u'\\');
+    if (first == Text::npos) throw RuntimeError(kPathNotFound, rootError(path));
+    const TextView root = TextView(path).substr(0, first);
+    RegistryPath out;
+    if (is(root, u"HKEY_CURRENT_USER") || is(root, u"HKCU"))
+      out.root = RegistryPath::CurrentUser;
+    else if (is(root, u"HKEY_LOCAL_MACHINE") || is(root, u"HKLM"))
+      out.root = RegistryPath::LocalMachine;
+    else if (is(root, u"HKEY_CLASSES_ROOT") || is(root, u"HKCR"))
+      out.root = RegistryPath::ClassesRoot;
+    else if (is(root, u"HKEY_USERS") || is(root, u"HKEY_CURRENT_CONFIG"))
+      out.root = RegistryPath::Unkept;
+    else
+      throw RuntimeError(kPathNotFound, rootError(path));
+
+    const Text rest = path.substr(first + 1);
+    if (rest.empty() || rest.back() == u'\\') {
+      out.key = rest.empty() ? rest : rest.substr(0, rest.size() - 1);
+    } else {
+      const std::size_t last = rest.rfind(u'\\');
+      out.key = last == Text::npos ? Text() : rest.substr(0, last);
+      out.name = last == Text::npos ? rest : rest.substr(last + 1);
+    }
+    return out;
+  }
+
+  static Text rootError(const Text& path) {
+    return u"Kayıt defteri anahtarında geçersiz kök \"" + path + u"\".";
+  }
+
+  Variant regRead(const Text& path) const {
+    const RegistryPath p = splitPath(path);
+
+    // Where the key may be: HKEY_CLASSES_ROOT is the user's classes over the
+    // machine's; HKEY_USERS and HKEY_CURRENT_CONFIG hold nothing here.
+    std::vector<std::pair<Hive, Text>> places;
+    switch (p.root) {
+    case RegistryPath::CurrentUser:
+      places = {{Hive::CurrentUser, p.key}};
+      break;
+    case RegistryPath::LocalMachine:
+      places = {{Hive::LocalMachine, p.key}};
+      break;
+    case RegistryPath::ClassesRoot: {
+      const Text key = p.key.empty() ? Text(u"Software\\Classes") : u"Software\\Classes\\" + p.key;
+      places = {{Hive::CurrentUser, key}, {Hive::LocalMachine, key}};
+      break;
+    }
+    case RegistryPath::Unkept:
+      break;
+    }
+
+    bool keyFound = false;
+    for (const auto& [hive, key] : places) {
+      if (!machine_.registry().keyExists(hive, key)) continue;
+      keyFound = true;
+      if (auto v = machine_.registry().read(hive, key, p.name)) return toVariant(*v, path);
+    }
+    if (!keyFound) throw RuntimeError(kFileNotFound, rootError(path));
+    throw RuntimeError(kFileNotFound,
+                       u"Okumak için \"" + path + u"\" kayıt defteri anahtarı açılamıyor.");
+  }
+
+  // REG_SZ and REG_DWORD as WSH gives them; REG_EXPAND_SZ comes expanded,
+  // as RegRead reads it through RegGetValue, which expands. WSH gives
+  // REG_BINARY and REG_MULTI_SZ as arrays, which no Variant here can hold, so
+  // they (and the types WSH does not read) fail as a type mismatch.
+  Variant toVariant(const RegValue& v, const Text& path) const {
+    auto uptoNul = [](const Text& t) { return t.substr(0, t.find(u'\0')); };
+    switch (v.type) {
+    case RegValue::Type::Sz:
+      return uptoNul(v.text);
+    case RegValue::Type::ExpandSz:
+      return MachineEnvironment(machine_).expand(uptoNul(v.text));
+    case RegValue::Type::Dword:
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(v.number));
+    default:
+      throw RuntimeError(err::TypeMismatch, u"Tür uyuşmazlığı: \"" + path + u"\"");
+    }
+  }
+
+  // CreateShortcut accepts only the two shortcut kinds, by extension.
+  Variant createShortcut(const Text& path) const {
+    if (endsWithIgnoreCase(path, u".lnk"))
+      return ObjectRef(std::make_shared<WshShortcut>(machine_, path));
+    if (endsWithIgnoreCase(path, u".url"))
+      return ObjectRef(std::make_shared<WshUrlShortcut>(machine_, path));
+    throw RuntimeError(kException, u"Kısayol yol adı .lnk veya .url ile bitmelidir.");
+  }
+
+  const Machine& machine_;
+};
+
+} // namespace
+
+ObjectRef makeWScriptShell(ObjectContext ctx) {
+  return std::make_shared<WshShell>(ctx.machine);
+}
+
+} // namespace vk::posix
