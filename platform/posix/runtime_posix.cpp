@@ -1,0 +1,576 @@
+#include "platform/posix/runtime_posix.h"
+
+#include "platform/errors.h"
+#include "platform/posix/objects.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace vk::posix {
+
+namespace {
+
+bool isSeparator(char16_t c) {
+  return c == u'\\' || c == u'/';
+}
+bool isBlank(char16_t c) {
+  return c == u' ' || c == u'\t';
+}
+
+// DOS wildcard matching as FindFirstFile does it: "*.*" is "*", "?" also
+// matches nothing at a dot or at the end, "*." is what has no extension.
+class DosPattern {
+public:
+  explicit DosPattern(TextView pattern) {
+    if (pattern == u"*.*") pattern = u"*";
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+      const char16_t c = pattern[i];
+      const char16_t next = i + 1 < pattern.size() ? pattern[i + 1] : u'\0';
+      const bool atEnd = i + 1 == pattern.size();
+      if (c == u'?')
+        tokens_.push_back({Kind::DosQm, 0});
+      else if (c == u'*')
+        tokens_.push_back({next == u'.' ? Kind::DosStar : Kind::Star, 0});
+      else if (c == u'.' && (next == u'?' || next == u'*' || atEnd))
+        tokens_.push_back({Kind::DosDot, 0});
+      else
+        tokens_.push_back({Kind::Char, upperChar(c)});
+    }
+  }
+
+  bool hasWildcards() const {
+    return std::any_of(tokens_.begin(), tokens_.end(),
+                       [](const Token& t) { return t.kind != Kind::Char; });
+  }
+
+  bool matches(TextView name) const {
+    name_ = name;
+    lastDot_ = name.rfind(u'.');
+    memo_.assign((tokens_.size() + 1) * (name.size() + 1), 0);
+    return match(0, 0);
+  }
+
+private:
+  enum class Kind { Char, Star, DosStar, DosQm, DosDot };
+  struct Token {
+    Kind kind;
+    char16_t c;
+  };
+
+  bool match(std::size_t t, std::size_t n) const {
+    char& seen = memo_[t * (name_.size() + 1) + n];
+    if (seen) return seen == 2;
+    const bool result = matchUncached(t, n);
+    seen = result ? 2 : 1;
+    return result;
+  }
+
+  bool matchUncached(std::size_t t, std::size_t n) const {
+    if (t == tokens_.size()) return n == name_.size();
+    const Token& tok = tokens_[t];
+    switch (tok.kind) {
+    case Kind::Char:
+      return n < name_.size() && upperChar(name_[n]) == tok.c && match(t + 1, n + 1);
+    case Kind::Star:
+      for (std::size_t k = n; k <= name_.size(); ++k)
+        if (match(t + 1, k)) return true;
+      return false;
+    case Kind::DosStar: {
+      // Anything up to, not past, the name's last dot.
+      const std::size_t limit =
+          lastDot_ != TextView::npos && lastDot_ >= n ? lastDot_ : name_.size();
+      for (std::size_t k = n; k <= limit; ++k)
+        if (match(t + 1, k)) return true;
+      return false;
+    }
+    case Kind::DosQm:
+      if (n == name_.size() || name_[n] == u'.') return match(t + 1, n);
+      return match(t + 1, n + 1);
+    case Kind::DosDot:
+      if (n == name_.size()) return match(t + 1, n);
+      return name_[n] == u'.' && match(t + 1, n + 1);
+    }
+    return false;
+  }
+
+  std::vector<Token> tokens_;
+  mutable TextView name_;
+  mutable std::size_t lastDot_ = 0;
+  mutable std::vector<char> memo_;
+};
+
+bool lessIgnoreCase(const Text& a, const Text& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t x = upperChar(a[i]), y = upperChar(b[i]);
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+std::string parentOf(const std::string& hostPath) {
+  const auto slash = hostPath.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return hostPath.substr(0, slash);
+}
+
+// Whether the simulated user may write into a folder. Write bits count even
+// for the host's root, so a folder made read-only refuses everybody.
+bool folderWritable(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return false;
+  if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) return false;
+  return ::access(folder.c_str(), W_OK) == 0;
+}
+
+[[noreturn]] void failFromErrno(int e, std::int32_t fallback) {
+  switch (e) {
+  case EACCES:
+  case EPERM:
+  case EROFS:
+  case ETXTBSY:
+    throw RuntimeError(err::PermissionDenied);
+  case ENOENT:
+  case ENOTDIR:
+    throw RuntimeError(err::PathNotFound);
+  case ENOSPC:
+  case EDQUOT:
+    throw RuntimeError(61); // disk full
+  default:
+    throw RuntimeError(fallback);
+  }
+}
+
+class FileDescriptor {
+public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  ~FileDescriptor() { reset(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+private:
+  int fd_;
+};
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The message the intermediate child of rtcShell sends back.
+struct SpawnReport {
+  enum Kind : int { Started = 1, ExecFailed = 2, ForkFailed = 3 };
+  int kind;
+  int value; // the pid, or the errno
+};
+
+} // namespace
+
+struct PosixRuntime::Listing {
+  std::vector<Text> names;
+  std::size_t next = 0;
+};
+
+PosixRuntime::PosixRuntime(const Machine& machine, Text appPath, Text applicationTitle,
+                           MessageBoxFn messageBox)
+    : machine_(machine), appPath_(std::move(appPath)), title_(std::move(applicationTitle)),
+      messageBox_(std::move(messageBox)) {}
+
+PosixRuntime::~PosixRuntime() = default;
+
+Text PosixRuntime::rtcDir(const Text& pathname, int attributes) {
+  listing_.reset(); // a failing call leaves no listing to continue
+  auto listing = std::make_unique<Listing>();
+
+  // The last component is the name or pattern; the rest names the folder.
+  std::size_t cut = pathname.size();
+  while (cut > 0 && !isSeparator(pathname[cut - 1]))
+    --cut;
+  if (cut == 0) {
+    machine_.hostPath(pathname); // relative: fails as hostPath fails
+    listing_ = std::move(listing);
+    return u"";
+  }
+  const Text folderPart = pathname.substr(0, cut);
+  // A folder path ending in "\" lists the folder, as "*" would.
+  const Text namePart = cut < pathname.size() ? pathname.substr(cut) : Text(1, u'*');
+  const std::string folder = machine_.hostPath(folderPart);
+
+  const DosPattern pattern(namePart);
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* e = ::readdir(dir)) {
+      const std::string entry = e->d_name;
+      if (entry == "." || entry == "..") continue;
+      const Text name = fromUtf8(entry);
+      if (!pattern.matches(name)) continue;
+      const auto attr = Machine::attributes(folder + "/" + entry);
+      if (!attr) continue; // a dangling link
+      if ((*attr & kAttrDirectory) && !(attributes & vbDirectory)) continue;
+      if ((*attr & kAttrHidden) && !(attributes & vbHidden)) continue;
+      if ((*attr & kAttrSystem) && !(attributes & vbSystem)) continue;
+      listing->names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(listing->names.begin(), listing->names.end(), lessIgnoreCase);
+  if (!pattern.hasWildcards()) {
+    // A plain name: the entry spelled exactly so comes first, as it is the
+    // one Windows would open by that name.
+    std::stable_partition(listing->names.begin(), listing->names.end(),
+                          [&](const Text& n) { return n == namePart; });
+  }
+  listing_ = std::move(listing);
+  return rtcDir();
+}
+
+Text PosixRuntime::rtcDir() {
+  if (!listing_) throw RuntimeError(err::InvalidCall);
+  if (listing_->next >= listing_->names.size()) return u"";
+  return listing_->names[listing_->next++];
+}
+
+void PosixRuntime::rtcMakeDir(const Text& path) {
+  const std::string host = machine_.hostPath(path);
+  struct stat st {};
+  if (::lstat(host.c_str(), &st) == 0) throw RuntimeError(err::PathFileAccess);
+  const std::string parent = parentOf(host);
+  if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    throw RuntimeError(err::PathNotFound);
+  if (!folderWritable(parent)) throw RuntimeError(err::PermissionDenied);
+  if (::mkdir(host.c_str(), 0777) != 0) {
+    if (errno == EEXIST) throw RuntimeError(err::PathFileAccess);
+    failFromErrno(errno, err::PathFileAccess);
+  }
+}
+
+void PosixRuntime::rtcFileCopy(const Text& source, const Text& destination) {
+  const std::string from = machine_.hostPath(source);
+  struct stat src {};
+  if (::stat(from.c_str(), &src) != 0 || !S_ISREG(src.st_mode))
+    throw RuntimeError(err::FileNotFound);
+
+  const std::string to = machine_.hostPath(destination);
+  const std::string folder = parentOf(to);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    throw RuntimeError(err::PathNotFound);
+  if (::stat(to.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) throw RuntimeError(err::PathFileAccess);
+    if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) throw RuntimeError(err::PermissionDenied);
+  }
+  if (!folderWritable(folder)) throw RuntimeError(err::PermissionDenied);
+
+  FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) failFromErrno(errno, err::FileNotFound);
+
+  // Write beside the destination and rename over it, so the destination is
+  // either the old file or the whole new one.
+  std::string temp = folder + "/.vk-copy-XXXXXX";
+  FileDescriptor out(::mkostemp(temp.data(), O_CLOEXEC));
+  if (out.get() < 0) failFromErrno(errno, err::PathFileAccess);
+  auto fail = [&](int e, std::int32_t fallback) {
+    out.reset();
+    ::unlink(temp.c_str());
+    failFromErrno(e, fallback);
+  };
+
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(errno, err::PathFileAccess);
+    }
+    if (n == 0) break;
+    if (!writeAll(out.get(), buffer.data(), static_cast<std::size_t>(n)))
+      fail(errno, err::PathFileAccess);
+  }
+  // Windows' copy keeps the time of the last write and the DOS attributes.
+  const timespec times[2] = {src.st_atim, src.st_mtim};
+  ::futimens(out.get(), times);
+  char attr[256];
+  const ssize_t attrLen = ::fgetxattr(in.get(), "user.DOSATTRIB", attr, sizeof attr);
+  if (attrLen > 0)
+    ::fsetxattr(out.get(), "user.DOSATTRIB", attr, static_cast<std::size_t>(attrLen), 0);
+  if (::fchmod(out.get(), src.st_mode & 07777) != 0) fail(errno, err::PathFileAccess);
+  if (::fsync(out.get()) != 0) fail(errno, err::PathFileAccess);
+  if (::close(out.release()) != 0) fail(errno, err::PathFileAccess);
+  if (::rename(temp.c_str(), to.c_str()) != 0) fail(errno, err::PathFileAccess);
+}
+
+namespace {
+
+// The host executable a program name stands for, as CreateProcess finds it:
+// ".exe" appended to a name without extension; a name with a drive or "\"
+// is a path, a bare one is looked for in the application's folder, then
+// C:\Windows\System32, then C:\Windows.
+std::optional<std::string> findProgram(const Machine& machine, const Text& appPath, Text name) {
+  if (name.empty()) return std::nullopt;
+  std::size_t baseStart = 0;
+  bool hasSeparator = false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (isSeparator(name[i])) {
+      baseStart = i + 1;
+      hasSeparator = true;
+    }
+  }
+  const bool isPath = hasSeparator || (name.size() >= 2 && name[1] == u':');
+  if (name.find(u'.', baseStart) == Text::npos) name += u".exe";
+
+  std::vector<Text> candidates;
+  if (isPath) {
+    candidates.push_back(name);
+  } else {
+    Text app = appPath;
+    if (app.empty() || !isSeparator(app.back())) app += u'\\';
+    candidates.push_back(app + name);
+    candidates.push_back(u"C:\\Windows\\System32\\" + name);
+    candidates.push_back(u"C:\\Windows\\" + name);
+  }
+  for (const Text& candidate : candidates) {
+    std::string host;
+    try {
+      host = machine.hostPath(candidate);
+    } catch (const RuntimeError&) {
+      continue;
+    }
+    struct stat st {};
+    if (::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return host;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> childEnvironment(const std::string& commandLine) {
+  static constexpr std::string_view kName = "VORLANKUR_COMMAND_LINE=";
+  std::vector<std::string> env;
+  for (char** e = environ; e && *e; ++e)
+    if (std::string_view(*e).substr(0, kName.size()) != kName) env.emplace_back(*e);
+  env.push_back(std::string(kName) + commandLine);
+  return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (auto& s : strings)
+    out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+pid_t spawnDetached(const std::string& program, std::vector<std::string> args,
+                    std::vector<std::string> env) {
+  std::vector<char*> argv = pointers(args);
+  std::vector<char*> envp = pointers(env);
+  const std::string folder = parentOf(program);
+  const char* output = std::getenv("VORLANKUR_CHILD_OUTPUT");
+  const bool inheritOutput = output && std::string_view(output) == "inherit";
+
+  FileDescriptor devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
+  if (devNull.get() < 0) throw RuntimeError(err::FileNotFound);
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw RuntimeError(err::FileNotFound);
+  FileDescriptor readEnd(fds[0]), writeEnd(fds[1]);
+
+  // Double fork: the program becomes a child of init (or of a subreaper),
+  // which reaps it, so no SIGCHLD handling is needed here and no zombie is
+  // left. Only async-signal-safe calls follow the forks.
+  const pid_t middle = ::fork();
+  if (middle < 0) throw RuntimeError(err::FileNotFound);
+  if (middle == 0) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      int failure = 0;
+      // Its own session: keys typed at the setup's terminal never reach it.
+      ::setsid();
+      auto toNull = [&](int target) {
+        if (devNull.get() == target) return ::fcntl(target, F_SETFD, 0) == 0;
+        return ::dup2(devNull.get(), target) == target;
+      };
+      if (!toNull(0) || (!inheritOutput && (!toNull(1) || !toNull(2)))) failure = errno;
+      // Nothing else of the setup (its terminal, its sockets) goes along.
+      ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+      if (!failure && ::chdir(folder.c_str()) != 0) failure = errno;
+      if (!failure) {
+        ::execve(program.c_str(), argv.data(), envp.data());
+        failure = errno;
+      }
+      const SpawnReport report{SpawnReport::ExecFailed, failure};
+      (void)!::write(writeEnd.get(), &report, sizeof report);
+      ::_exit(127);
+    }
+    const SpawnReport report = child < 0 ? SpawnReport{SpawnReport::ForkFailed, errno}
+                                         : SpawnReport{SpawnReport::Started, child};
+    (void)!::write(writeEnd.get(), &report, sizeof report);
+    ::_exit(0);
+  }
+  writeEnd.reset();
+  devNull.reset();
+
+  // The reports end when the program has been exec'd (the pipe closes on
+  // exec) or has failed to be.
+  pid_t started = -1;
+  bool failed = false;
+  SpawnReport report{};
+  for (;;) {
+    const ssize_t n = ::read(readEnd.get(), &report, sizeof report);
+    if (n < 0 && errno == EINTR) continue;
+    if (n != static_cast<ssize_t>(sizeof report)) break;
+    if (report.kind == SpawnReport::Started)
+      started = report.value;
+    else
+      failed = true;
+  }
+  int status = 0;
+  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (failed || started <= 0) throw RuntimeError(err::FileNotFound);
+  return started;
+}
+
+} // namespace
+
+double PosixRuntime::rtcShell(const Text& commandLine, int windowStyle) {
+  if (windowStyle != vbNormalFocus && windowStyle != vbMinimizedFocus)
+    throw RuntimeError(err::InvalidCall);
+
+  std::size_t start = 0;
+  while (start < commandLine.size() && isBlank(commandLine[start]))
+    ++start;
+
+  // The program name: a quoted name, or, unquoted, the shortest run of
+  // blank-separated words that names an existing program, as CreateProcess
+  // tries "C:\Program" before "C:\Program Files\x.exe".
+  std::optional<std::string> program;
+  std::size_t argsStart = commandLine.size();
+  if (start < commandLine.size() && commandLine[start] == u'"') {
+    const std::size_t close = commandLine.find(u'"', start + 1);
+    const std::size_t end = close == Text::npos ? commandLine.size() : close;
+    program = findProgram(machine_, appPath_, commandLine.substr(start + 1, end - start - 1));
+    argsStart = close == Text::npos ? commandLine.size() : close + 1;
+  } else {
+    std::size_t end = start;
+    while (end < commandLine.size()) {
+      while (end < commandLine.size() && !isBlank(commandLine[end]))
+        ++end;
+      program = findProgram(machine_, appPath_, commandLine.substr(start, end - start));
+      if (program) break;
+      while (end < commandLine.size() && isBlank(commandLine[end]))
+        ++end;
+    }
+    argsStart = end;
+  }
+  if (!program) throw RuntimeError(err::FileNotFound);
+  if (::access(program->c_str(), X_OK) != 0) throw RuntimeError(err::FileNotFound);
+
+  std::vector<std::string> args{*program};
+  for (const Text& a : splitArguments(TextView(commandLine).substr(argsStart)))
+    args.push_back(toUtf8(a));
+  return static_cast<double>(
+      spawnDetached(*program, std::move(args), childEnvironment(toUtf8(commandLine))));
+}
+
+int PosixRuntime::rtcMsgBox(const Text& prompt, int buttons, const std::optional<Text>& title) {
+  return messageBox_(prompt, buttons, title ? *title : title_);
+}
+
+void PosixRuntime::__vbaEnd() {
+  throw ProgramEnd{};
+}
+
+ObjectRef PosixRuntime::rtcCreateObject2(const Text& progId) {
+  return createObjectByProgId(ObjectContext{machine_, *this}, progId);
+}
+
+ObjectRef PosixRuntime::createObject(const Text& classId, const Text& interfaceId) {
+  return createObjectByClassId(ObjectContext{machine_, *this}, classId, interfaceId);
+}
+
+std::vector<Text> splitArguments(TextView arguments) {
+  std::vector<Text> out;
+  std::size_t i = 0;
+  while (i < arguments.size() && isBlank(arguments[i]))
+    ++i;
+  if (i == arguments.size()) return out;
+
+  Text current;
+  std::size_t backslashes = 0; // directly before the current character
+  int quotes = 0;              // 0 outside quotes, 1 inside
+  while (i < arguments.size()) {
+    const char16_t c = arguments[i];
+    if (isBlank(c) && quotes == 0) {
+      out.push_back(std::move(current));
+      current.clear();
+      backslashes = 0;
+      while (i < arguments.size() && isBlank(arguments[i]))
+        ++i;
+      if (i == arguments.size()) return out;
+    } else if (c == u'\\') {
+      current += c;
+      ++backslashes;
+      ++i;
+    } else if (c == u'"') {
+      // 2n backslashes and a quote: n backslashes, and the quote opens or
+      // closes; 2n+1 and a quote: n backslashes and a literal quote.
+      current.resize(current.size() - backslashes / 2);
+      if (backslashes % 2 == 0) {
+        ++quotes;
+      } else {
+        current.back() = u'"';
+      }
+      backslashes = 0;
+      ++i;
+      // A run of quotes: every third one is a literal quote; inside quotes
+      // a doubled one gives a quote and leaves quoting.
+      while (i < arguments.size() && arguments[i] == u'"') {
+        if (++quotes == 3) {
+          current += u'"';
+          quotes = 0;
+        }
+        ++i;
+      }
+      if (quotes == 2) quotes = 0;
+    } else {
+      current += c;
+      backslashes = 0;
+      ++i;
+    }
+  }
+  out.push_back(std::move(current));
+  return out;
+}
+
+} // namespace vk::posix

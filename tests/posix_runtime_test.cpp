@@ -1,0 +1,565 @@
+// The run-time services on the stand-in machine: Dir, MkDir, FileCopy,
+// Shell, MsgBox, End and object creation.
+#include "platform/errors.h"
+#include "platform/posix/machine.h"
+#include "platform/posix/runtime_posix.h"
+#include "support/test_machine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <signal.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace vk::posix {
+namespace {
+
+using test::TestMachine;
+
+template <class F> int errorNumber(F&& f) {
+  try {
+    f();
+  } catch (const RuntimeError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+struct ShownBox {
+  Text prompt;
+  int buttons;
+  Text title;
+};
+
+class RuntimeTest : public ::testing::Test {
+protected:
+  explicit RuntimeTest(Text appPath = u"C:\\Kurulum", bool layout64 = true)
+      : tm_(layout64), appPath_(std::move(appPath)) {}
+
+  // Made on first use, so a test may shape the machine first.
+  PosixRuntime& rt() {
+    if (!rt_) {
+      machine_ = std::make_unique<Machine>(tm_.root());
+      rt_ = std::make_unique<PosixRuntime>(*machine_, appPath_, u"VorlanKur",
+                                           [this](const Text& p, int b, const Text& t) {
+                                             boxes_.push_back({p, b, t});
+                                             return answer_;
+                                           });
+    }
+    return *rt_;
+  }
+
+  // Every name of a listing: the first call and its continuations.
+  std::vector<std::string> listAll(const Text& pattern, int mask) {
+    std::vector<std::string> out;
+    for (Text name = rt().rtcDir(pattern, mask); !name.empty(); name = rt().rtcDir())
+      out.push_back(toUtf8(name));
+    return out;
+  }
+
+  // The entries of a host folder, to see that no temporary file stayed.
+  static std::vector<std::string> entries(const std::string& folder) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(folder))
+      out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  TestMachine tm_;
+  Text appPath_;
+  std::unique_ptr<Machine> machine_;
+  std::unique_ptr<PosixRuntime> rt_;
+  std::vector<ShownBox> boxes_;
+  int answer_ = vbOK;
+};
+
+using Names = std::vector<std::string>;
+
+// ---------------------------------------------------------------- Dir
+
+class DirTest : public RuntimeTest {
+protected:
+  void SetUp() override {
+    tm_.writeFile(u"C:\\Comp\\plain.dll");
+    tm_.writeFile(u"C:\\Comp\\readonly.ocx");
+    tm_.writeFile(u"C:\\Comp\\hidden.dll");
+    tm_.writeFile(u"C:\\Comp\\system.dll");
+    tm_.writeFile(u"C:\\Comp\\hiddensystem.dll");
+    tm_.makeDir(u"C:\\Comp\\Sub");
+    tm_.makeDir(u"C:\\Comp\\HiddenSub");
+    ::chmod(tm_.host(u"C:\\Comp\\readonly.ocx").c_str(), 0444);
+    tm_.setDosAttributes(u"C:\\Comp\\hidden.dll", 0x22);
+    tm_.setDosAttributes(u"C:\\Comp\\system.dll", 0x4);
+    tm_.setDosAttributes(u"C:\\Comp\\hiddensystem.dll", 0x6);
+    tm_.setDosAttributes(u"C:\\Comp\\HiddenSub", 0x2);
+  }
+};
+
+TEST_F(DirTest, MasksSelectByHiddenSystemAndFolder) {
+  EXPECT_EQ(listAll(u"C:\\Comp\\", vbNormal), (Names{"plain.dll", "readonly.ocx"}));
+  EXPECT_EQ(listAll(u"C:\\Comp\\", vbHidden), (Names{"hidden.dll", "plain.dll", "readonly.ocx"}));
+  EXPECT_EQ(listAll(u"C:\\Comp\\", vbSystem), (Names{"plain.dll", "readonly.ocx", "system.dll"}));
+  EXPECT_EQ(listAll(u"C:\\Comp\\", vbHidden | vbSystem),
+            (Names{"hidden.dll", "hiddensystem.dll", "plain.dll", "readonly.ocx", "system.dll"}));
+  EXPECT_EQ(listAll(u"C:\\Comp\\", vbDirectory), (Names{"plain.dll", "readonly.ocx", "Sub"}));
+  EXPECT_EQ(listAll(u"C:\\Comp\\", vbDirectory | vbHidden),
+            (Names{"hidden.dll", "HiddenSub", "plain.dll", "readonly.ocx", "Sub"}));
+}
+
+TEST_F(DirTest, SingleFilesByMask) {
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\plain.dll", vbNormal)), "plain.dll");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\readonly.ocx", vbNormal)), "readonly.ocx");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\hidden.dll", vbNormal)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\hidden.dll", vbHidden)), "hidden.dll");
+  // A component carrying the system attribute does not match mask 2.
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\system.dll", vbHidden)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\system.dll", vbSystem)), "system.dll");
+  // A folder is only found with vbDirectory.
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\Sub", vbHidden)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\Sub", vbDirectory)), "Sub");
+}
+
+TEST_F(DirTest, ContinuingRunsToTheEndAndStaysThere) {
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\", vbNormal)), "plain.dll");
+  EXPECT_EQ(toUtf8(rt().rtcDir()), "readonly.ocx");
+  EXPECT_EQ(toUtf8(rt().rtcDir()), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir()), "");
+  // A new listing replaces the old one.
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\*.ocx", vbNormal)), "readonly.ocx");
+  EXPECT_EQ(toUtf8(rt().rtcDir()), "");
+}
+
+TEST_F(DirTest, ContinuingWithoutAListingIsAnInvalidCall) {
+  EXPECT_EQ(errorNumber([&] { rt().rtcDir(); }), err::InvalidCall);
+}
+
+TEST_F(DirTest, EmptyAndMissingFoldersGiveNothing) {
+  tm_.makeDir(u"C:\\Empty");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Empty\\", vbNormal)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir()), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Empty\\", vbDirectory)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Yok\\", vbNormal)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Yok\\dosya.dll", vbHidden)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Yok", vbDirectory)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir()), "");
+  // A file where a folder is expected is a missing folder too.
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\plain.dll\\", vbNormal)), "");
+}
+
+TEST_F(DirTest, RelativePatternsFailAsPathsDo) {
+  EXPECT_EQ(errorNumber([&] { rt().rtcDir(u"plain.dll", vbNormal); }), err::PathNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcDir(u"Q:\\x", vbNormal); }), err::PathNotFound);
+  // The failed call leaves no listing to continue.
+  EXPECT_EQ(errorNumber([&] { rt().rtcDir(); }), err::InvalidCall);
+}
+
+TEST_F(DirTest, LettersMatchWithoutCaseAndNamesComeAsStored) {
+  tm_.writeFile(u"C:\\Windows\\SysWOW64\\MSCOMCTL.OCX");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"c:\\windows\\syswow64\\mscomctl.ocx", vbHidden)), "MSCOMCTL.OCX");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\COMP\\PLAIN.DLL", vbNormal)), "plain.dll");
+  tm_.writeFile(u"C:\\Kurulum\\Vorlan Bileşenleri\\wmp.dll");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\KURULUM\\VORLAN BILEŞENLERI\\", vbNormal)), "wmp.dll");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"c:\\kurulum\\vorlan bileşenleri\\WMP.DLL", vbNormal)), "wmp.dll");
+  // "İ" is not the file-name upper case of "i".
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Kurulum\\VORLAN BİLEŞENLERİ\\", vbNormal)), "");
+  tm_.writeFile(u"C:\\Kurulum\\prgDosyaları\\Şablon.XLSX");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Kurulum\\PRGDOSYALARı\\şablon.xlsx", vbNormal)),
+            "Şablon.XLSX");
+}
+
+TEST_F(DirTest, AFolderOfThePathNamesItselfWithDirectoryMask) {
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Windows\\SysWOW64", vbDirectory)), "syswow64");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Windows\\System32", vbDirectory)), "system32");
+  EXPECT_EQ(toUtf8(rt().rtcDir()), "");
+}
+
+TEST_F(DirTest, AFolderBearingAFileNameIsNoFile) {
+  tm_.makeDir(u"C:\\Windows\\SysWOW64\\wmp.dll");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Windows\\SysWOW64\\wmp.dll", vbNormal)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Windows\\SysWOW64\\wmp.dll", vbHidden)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Windows\\SysWOW64\\wmp.dll", vbDirectory)), "wmp.dll");
+}
+
+TEST_F(DirTest, DosWildcards) {
+  for (const char16_t* name : {u"C:\\W\\a.dll", u"C:\\W\\b.DLL", u"C:\\W\\c.ocx", u"C:\\W\\readme",
+                               u"C:\\W\\x1.txt", u"C:\\W\\x12.txt", u"C:\\W\\arch.tar.gz"})
+    tm_.writeFile(name);
+  EXPECT_EQ(listAll(u"C:\\W\\*.dll", vbNormal), (Names{"a.dll", "b.DLL"}));
+  EXPECT_EQ(listAll(u"C:\\W\\?.DLL", vbNormal), (Names{"a.dll", "b.DLL"}));
+  EXPECT_EQ(listAll(u"C:\\W\\x?.txt", vbNormal), (Names{"x1.txt"}));
+  EXPECT_EQ(listAll(u"C:\\W\\x??.txt", vbNormal), (Names{"x1.txt", "x12.txt"}));
+  EXPECT_EQ(listAll(u"C:\\W\\X*", vbNormal), (Names{"x1.txt", "x12.txt"}));
+  EXPECT_EQ(listAll(u"C:\\W\\*.", vbNormal), (Names{"readme"}));
+  EXPECT_EQ(listAll(u"C:\\W\\*.gz", vbNormal), (Names{"arch.tar.gz"}));
+  EXPECT_EQ(listAll(u"C:\\W\\*.*", vbNormal), listAll(u"C:\\W\\*", vbNormal));
+  EXPECT_EQ(listAll(u"C:\\W\\*", vbNormal),
+            (Names{"a.dll", "arch.tar.gz", "b.DLL", "c.ocx", "readme", "x1.txt", "x12.txt"}));
+  EXPECT_EQ(listAll(u"C:\\W\\*.exe", vbNormal), Names{});
+}
+
+TEST_F(DirTest, OrderIsByNameWithoutCase) {
+  tm_.writeFile(u"C:\\O\\b.dll");
+  tm_.writeFile(u"C:\\O\\A.dll");
+  tm_.writeFile(u"C:\\O\\c.dll");
+  tm_.writeFile(u"C:\\O\\Ç.dll");
+  EXPECT_EQ(listAll(u"C:\\O\\", vbNormal), (Names{"A.dll", "b.dll", "c.dll", "Ç.dll"}));
+}
+
+class DriveRootTest : public RuntimeTest {
+protected:
+  DriveRootTest() : RuntimeTest(u"C:\\") {}
+};
+
+TEST_F(DriveRootTest, PathsBuiltOnTheRootHoldADoubledSeparator) {
+  tm_.writeFile(u"C:\\Vorlan-Grenvilta\\install.cmd", "echo");
+  tm_.writeFile(u"C:\\Vorlan Bileşenleri\\wmp.dll", "dll");
+  const Text app = rt().appPath();
+  EXPECT_EQ(toUtf8(app), "C:\\");
+  EXPECT_EQ(toUtf8(rt().rtcDir(app + u"\\Vorlan-Grenvilta\\install.cmd", vbNormal)), "install.cmd");
+  EXPECT_EQ(toUtf8(rt().rtcDir(app + u"\\Vorlan Bileşenleri\\", vbNormal)), "wmp.dll");
+  rt().rtcMakeDir(app + u"\\Vorlan");
+  EXPECT_TRUE(tm_.exists(u"C:\\Vorlan"));
+  rt().rtcFileCopy(app + u"\\Vorlan Bileşenleri\\wmp.dll", app + u"\\Vorlan\\wmp.dll");
+  EXPECT_EQ(tm_.readFile(u"C:\\Vorlan\\wmp.dll"), "dll");
+}
+
+class Layout32Test : public RuntimeTest {
+protected:
+  Layout32Test() : RuntimeTest(u"C:\\Kurulum", false) {}
+};
+
+TEST_F(Layout32Test, NoSysWow64Folder) {
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Windows\\SysWOW64", vbDirectory)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Windows\\System32", vbDirectory)), "system32");
+}
+
+// -------------------------------------------------------------- MkDir
+
+TEST_F(RuntimeTest, MakeDirCreatesOneFolder) {
+  rt().rtcMakeDir(u"C:\\Users\\user\\Desktop\\Vorlan");
+  rt().rtcMakeDir(u"C:\\USERS\\user\\desktop\\vorlan\\prgDosyaları\\");
+  EXPECT_TRUE(fs::is_directory(tm_.host(u"C:\\Users\\user\\Desktop\\Vorlan\\prgDosyaları")));
+}
+
+TEST_F(RuntimeTest, MakeDirFailuresAndTheirNumbers) {
+  tm_.makeDir(u"C:\\Users\\user\\Desktop\\Vorlan");
+  tm_.writeFile(u"C:\\Users\\user\\Desktop\\notes.txt");
+  tm_.makeDir(u"C:\\Locked");
+  ::chmod(tm_.host(u"C:\\Locked").c_str(), 0555);
+  EXPECT_EQ(errorNumber([&] { rt().rtcMakeDir(u"C:\\Users\\user\\Desktop\\Vorlan"); }),
+            err::PathFileAccess);
+  EXPECT_EQ(errorNumber([&] { rt().rtcMakeDir(u"C:\\USERS\\USER\\DESKTOP\\VORLAN"); }),
+            err::PathFileAccess);
+  EXPECT_EQ(errorNumber([&] { rt().rtcMakeDir(u"C:\\Users\\user\\Desktop\\notes.txt"); }),
+            err::PathFileAccess);
+  EXPECT_EQ(errorNumber([&] { rt().rtcMakeDir(u"C:\\Yok\\Vorlan"); }), err::PathNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcMakeDir(u"C:\\Users\\user\\Desktop\\notes.txt\\x"); }),
+            err::PathNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcMakeDir(u"C:\\Locked\\Vorlan"); }), err::PermissionDenied);
+  EXPECT_FALSE(fs::exists(tm_.host(u"C:\\Locked\\Vorlan")));
+  EXPECT_EQ(errorNumber([&] { rt().rtcMakeDir(u"Q:\\Vorlan"); }), err::PathNotFound);
+}
+
+// ----------------------------------------------------------- FileCopy
+
+TEST_F(RuntimeTest, FileCopyCopiesAndReplaces) {
+  tm_.writeFile(u"C:\\Kurulum\\Vorlan.exe", "new program");
+  tm_.writeFile(u"C:\\Users\\user\\Desktop\\Vorlan\\Vorlan.exe", "old program, longer than new");
+  ::chmod(tm_.host(u"C:\\Kurulum\\Vorlan.exe").c_str(), 0750);
+  rt().rtcFileCopy(u"C:\\KURULUM\\vorlan.exe", u"C:\\Users\\user\\Desktop\\Vorlan\\VORLAN.EXE");
+  EXPECT_EQ(tm_.readFile(u"C:\\Users\\user\\Desktop\\Vorlan\\Vorlan.exe"), "new program");
+  const std::string folder = tm_.host(u"C:\\Users\\user\\Desktop\\Vorlan");
+  // The existing file was replaced, not joined by a second spelling, and no
+  // temporary file stayed behind.
+  EXPECT_EQ(entries(folder), (Names{"Vorlan.exe"}));
+  struct stat st {};
+  ASSERT_EQ(::stat((folder + "/Vorlan.exe").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
+
+  rt().rtcFileCopy(u"C:\\Kurulum\\Vorlan.exe", u"C:\\Users\\user\\Desktop\\Vorlan\\Kopya.exe");
+  EXPECT_EQ(tm_.readFile(u"C:\\Users\\user\\Desktop\\Vorlan\\Kopya.exe"), "new program");
+}
+
+TEST_F(RuntimeTest, FileCopyKeepsLargeContentAndDosAttributes) {
+  std::string big(300000, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i)
+    big[i] = static_cast<char>(i * 7 + i / 251);
+  tm_.writeFile(u"C:\\Kurulum\\DATA.xlsx", big);
+  tm_.setDosAttributes(u"C:\\Kurulum\\DATA.xlsx", 0x2);
+  tm_.makeDir(u"C:\\Hedef");
+  rt().rtcFileCopy(u"C:\\Kurulum\\DATA.xlsx", u"C:\\Hedef\\DATA.xlsx");
+  EXPECT_EQ(tm_.readFile(u"C:\\Hedef\\DATA.xlsx"), big);
+  EXPECT_EQ(Machine::attributes(tm_.host(u"C:\\Hedef\\DATA.xlsx")).value_or(0) & kAttrHidden,
+            kAttrHidden);
+}
+
+TEST_F(RuntimeTest, FileCopyFailuresAndTheirNumbers) {
+  tm_.writeFile(u"C:\\Kurulum\\wmp.dll", "component");
+  tm_.makeDir(u"C:\\Kurulum\\Folder.dll");
+  tm_.writeFile(u"C:\\Windows\\System32\\wmp.dll", "in use");
+  ::chmod(tm_.host(u"C:\\Windows\\System32\\wmp.dll").c_str(), 0444);
+  tm_.makeDir(u"C:\\Locked");
+  ::chmod(tm_.host(u"C:\\Locked").c_str(), 0555);
+
+  EXPECT_EQ(errorNumber([&] { rt().rtcFileCopy(u"C:\\Kurulum\\yok.dll", u"C:\\Windows\\y.dll"); }),
+            err::FileNotFound);
+  EXPECT_EQ(
+      errorNumber([&] { rt().rtcFileCopy(u"C:\\Kurulum\\Folder.dll", u"C:\\Windows\\f.dll"); }),
+      err::FileNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcFileCopy(u"C:\\Kurulum\\wmp.dll", u"C:\\Yok\\wmp.dll"); }),
+            err::PathNotFound);
+  EXPECT_EQ(errorNumber([&] {
+              rt().rtcFileCopy(u"C:\\Kurulum\\wmp.dll", u"C:\\Windows\\System32\\wmp.dll");
+            }),
+            err::PermissionDenied);
+  EXPECT_EQ(tm_.readFile(u"C:\\Windows\\System32\\wmp.dll"), "in use");
+  EXPECT_EQ(errorNumber([&] { rt().rtcFileCopy(u"C:\\Kurulum\\wmp.dll", u"C:\\Locked\\wmp.dll"); }),
+            err::PermissionDenied);
+  EXPECT_EQ(entries(tm_.host(u"C:\\Locked")), Names{});
+  EXPECT_EQ(entries(tm_.host(u"C:\\Windows\\System32")), (Names{"drivers", "wmp.dll"}));
+}
+
+// -------------------------------------------------------------- Shell
+
+// Waits (bounded) until the recorder has written count complete entries.
+std::string waitForLog(const TestMachine& tm, const std::string& log, std::size_t count = 1) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::string text;
+  for (;;) {
+    text = tm.readLog(log);
+    std::size_t done = 0;
+    for (std::size_t p = 0; (p = text.find("\n--\n", p)) != std::string::npos; ++p)
+      ++done;
+    if (text.rfind("--\n", 0) == 0) ++done; // an entry without any line before
+    if (done >= count || std::chrono::steady_clock::now() > deadline) return text;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// Children of this process that are still here (a zombie included).
+std::vector<int> childrenOfThisProcess() {
+  std::vector<int> out;
+  const int self = static_cast<int>(::getpid());
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    const std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(e.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 1));
+    std::string state;
+    int ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == self) out.push_back(std::stoi(name));
+  }
+  return out;
+}
+
+void makeScript(TestMachine& tm, const Text& path, const std::string& body) {
+  tm.writeFile(path, "#!/bin/sh\n" + body);
+  ::chmod(tm.host(path).c_str(), 0755);
+}
+
+TEST_F(RuntimeTest, ShellFindsBareNamesAndSplitsArgumentsAsWindows) {
+  tm_.installRecorder(u"C:\\Windows\\System32\\cmd.exe", "cmd.log");
+  const Text line = u"cmd.exe /c C:\\Yeni Klasör\\Vorlan-Grenvilta\\install.cmd";
+  const double pid = rt().rtcShell(line, vbMinimizedFocus);
+  EXPECT_GT(pid, 0);
+  EXPECT_EQ(waitForLog(tm_, "cmd.log"),
+            "> cmd.exe /c C:\\Yeni Klasör\\Vorlan-Grenvilta\\install.cmd\n"
+            "/c\nC:\\Yeni\nKlasör\\Vorlan-Grenvilta\\install.cmd\n--\n");
+}
+
+TEST_F(RuntimeTest, ShellAppendsExeAndSearchesAppFolderThenSystem32ThenWindows) {
+  tm_.installRecorder(u"C:\\Windows\\System32\\regsvr32.exe", "regsvr32.log");
+  rt().rtcShell(u"regsvr32 /s C:\\Windows\\SysWOW64\\MSCOMCTL.OCX", vbMinimizedFocus);
+  EXPECT_EQ(waitForLog(tm_, "regsvr32.log"),
+            "> regsvr32 /s C:\\Windows\\SysWOW64\\MSCOMCTL.OCX\n/s\n"
+            "C:\\Windows\\SysWOW64\\MSCOMCTL.OCX\n--\n");
+
+  tm_.installRecorder(u"C:\\Kurulum\\tool.exe", "app.log");
+  tm_.installRecorder(u"C:\\Windows\\System32\\tool.exe", "system32.log");
+  tm_.installRecorder(u"C:\\Windows\\helper.exe", "windows.log");
+  rt().rtcShell(u"TOOL x", vbNormalFocus);
+  rt().rtcShell(u"helper.exe y", vbNormalFocus);
+  EXPECT_EQ(waitForLog(tm_, "app.log"), "> TOOL x\nx\n--\n");
+  EXPECT_EQ(waitForLog(tm_, "windows.log"), "> helper.exe y\ny\n--\n");
+  EXPECT_EQ(tm_.readLog("system32.log"), "");
+}
+
+TEST_F(RuntimeTest, ShellQuotedProgramPathWithBlanksAndTurkishLetters) {
+  tm_.installRecorder(u"C:\\Program Files\\Çalıştırıcı\\Başlat.exe", "quoted.log");
+  rt().rtcShell(u"\"C:\\Program Files\\Çalıştırıcı\\Başlat.exe\" \"yeni klasör\" a\\\"b c\\\\", 1);
+  EXPECT_EQ(waitForLog(tm_, "quoted.log"),
+            "> \"C:\\Program Files\\Çalıştırıcı\\Başlat.exe\" \"yeni klasör\" a\\\"b c\\\\\n"
+            "yeni klasör\na\"b\nc\\\\\n--\n");
+}
+
+TEST_F(RuntimeTest, ShellUnquotedProgramPathWithBlanks) {
+  tm_.installRecorder(u"C:\\Users\\Ali Veli\\Desktop\\Vorlan\\Vorlan.exe", "vorlan.log");
+  rt().rtcShell(u"C:\\Users\\Ali Veli\\Desktop\\Vorlan\\Vorlan.exe", vbNormalFocus);
+  EXPECT_EQ(waitForLog(tm_, "vorlan.log"),
+            "> C:\\Users\\Ali Veli\\Desktop\\Vorlan\\Vorlan.exe\n--\n");
+  tm_.installRecorder(u"C:\\Yeni Klasör\\Şube Aracı.exe", "sube.log");
+  rt().rtcShell(u"c:\\yeni klasör\\şube aracı.EXE -v", vbNormalFocus);
+  EXPECT_EQ(waitForLog(tm_, "sube.log"), "> c:\\yeni klasör\\şube aracı.EXE -v\n-v\n--\n");
+}
+
+TEST_F(RuntimeTest, ShellChildGetsItsOwnFolderAndNoTerminalInput) {
+  const std::string log = tm_.root() + "/env.log";
+  makeScript(tm_, u"C:\\Araçlar\\probe.exe",
+             "{ pwd -P; readlink /proc/self/fd/0; if read line; then echo input; else echo eof; "
+             "fi; printf '%s\\n' \"$VORLANKUR_COMMAND_LINE\"; echo --; } >> '" +
+                 log + "'\n");
+  // A stale value in this process's environment must not reach the child.
+  ::setenv("VORLANKUR_COMMAND_LINE", "stale", 1);
+  rt().rtcShell(u"C:\\Araçlar\\probe.exe", vbNormalFocus);
+  ::unsetenv("VORLANKUR_COMMAND_LINE");
+  const std::string folder = fs::canonical(tm_.host(u"C:\\Araçlar")).string();
+  EXPECT_EQ(waitForLog(tm_, "env.log"), folder + "\n/dev/null\neof\nC:\\Araçlar\\probe.exe\n--\n");
+}
+
+TEST_F(RuntimeTest, ShellReturnsAtOnceWithThePidAndLeavesNoZombie) {
+  const std::string release = tm_.root() + "/release";
+  makeScript(tm_, u"C:\\Windows\\System32\\waiter.exe",
+             "i=0; while [ ! -e '" + release +
+                 "' ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done\n"
+                 "echo done >> '" +
+                 tm_.root() + "/waiter.log'\necho -- >> '" + tm_.root() + "/waiter.log'\n");
+  const auto before = std::chrono::steady_clock::now();
+  const double pid = rt().rtcShell(u"waiter", vbNormalFocus);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+  ASSERT_GT(pid, 0);
+
+  // The program runs under the returned id, no child of ours: the
+  // intermediate process is gone and reaped.
+  std::ifstream cmdline("/proc/" + std::to_string(static_cast<long>(pid)) + "/cmdline");
+  std::string args((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+  EXPECT_NE(args.find("waiter.exe"), std::string::npos) << args;
+  EXPECT_EQ(childrenOfThisProcess(), std::vector<int>{});
+  EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), 0) << "still running";
+
+  std::ofstream(release) << "go";
+  EXPECT_EQ(waitForLog(tm_, "waiter.log"), "done\n--\n");
+  EXPECT_EQ(childrenOfThisProcess(), std::vector<int>{});
+}
+
+TEST_F(RuntimeTest, ShellFailuresAndTheirNumbers) {
+  tm_.writeFile(u"C:\\Kurulum\\Vorlan.exe", "MZ not for this host"); // no execute bit
+  makeScript(tm_, u"C:\\Kurulum\\ok.exe", "exit 0\n");
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"nosuch.exe /x", 1); }), err::FileNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"C:\\Yok\\Vorlan.exe", 1); }), err::FileNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"\"C:\\Kurulum\\ok.exe", 1); }), 0);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"\"C:\\Kurulum\\ok\" x", 1); }), 0);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"C:\\Kurulum\\Vorlan.exe", 1); }), err::FileNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"Q:\\Vorlan.exe", 1); }), err::FileNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"", 1); }), err::FileNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"   ", 1); }), err::FileNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"ok.exe", 0); }), err::InvalidCall);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"ok.exe", 7); }), err::InvalidCall);
+  EXPECT_EQ(childrenOfThisProcess(), std::vector<int>{});
+}
+
+TEST_F(RuntimeTest, ShellOfAScriptWithoutInterpreterFailsWith53) {
+  tm_.writeFile(u"C:\\Kurulum\\bozuk.exe", std::string("\x7f"
+                                                       "ELF garbage",
+                                                       12));
+  ::chmod(tm_.host(u"C:\\Kurulum\\bozuk.exe").c_str(), 0755);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"bozuk.exe", 1); }), err::FileNotFound);
+  EXPECT_EQ(childrenOfThisProcess(), std::vector<int>{});
+}
+
+// ------------------------------------------------------ argument split
+
+std::vector<std::string> split(const char16_t* arguments) {
+  std::vector<std::string> out;
+  for (const Text& a : splitArguments(arguments))
+    out.push_back(toUtf8(a));
+  return out;
+}
+
+TEST(SplitArguments, BlanksSeparateOutsideQuotes) {
+  EXPECT_EQ(split(u""), Names{});
+  EXPECT_EQ(split(u" \t "), Names{});
+  EXPECT_EQ(split(u"a b\t\tc"), (Names{"a", "b", "c"}));
+  EXPECT_EQ(split(u"  /s   C:\\Windows\\x.dll  "), (Names{"/s", "C:\\Windows\\x.dll"}));
+  EXPECT_EQ(split(u"\"yeni klasör\" çalış"), (Names{"yeni klasör", "çalış"}));
+  EXPECT_EQ(split(u"a\"b c\"d e"), (Names{"ab cd", "e"}));
+  EXPECT_EQ(split(u"\"unterminated quote"), (Names{"unterminated quote"}));
+}
+
+TEST(SplitArguments, BackslashesCountOnlyBeforeAQuote) {
+  EXPECT_EQ(split(u"C:\\dir\\ a\\\\b"), (Names{"C:\\dir\\", "a\\\\b"}));
+  EXPECT_EQ(split(u"a\\\"b"), (Names{"a\"b"}));         // \"  -> "
+  EXPECT_EQ(split(u"a\\\\\"b c\""), (Names{"a\\b c"})); // \\" -> \ and a quote
+  EXPECT_EQ(split(u"a\\\\\\\"b"), (Names{"a\\\"b"}));   // \\\" -> \"
+  EXPECT_EQ(split(u"\"C:\\dir\\\\\" x"), (Names{"C:\\dir\\", "x"}));
+}
+
+TEST(SplitArguments, EmptyAndDoubledQuotes) {
+  EXPECT_EQ(split(u"\"\""), (Names{""}));
+  EXPECT_EQ(split(u"a \"\" b"), (Names{"a", "", "b"}));
+  EXPECT_EQ(split(u"\"\"\""), (Names{"\""}));
+  // Inside quotes a doubled quote gives a quote and ends the quoting.
+  EXPECT_EQ(split(u"\"a\"\"b c\""), (Names{"a\"b", "c"}));
+  EXPECT_EQ(split(u"\"a\"\"\"b\""), (Names{"a\"b"}));
+}
+
+// ------------------------------------------- MsgBox, End, objects, path
+
+TEST_F(RuntimeTest, MessageBoxWithoutTitleShowsTheApplicationTitle) {
+  answer_ = vbYes;
+  EXPECT_EQ(rt().rtcMsgBox(u"Kaydedilsin mi?", 292, std::nullopt), vbYes);
+  answer_ = vbNo;
+  EXPECT_EQ(rt().rtcMsgBox(u"Bilgi", vbInformation, Text(u"VorlanKur v1.0.0")), vbNo);
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(toUtf8(boxes_[0].prompt), "Kaydedilsin mi?");
+  EXPECT_EQ(boxes_[0].buttons, 292);
+  EXPECT_EQ(toUtf8(boxes_[0].title), "VorlanKur");
+  EXPECT_EQ(boxes_[1].buttons, vbInformation);
+  EXPECT_EQ(toUtf8(boxes_[1].title), "VorlanKur v1.0.0");
+}
+
+TEST_F(RuntimeTest, EndThrowsProgramEndWhichNoResumeNextSwallows) {
+  EXPECT_THROW(rt().__vbaEnd(), ProgramEnd);
+  ErrorMode mode;
+  mode.onErrorResumeNext();
+  bool after = false;
+  EXPECT_THROW(
+      {
+        mode([&] { rt().__vbaEnd(); });
+        after = true;
+      },
+      ProgramEnd);
+  EXPECT_FALSE(after);
+}
+
+TEST_F(RuntimeTest, UnknownObjectsFailWith429AndAppPathIsAsGiven) {
+  EXPECT_EQ(errorNumber([&] { rt().rtcCreateObject2(u"Yok.BöyleBirNesne"); }),
+            err::CannotCreateObject);
+  EXPECT_EQ(errorNumber([&] {
+              rt().createObject(u"{00000000-0000-0000-0000-000000000001}",
+                                u"{00000000-0000-0000-0000-000000000002}");
+            }),
+            err::CannotCreateObject);
+  EXPECT_EQ(toUtf8(rt().appPath()), "C:\\Kurulum");
+}
+
+} // namespace
+} // namespace vk::posix
