@@ -6,8 +6,9 @@ namespace {
 constexpr Colour kHighlight{Colour::Kind::System, 13};     // selection highlight
 constexpr Colour kInactiveTitle{Colour::Kind::System, 3};  // inactive title bar
 constexpr Colour kLightRed{Colour::Kind::Rgb, 0x008080FF}; // RGB 255, 128, 128
+// Two lines fit the label.
 constexpr std::u16string_view kProductLine =
-    u"Vorlan: Türk elektronik belgeleri için masaüstü uygulaması. © Vorlan, tüm hakları saklıdır.";
+    u"Vorlan e-Belge uygulaması\r\n© Vorlan. Tüm hakları saklıdır.";
 
 // z: front-to-back place among the controls drawn on the window's surface
 // (labels, shapes) or among the windowed ones (text boxes, buttons).

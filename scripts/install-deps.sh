@@ -8,6 +8,12 @@ packages=(
   libgtest-dev libgmock-dev
   libcurl4-openssl-dev libarchive-dev libssl-dev
   liblnk-utils libarchive-tools openssl curl zip unzip tmux attr
+  # the browser test: a real headless browser session
+  chromium chromium-driver libnss3-tools nlohmann-json3-dev
+  # the Windows program: cross compilers, the PE check, Wine under Xvfb
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
+  binutils-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev
+  wine wine64 xvfb imagemagick python3-pefile locales
 )
 
 missing=()

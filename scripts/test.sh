@@ -11,6 +11,10 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
 
+# The Windows program: both cross builds, the executable's check, and the run
+# under Wine.
+bash scripts/test-win32.sh
+
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVK_SANITIZE=ON >/dev/null
 ninja -C build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -105,7 +105,7 @@ TEST(TerminalWindowPrint, ShowsCaptionMessagesProductLineAndButtonsInReadingOrde
   const auto headline = out.find("\nBaşlık satırı\n");
   const auto list = out.find("\n\nMSCOMCTL.OCX\nwmp.dll\n");
   const auto advice = out.find("\nTalimat satırı\n");
-  const auto product = out.find("\nVorlan: Türk elektronik belgeleri");
+  const auto product = out.find("\nVorlan e-Belge uygulaması\n© Vorlan. Tüm hakları saklıdır.");
   const auto buttons = out.find("  [ Kurulumdan Çık ]  [ Devam ]\n");
   const auto prompt = out.find(kStartPrompt);
   ASSERT_NE(caption, std::string::npos) << out;

@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""The ChromeDriver download server of the Wine end-to-end test, on loopback.
+
+Serves one archive over HTTPS with a certificate from the test's own
+certificate authority, and records every request line it receives. It
+listens either directly for TLS (--tls-port) or as an HTTP proxy that takes
+CONNECT and then speaks TLS itself (--proxy-port), for a client whose host
+name resolution cannot be pointed at loopback.
+
+Usage: https_server.py --cert C --key K --archive ZIP --path /x/y.zip
+                       --log FILE (--tls-port N | --proxy-port N) [--ready FILE]
+"""
+
+import argparse
+import socket
+import ssl
+import sys
+import threading
+
+
+def handle_https(tls, args, log_lock):
+    """One HTTP/1.1 exchange (or several, kept alive) on a TLS socket."""
+    reader = tls.makefile("rb")
+    while True:
+        request_line = reader.readline()
+        if not request_line:
+            return
+        headers = []
+        while True:
+            line = reader.readline()
+            if not line or line in (b"\r\n", b"\n"):
+                break
+            headers.append(line.decode("latin-1").strip())
+        line = request_line.decode("latin-1").strip()
+        with log_lock, open(args.log, "a", encoding="utf-8") as log:
+            host = next((h.split(":", 1)[1].strip() for h in headers
+                         if h.lower().startswith("host:")), "")
+            log.write(f"{line}\thost={host}\n")
+        parts = line.split()
+        if len(parts) >= 2 and parts[0] == "GET" and parts[1] == args.path:
+            with open(args.archive, "rb") as f:
+                body = f.read()
+            head = (b"HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n"
+                    b"Content-Length: " + str(len(body)).encode() + b"\r\n\r\n")
+        else:
+            body = b"not here\n"
+            head = (b"HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\n"
+                    b"Content-Length: " + str(len(body)).encode() + b"\r\n\r\n")
+        tls.sendall(head + body)
+
+
+def serve_connection(conn, context, args, log_lock, proxy):
+    try:
+        conn.settimeout(60)
+        if proxy:
+            # CONNECT host:443 HTTP/1.1, headers, blank line; then the tunnel,
+            # which ends here: this server is the far side.
+            data = b""
+            while b"\r\n\r\n" not in data:
+                chunk = conn.recv(4096)
+                if not chunk:
+                    return
+                data += chunk
+            first = data.split(b"\r\n", 1)[0].decode("latin-1")
+            with log_lock, open(args.log, "a", encoding="utf-8") as log:
+                log.write(f"{first}\n")
+            if not first.startswith("CONNECT "):
+                conn.sendall(b"HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n\r\n")
+                return
+            conn.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+        with context.wrap_socket(conn, server_side=True) as tls:
+            handle_https(tls, args, log_lock)
+    except (OSError, ssl.SSLError) as e:
+        with log_lock, open(args.log, "a", encoding="utf-8") as log:
+            log.write(f"# connection failed: {e}\n")
+    finally:
+        conn.close()
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--cert", required=True)
+    p.add_argument("--key", required=True)
+    p.add_argument("--archive", required=True)
+    p.add_argument("--path", required=True)
+    p.add_argument("--log", required=True)
+    p.add_argument("--tls-port", type=int)
+    p.add_argument("--proxy-port", type=int)
+    p.add_argument("--ready")
+    args = p.parse_args()
+    if (args.tls_port is None) == (args.proxy_port is None):
+        sys.exit("give exactly one of --tls-port and --proxy-port")
+
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(args.cert, args.key)
+    proxy = args.proxy_port is not None
+    port = args.proxy_port if proxy else args.tls_port
+
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", port))
+    listener.listen(8)
+    if args.ready:
+        with open(args.ready, "w") as f:
+            f.write(str(listener.getsockname()[1]))
+    log_lock = threading.Lock()
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=serve_connection, args=(conn, context, args, log_lock, proxy),
+                         daemon=True).start()
+
+
+if __name__ == "__main__":
+    main()
