@@ -14,6 +14,10 @@ struct ProgIdEntry {
 // Filled in as the objects are built; an identifier not listed fails with 429.
 constexpr ProgIdEntry kProgIds[] = {
     {u"", nullptr},
+    {u"MSXML2.XMLHTTP", makeXmlHttp},
+    {u"ADODB.Stream", makeAdodbStream},
+    {u"WScript.Shell", makeWScriptShell},
+    {u"Scripting.FileSystemObject", makeFileSystemObject},
 };
 
 struct ClassEntry {
@@ -23,6 +27,9 @@ struct ClassEntry {
 
 constexpr ClassEntry kClasses[] = {
     {u"", nullptr},
+    {u"{13709620-C279-11CE-A49E-444553540000}", makeShellApplication},
+    {u"{0277FC34-FD1B-4616-BB19-5D556733E8C9}", makeBrowserAutomation},
+    {u"{0277FC34-FD1B-4616-BB19-E3CCFFAB4234}", makeBrowserAutomationFallback},
 };
 
 } // namespace

@@ -25,5 +25,7 @@ ObjectRef makeFileSystemObject(ObjectContext ctx);
 ObjectRef makeXmlHttp(ObjectContext ctx);
 ObjectRef makeAdodbStream(ObjectContext ctx);
 ObjectRef makeShellApplication(ObjectContext ctx);
+ObjectRef makeBrowserAutomation(ObjectContext ctx);
+ObjectRef makeBrowserAutomationFallback(ObjectContext ctx);
 
 } // namespace vk::posix

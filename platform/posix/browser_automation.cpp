@@ -1,0 +1,725 @@
+// The browser-automation object, over W3C WebDriver.
+//
+// Member 12 starts the host's chromedriver on a free loopback port, in its
+// own process group, and asks it for a headless Chromium session; member 32
+// sends that session to an address. Everything a session writes (the
+// driver's log, the browser profile, a HOME with its certificate database,
+// temporary files) lives in one temporary folder, and releasing the object
+// ends the session, every process of it and the folder.
+//
+// The browser sees the machine, not the host, where the two differ:
+//   - names in the machine's hosts file resolve as the file says (Chromium's
+//     --host-resolver-rules), others through the host's resolver;
+//   - the authorities in <machine>/ca-certificates.pem are trusted besides
+//     the host's, through an NSS database in the session's own HOME, where
+//     Chromium looks for user-trusted authorities. Certificate checks always
+//     stay on.
+//
+// Failures carry the numbers of browser_automation.h:
+//
+//   what failed                                   number
+//   --------------------------------------------  -------------------------------
+//   browser name other than "Chrome"              UnsupportedBrowser   0x80040201
+//   no chromedriver on the host                   DriverNotFound       0x80040202
+//   no chromium on the host                       BrowserNotFound      0x80040203
+//   driver could not start or was not ready
+//     within 20 s, or stopped answering           DriverNotStarted     0x80040204
+//   WebDriver "session not created"               SessionNotCreated    0x80040205
+//   member 32 without a session                   NoSession            0x80040206
+//   machine's authorities could not be added      CertificateStore     0x80040207
+//   "insecure certificate", net::ERR_CERT_*       InsecureCertificate  0x80040210
+//   net::ERR_NAME_NOT_RESOLVED                    NameNotResolved      0x80040211
+//   any other net::ERR_* (refused, reset, ...)    PageNotOpened        0x80040212
+//   WebDriver "timeout", net::ERR_*TIMED_OUT      Timeout              0x80040213
+//   WebDriver "invalid argument" (bad address)    InvalidAddress       0x80040214
+//   any other WebDriver error                     BrowserError         0x8004021F
+//
+// The description is Turkish and ends with the driver's or the browser's own
+// message, e.g. "Sunucu adı çözümlenemedi: unknown error:
+// net::ERR_NAME_NOT_RESOLVED".
+#include "platform/posix/browser_automation.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace vk::posix {
+
+namespace {
+
+using json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr char16_t kClassKey[] =
+    u"Software\\Classes\\CLSID\\{0277FC34-FD1B-4616-BB19-5D556733E8C9}";
+constexpr char16_t kFallbackClassKey[] =
+    u"Software\\Classes\\CLSID\\{0277FC34-FD1B-4616-BB19-E3CCFFAB4234}";
+
+constexpr auto kDriverReady = 20s;
+constexpr long kSessionTimeoutMs = 90'000;
+constexpr long kPageLoadMs = 30'000;
+constexpr long kNavigateTimeoutMs = kPageLoadMs + 15'000;
+
+[[noreturn]] void fail(std::int32_t number, const Text& what, const std::string& detail = {}) {
+  throw RuntimeError(number, detail.empty() ? what : what + u": " + fromUtf8(detail));
+}
+
+bool contains(const std::string& text, std::string_view part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string firstLine(const std::string& text) {
+  const auto end = text.find_first_of("\r\n");
+  return end == std::string::npos ? text : text.substr(0, end);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The last non-empty line of a log, to say why a tool gave up.
+std::string lastLine(const std::string& path) {
+  std::istringstream in(readFile(path));
+  std::string line, last;
+  while (std::getline(in, line)) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+      line.pop_back();
+    if (!line.empty()) last = line;
+  }
+  if (last.size() > 300) last.resize(300);
+  return last;
+}
+
+bool executable(const std::string& path) {
+  return !path.empty() && access(path.c_str(), X_OK) == 0 && !fs::is_directory(path);
+}
+
+// The usual place first, then the search path.
+std::string findProgram(const std::string& given, const std::string& name) {
+  if (!given.empty()) return executable(given) ? given : std::string();
+  if (executable("/usr/bin/" + name)) return "/usr/bin/" + name;
+  const char* path = std::getenv("PATH");
+  if (!path) return {};
+  std::istringstream dirs(path);
+  std::string dir;
+  while (std::getline(dirs, dir, ':'))
+    if (!dir.empty() && executable(dir + "/" + name)) return dir + "/" + name;
+  return {};
+}
+
+// The host's environment with the session's own HOME and temporary folder,
+// so the browser keeps nothing of the host user's and leaves nothing behind.
+std::vector<std::string> sessionEnvironment(const std::string& work) {
+  std::vector<std::string> env;
+  for (char** e = environ; e && *e; ++e) {
+    const std::string_view entry(*e);
+    const auto name = entry.substr(0, entry.find('='));
+    if (name == "HOME" || name == "TMPDIR" || name == "XDG_CONFIG_HOME" ||
+        name == "XDG_CACHE_HOME" || name == "XDG_DATA_HOME")
+      continue;
+    env.emplace_back(entry);
+  }
+  const std::string home = work + "/home";
+  env.push_back("HOME=" + home);
+  env.push_back("TMPDIR=" + work + "/tmp");
+  env.push_back("XDG_CONFIG_HOME=" + home + "/.config");
+  env.push_back("XDG_CACHE_HOME=" + home + "/.cache");
+  env.push_back("XDG_DATA_HOME=" + home + "/.local/share");
+  return env;
+}
+
+// Starts a program with stdin from /dev/null and its output appended to a
+// log; ownGroup puts it at the head of a new process group. -1 and errno
+// when it cannot be started.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const std::string& log, bool ownGroup) {
+  std::vector<char*> args, envp;
+  for (const auto& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  for (const auto& e : env)
+    envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  posix_spawn_file_actions_adddup2(&files, 1, 2);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // The caller's other descriptors (sockets, the window's) are none of its business.
+  posix_spawn_file_actions_addclosefrom_np(&files, 3);
+#endif
+
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD})
+    sigaddset(&defaults, s);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  if (ownGroup) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attr, 0);
+  }
+  posix_spawnattr_setflags(&attr, flags);
+
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, args[0], &files, &attr, args.data(), envp.data());
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&files);
+  if (rc != 0) {
+    errno = rc;
+    return -1;
+  }
+  return pid;
+}
+
+// Waits up to `limit` for a child to end; true once it is reaped (or is no
+// child of ours any more).
+bool reap(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr) {
+  const auto deadline = Clock::now() + limit;
+  int st = 0;
+  for (;;) {
+    const pid_t r = waitpid(pid, &st, WNOHANG);
+    if (r == pid) {
+      if (status) *status = st;
+      return true;
+    }
+    if (r < 0 && errno != EINTR) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+}
+
+bool groupGone(pid_t group) {
+  return kill(-group, 0) < 0 && errno == ESRCH;
+}
+
+// Processes that are not our children but carry the session's folder in
+// their command line or environment: helpers that detached themselves from
+// the driver's process group (Chromium's crash handler does).
+std::vector<pid_t> processesUsing(const std::string& needle) {
+  std::vector<pid_t> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() ||
+        !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(name));
+    if (pid == getpid()) continue;
+    const std::string dir = entry.path().string();
+    if (contains(readFile(dir + "/cmdline"), needle) ||
+        contains(readFile(dir + "/environ"), needle))
+      found.push_back(pid);
+  }
+  return found;
+}
+
+void endStragglers(const std::string& work) {
+  const std::string needle = work + "/";
+  auto left = processesUsing(needle);
+  if (left.empty()) return;
+  for (pid_t p : left)
+    kill(p, SIGTERM);
+  const auto deadline = Clock::now() + 2s;
+  while (!(left = processesUsing(needle)).empty() && Clock::now() < deadline)
+    std::this_thread::sleep_for(50ms);
+  for (pid_t p : left)
+    kill(p, SIGKILL);
+  const auto last = Clock::now() + 1s;
+  while (!processesUsing(needle).empty() && Clock::now() < last)
+    std::this_thread::sleep_for(20ms);
+}
+
+int freeLoopbackPort() {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return -1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = 0;
+  socklen_t len = sizeof a;
+  int port = -1;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  close(s);
+  return port;
+}
+
+// ---- HTTP to the driver -------------------------------------------------
+
+struct Reply {
+  CURLcode code = CURLE_OK;
+  long status = 0;
+  std::string body;
+};
+
+std::size_t collect(char* data, std::size_t size, std::size_t count, void* user) {
+  static_cast<std::string*>(user)->append(data, size * count);
+  return size * count;
+}
+
+Reply http(const char* method, const std::string& url, const std::string* body, long timeoutMs) {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  Reply reply;
+  CURL* c = curl_easy_init();
+  if (!c) {
+    reply.code = CURLE_OUT_OF_MEMORY;
+    return reply;
+  }
+  curl_slist* headers = nullptr;
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_NOPROXY, "*"); // the driver is on loopback, never behind a proxy
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, 5000L);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeoutMs);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, collect);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &reply.body);
+  if (body) {
+    headers = curl_slist_append(headers, "Content-Type: application/json; charset=utf-8");
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, body->c_str());
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(body->size()));
+  }
+  if (std::strcmp(method, "POST") != 0 && std::strcmp(method, "GET") != 0)
+    curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method);
+  reply.code = curl_easy_perform(c);
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply.status);
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(c);
+  return reply;
+}
+
+// A WebDriver command that did not succeed: the WebDriver error code and
+// message, or an empty code when the driver did not answer at all.
+struct WebDriverFailure {
+  std::string error;
+  std::string message;
+};
+
+json command(const std::string& endpoint, const char* method, const std::string& path,
+             const json* body, long timeoutMs) {
+  std::string text;
+  if (body) text = body->dump(-1, ' ', false, json::error_handler_t::replace);
+  const Reply r = http(method, endpoint + path, body ? &text : nullptr, timeoutMs);
+  if (r.code != CURLE_OK) {
+    if (r.code == CURLE_OPERATION_TIMEDOUT)
+      throw WebDriverFailure{"timeout", curl_easy_strerror(r.code)};
+    throw WebDriverFailure{"", curl_easy_strerror(r.code)};
+  }
+  json reply = json::parse(r.body, nullptr, false);
+  const json* value = reply.is_object() && reply.contains("value") ? &reply["value"] : nullptr;
+  if (value && value->is_object() && value->contains("error") && (*value)["error"].is_string()) {
+    const json& m = (*value)["message"];
+    throw WebDriverFailure{(*value)["error"].get<std::string>(),
+                           firstLine(m.is_string() ? m.get<std::string>() : std::string())};
+  }
+  if (r.status != 200 || !value)
+    throw WebDriverFailure{"unknown error", "HTTP " + std::to_string(r.status) + " " +
+                                                firstLine(r.body.substr(0, 200))};
+  return *value;
+}
+
+// What the driver said, as one line: its message, which usually starts with
+// the error code already.
+std::string detailOf(const WebDriverFailure& f) {
+  if (f.message.empty()) return f.error;
+  if (f.error.empty() || f.message.rfind(f.error, 0) == 0) return f.message;
+  return f.error + ": " + f.message;
+}
+
+// A failed page load, from the WebDriver error or Chromium's net error code.
+[[noreturn]] void failNavigation(const std::string& error, const std::string& detail) {
+  std::string upper = detail;
+  for (char& ch : upper)
+    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  if (error == "insecure certificate" || contains(upper, "ERR_CERT_") ||
+      contains(upper, "ERR_INSECURE_RESPONSE"))
+    fail(browser_err::InsecureCertificate, u"Güvenli olmayan sertifika", detail);
+  if (contains(upper, "ERR_NAME_NOT_RESOLVED") || contains(upper, "ERR_NAME_RESOLUTION_FAILED"))
+    fail(browser_err::NameNotResolved, u"Sunucu adı çözümlenemedi", detail);
+  if (error == "timeout" || contains(upper, "TIMED_OUT"))
+    fail(browser_err::Timeout, u"Tarayıcı zaman aşımına uğradı", detail);
+  if (error == "invalid argument")
+    fail(browser_err::InvalidAddress, u"Geçersiz web adresi", detail);
+  if (contains(upper, "ERR_")) fail(browser_err::PageNotOpened, u"Sayfa açılamadı", detail);
+  fail(browser_err::BrowserError, u"Tarayıcı hatası", detail);
+}
+
+// Chromium's error pages (an untrusted certificate's warning among them)
+// are pages like any other to the driver, which reports the load as a
+// success; the page itself names the error.
+constexpr char kErrorPageScript[] =
+    "if (String(document.URL).indexOf('chrome-error:') !== 0) return null;"
+    "var e = document.querySelector('#error-code, .error-code');"
+    "var t = e ? String(e.textContent).trim() : '';"
+    "return t || 'net::ERR_FAILED';";
+
+std::vector<std::string> pemCertificates(const std::string& text) {
+  static constexpr std::string_view begin = "-----BEGIN CERTIFICATE-----";
+  static constexpr std::string_view end = "-----END CERTIFICATE-----";
+  std::vector<std::string> found;
+  std::size_t at = 0;
+  while ((at = text.find(begin, at)) != std::string::npos) {
+    const std::size_t stop = text.find(end, at);
+    if (stop == std::string::npos) break;
+    found.push_back(text.substr(at, stop + end.size() - at) + "\n");
+    at = stop + end.size();
+  }
+  return found;
+}
+
+bool plainHostName(const std::string& name) {
+  if (name.empty() || name.size() > 253) return false;
+  for (char c : name)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_'))
+      return false;
+  return true;
+}
+
+void requireRegistered(ObjectContext ctx, const char16_t* key) {
+  if (!ctx.machine.registry().keyExists(Hive::LocalMachine, key))
+    throw RuntimeError(err::CannotCreateObject);
+}
+
+} // namespace
+
+std::string hostResolverRules(const std::string& hostsFile) {
+  std::vector<std::pair<std::string, std::string>> map; // name, address
+  std::istringstream in(hostsFile);
+  std::string line;
+  bool first = true;
+  while (std::getline(in, line)) {
+    if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+    first = false;
+    if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+    std::istringstream words(line);
+    std::string address, name;
+    if (!(words >> address)) continue;
+    unsigned char buf[16];
+    const bool v4 = inet_pton(AF_INET, address.c_str(), buf) == 1;
+    const bool v6 = !v4 && inet_pton(AF_INET6, address.c_str(), buf) == 1;
+    if (!v4 && !v6) continue;
+    if (v6) address = "[" + address + "]";
+    while (words >> name) {
+      for (char& c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      // Chromium resolves localhost itself; the rules keep it out (below).
+      if (name == "localhost" || !plainHostName(name)) continue;
+      // The first line that names a host decides, as on Windows.
+      bool known = false;
+      for (const auto& m : map)
+        known = known || m.first == name;
+      if (!known) map.emplace_back(name, address);
+    }
+  }
+  if (map.empty()) return {};
+  std::string rules;
+  for (const auto& [name, address] : map)
+    rules += "MAP " + name + " " + address + ", ";
+  return rules + "EXCLUDE localhost";
+}
+
+BrowserAutomation::BrowserAutomation(ObjectContext ctx, BrowserPrograms programs)
+    : machine_(ctx.machine), programs_(std::move(programs)) {}
+
+BrowserAutomation::~BrowserAutomation() {
+  end();
+}
+
+Variant BrowserAutomation::call(TextView member, const Args&) {
+  noSuchMember(member);
+}
+
+void BrowserAutomation::put(TextView member, const Variant&) {
+  noSuchMember(member);
+}
+
+Variant BrowserAutomation::callId(std::int32_t dispId, const Args& args) {
+  if (dispId != kStart && dispId != kGet) return Object::callId(dispId, args);
+  expectArgs(args, 1, 1);
+  const Text argument = args[0].toText();
+  try {
+    if (dispId == kStart)
+      start(argument);
+    else
+      open(argument);
+  } catch (const RuntimeError&) {
+    throw;
+  } catch (const std::exception& e) {
+    // The caller's error regime knows only run-time errors.
+    fail(browser_err::BrowserError, u"Tarayıcı hatası", e.what());
+  }
+  return {};
+}
+
+void BrowserAutomation::start(const Text& browser) {
+  if (!equalsIgnoreCase(browser, u"Chrome"))
+    fail(browser_err::UnsupportedBrowser, u"Desteklenmeyen tarayıcı", toUtf8(browser));
+  end(); // a new session replaces the old one
+
+  const std::string driver = findProgram(programs_.driver, "chromedriver");
+  if (driver.empty())
+    fail(browser_err::DriverNotFound, u"Tarayıcı sürücüsü (chromedriver) bulunamadı");
+  const std::string chromium = findProgram(programs_.browser, "chromium");
+  if (chromium.empty()) fail(browser_err::BrowserNotFound, u"Tarayıcı (chromium) bulunamadı");
+
+  try {
+    std::string folder = (fs::temp_directory_path() / "vorlankur-browser-XXXXXX").string();
+    if (!mkdtemp(folder.data()))
+      fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü başlatılamadı",
+           std::string("mkdtemp: ") + std::strerror(errno));
+    work_ = folder;
+    for (const char* sub : {"/home", "/profile", "/tmp"})
+      fs::create_directories(work_ + sub);
+
+    trustMachineAuthorities(work_ + "/home");
+
+    std::string rules;
+    try {
+      rules = hostResolverRules(
+          readFile(machine_.hostPath(u"C:\\Windows\\System32\\drivers\\etc\\hosts")));
+    } catch (const RuntimeError&) {
+      // A machine without drive C: has no hosts file either.
+    }
+
+    launchDriver(driver);
+
+    json args = {"--headless=new",
+                 "--no-sandbox",
+                 "--disable-gpu",
+                 "--disable-dev-shm-usage",
+                 "--no-first-run",
+                 "--no-default-browser-check",
+                 "--disable-background-networking",
+                 "--disable-component-update",
+                 "--disable-sync",
+                 "--disable-quic",
+                 "--user-data-dir=" + work_ + "/profile"};
+    if (!rules.empty()) args.push_back("--host-resolver-rules=" + rules);
+    const json request = {
+        {"capabilities",
+         {{"alwaysMatch",
+           {{"browserName", "chrome"},
+            {"acceptInsecureCerts", false},
+            {"pageLoadStrategy", "normal"},
+            {"timeouts", {{"pageLoad", kPageLoadMs}, {"script", 10'000}, {"implicit", 0}}},
+            {"goog:chromeOptions", {{"binary", chromium}, {"args", args}}}}}}}};
+    json value;
+    try {
+      value = command(endpoint_, "POST", "/session", &request, kSessionTimeoutMs);
+    } catch (const WebDriverFailure& f) {
+      if (f.error.empty())
+        fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü yanıt vermiyor", detailOf(f));
+      fail(browser_err::SessionNotCreated, u"Tarayıcı oturumu açılamadı", detailOf(f));
+    }
+    if (value.is_object() && value.contains("sessionId") && value["sessionId"].is_string())
+      session_ = value["sessionId"].get<std::string>();
+    if (session_.empty())
+      fail(browser_err::SessionNotCreated, u"Tarayıcı oturumu açılamadı",
+           "no session id in the driver's answer");
+  } catch (...) {
+    end();
+    throw;
+  }
+}
+
+void BrowserAutomation::trustMachineAuthorities(const std::string& home) {
+  const auto authorities = pemCertificates(readFile(machine_.root() + "/ca-certificates.pem"));
+  if (authorities.empty()) return;
+  const std::string certutil = findProgram(programs_.certutil, "certutil");
+  if (certutil.empty())
+    fail(browser_err::CertificateStore, u"Güvenilen sertifikalar tarayıcıya eklenemedi",
+         "certutil not found");
+  const std::string db = "sql:" + home + "/.pki/nssdb";
+  fs::create_directories(home + "/.pki/nssdb");
+  const auto env = sessionEnvironment(work_);
+  const std::string log = work_ + "/certutil.log";
+  const auto run = [&](const std::vector<std::string>& argv) {
+    const pid_t pid = spawn(argv, env, log, false);
+    if (pid < 0)
+      fail(browser_err::CertificateStore, u"Güvenilen sertifikalar tarayıcıya eklenemedi",
+           certutil + ": " + std::strerror(errno));
+    int status = 0;
+    if (!reap(pid, 20s, &status)) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      fail(browser_err::CertificateStore, u"Güvenilen sertifikalar tarayıcıya eklenemedi",
+           "certutil did not finish");
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      fail(browser_err::CertificateStore, u"Güvenilen sertifikalar tarayıcıya eklenemedi",
+           lastLine(log));
+  };
+  run({certutil, "-N", "-d", db, "--empty-password"});
+  for (std::size_t i = 0; i < authorities.size(); ++i) {
+    const std::string file = work_ + "/authority-" + std::to_string(i + 1) + ".pem";
+    std::ofstream(file, std::ios::binary) << authorities[i];
+    // "C,,": trusted to issue server certificates.
+    run({certutil, "-A", "-d", db, "-n", "VorlanKur " + std::to_string(i + 1), "-t", "C,,", "-i",
+         file});
+  }
+}
+
+void BrowserAutomation::launchDriver(const std::string& driver) {
+  const auto env = sessionEnvironment(work_);
+  const std::string log = work_ + "/chromedriver.log";
+  std::string why;
+  // A port found free can be taken before the driver binds it; then the
+  // driver ends at once and another port is tried.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int port = freeLoopbackPort();
+    if (port <= 0) {
+      why = std::string("no free loopback port: ") + std::strerror(errno);
+      break;
+    }
+    const pid_t pid = spawn({driver, "--port=" + std::to_string(port)}, env, log, true);
+    if (pid < 0)
+      fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü başlatılamadı",
+           driver + ": " + std::strerror(errno));
+    driver_ = pid;
+    endpoint_ = "http://127.0.0.1:" + std::to_string(port);
+    const auto deadline = Clock::now() + kDriverReady;
+    for (;;) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        kill(-pid, SIGKILL); // anything it left in its group
+        driver_ = 0;
+        why = lastLine(log);
+        if (why.empty()) why = "chromedriver ended at once";
+        break;
+      }
+      const Reply r = http("GET", endpoint_ + "/status", nullptr, 1000);
+      if (r.code == CURLE_OK && r.status == 200) {
+        const json status = json::parse(r.body, nullptr, false);
+        if (status.is_object() && status.contains("value") && status["value"].is_object() &&
+            status["value"].value("ready", false))
+          return;
+      }
+      if (Clock::now() >= deadline)
+        fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü başlatılamadı",
+             "chromedriver not ready within 20 s");
+      std::this_thread::sleep_for(50ms);
+    }
+  }
+  fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü başlatılamadı", why);
+}
+
+void BrowserAutomation::open(const Text& address) {
+  if (session_.empty())
+    fail(browser_err::NoSession, u"Tarayıcı oturumu başlatılmamış (önce oturum açılmalı)");
+  const std::string url = toUtf8(address);
+  const std::string base = "/session/" + session_;
+  try {
+    const json go = {{"url", url}};
+    command(endpoint_, "POST", base + "/url", &go, kNavigateTimeoutMs);
+  } catch (const WebDriverFailure& f) {
+    if (f.error.empty())
+      fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü yanıt vermiyor", detailOf(f));
+    failNavigation(f.error, detailOf(f));
+  }
+  json page;
+  try {
+    const json script = {{"script", kErrorPageScript}, {"args", json::array()}};
+    page = command(endpoint_, "POST", base + "/execute/sync", &script, 20'000);
+  } catch (const WebDriverFailure& f) {
+    if (f.error.empty())
+      fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü yanıt vermiyor", detailOf(f));
+    fail(browser_err::BrowserError, u"Tarayıcı hatası", detailOf(f));
+  }
+  if (page.is_string()) {
+    std::string code = page.get<std::string>();
+    if (code.rfind("net::", 0) != 0 && code.rfind("NET::", 0) != 0) code = "net::" + code;
+    failNavigation("", code + " (" + url + ")");
+  }
+}
+
+void BrowserAutomation::end() noexcept {
+  if (driver_ > 0 && !session_.empty()) {
+    // Lets the driver close the browser in order; what remains is ended below.
+    try {
+      command(endpoint_, "DELETE", "/session/" + session_, nullptr, 10'000);
+    } catch (...) {
+    }
+  }
+  session_.clear();
+  if (driver_ > 0) {
+    const pid_t group = driver_;
+    kill(-group, SIGTERM);
+    bool reaped = false;
+    const auto deadline = Clock::now() + 5s;
+    while (Clock::now() < deadline) {
+      if (!reaped) reaped = reap(driver_, 0ms);
+      if (reaped && groupGone(group)) break;
+      std::this_thread::sleep_for(20ms);
+    }
+    if (!groupGone(group)) kill(-group, SIGKILL);
+    if (!reaped) {
+      int status = 0;
+      while (waitpid(driver_, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+    const auto last = Clock::now() + 2s;
+    while (!groupGone(group) && Clock::now() < last)
+      std::this_thread::sleep_for(20ms);
+    driver_ = 0;
+  }
+  endpoint_.clear();
+  if (!work_.empty()) {
+    try {
+      endStragglers(work_);
+    } catch (...) {
+    }
+    std::error_code ec;
+    fs::remove_all(work_, ec);
+    work_.clear();
+  }
+}
+
+ObjectRef makeBrowserAutomation(ObjectContext ctx) {
+  requireRegistered(ctx, kClassKey);
+  return std::make_shared<BrowserAutomation>(ctx);
+}
+
+ObjectRef makeBrowserAutomationFallback(ObjectContext ctx) {
+  requireRegistered(ctx, kFallbackClassKey);
+  return std::make_shared<BrowserAutomation>(ctx);
+}
+
+} // namespace vk::posix

@@ -1,0 +1,84 @@
+// The browser-automation object of the stand-in machine: a real browser
+// session through a W3C WebDriver server (the host's chromedriver driving a
+// headless Chromium).
+#pragma once
+
+#include "platform/posix/objects.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+namespace vk::posix {
+
+// The library's own failures. Automation libraries report their errors as
+// vbObjectError (0x80040000) + n, with n from 512 up (the lower ones belong
+// to Windows); the description is Turkish and carries the driver's or the
+// browser's own message.
+namespace browser_err {
+constexpr std::int32_t hr(std::uint32_t value) {
+  return static_cast<std::int32_t>(value);
+}
+inline constexpr std::int32_t UnsupportedBrowser = hr(0x80040201);  // not "Chrome"
+inline constexpr std::int32_t DriverNotFound = hr(0x80040202);      // no chromedriver
+inline constexpr std::int32_t BrowserNotFound = hr(0x80040203);     // no chromium
+inline constexpr std::int32_t DriverNotStarted = hr(0x80040204);    // died or never ready
+inline constexpr std::int32_t SessionNotCreated = hr(0x80040205);   // "session not created"
+inline constexpr std::int32_t NoSession = hr(0x80040206);           // member 32 before 12
+inline constexpr std::int32_t CertificateStore = hr(0x80040207);    // extra authorities failed
+inline constexpr std::int32_t InsecureCertificate = hr(0x80040210); // net::ERR_CERT_*
+inline constexpr std::int32_t NameNotResolved = hr(0x80040211);     // net::ERR_NAME_NOT_RESOLVED
+inline constexpr std::int32_t PageNotOpened = hr(0x80040212);       // any other net::ERR_*
+inline constexpr std::int32_t Timeout = hr(0x80040213);             // "timeout"
+inline constexpr std::int32_t InvalidAddress = hr(0x80040214);      // "invalid argument"
+inline constexpr std::int32_t BrowserError = hr(0x8004021F);        // any other WebDriver error
+} // namespace browser_err
+
+// Where the host's programs are; empty members are looked up (the usual
+// place in /usr/bin, then PATH).
+struct BrowserPrograms {
+  std::string driver;  // chromedriver
+  std::string browser; // chromium
+  std::string certutil;
+};
+
+class BrowserAutomation final : public Object {
+public:
+  static constexpr std::int32_t kStart = 12; // (browser name): starts a session
+  static constexpr std::int32_t kGet = 32;   // (address): opens it in the session
+
+  BrowserAutomation(ObjectContext ctx, BrowserPrograms programs = {});
+  ~BrowserAutomation() override;
+  BrowserAutomation(const BrowserAutomation&) = delete;
+  BrowserAutomation& operator=(const BrowserAutomation&) = delete;
+
+  Variant call(TextView member, const Args& args) override;
+  void put(TextView member, const Variant& value) override;
+  Variant callId(std::int32_t dispId, const Args& args) override;
+
+  // The temporary folder the running session's files and processes live in
+  // and the driver's process id; "" and 0 while no session runs.
+  const std::string& workFolder() const { return work_; }
+  pid_t driverProcess() const { return driver_; }
+
+private:
+  void start(const Text& browser);
+  void open(const Text& address);
+  void end() noexcept;
+  void launchDriver(const std::string& driverPath);
+  void trustMachineAuthorities(const std::string& home);
+
+  const Machine& machine_;
+  BrowserPrograms programs_;
+  std::string work_;
+  pid_t driver_ = 0;
+  std::string endpoint_; // http://127.0.0.1:<port>
+  std::string session_;
+};
+
+// --host-resolver-rules for the browser from a Windows hosts file's text
+// ("MAP name address, ..., EXCLUDE localhost"); "" when it maps no name.
+std::string hostResolverRules(const std::string& hostsFile);
+
+} // namespace vk::posix
