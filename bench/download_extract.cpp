@@ -1,0 +1,377 @@
+// Download and extraction of the driver archive through the automation
+// objects, the way the setup tool calls them, against `curl -o` followed by
+// `bsdtar -xf` of the same archive from the same loopback HTTPS server.
+//
+// Prints the medians, their ratio and the peak memory of each side; it
+// measures and reports, it does not judge.
+#include "platform/posix/machine.h"
+#include "platform/posix/runtime_posix.h"
+#include "support/https_server.h"
+#include "support/test_machine.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vk;
+
+constexpr int kRuns = 9;
+const char* const kHost = "chromedriver.storage.googleapis.com";
+const char* const kPath = "/104.0.5112.79/chromedriver_win32.zip";
+const Text kSibling = u"C:\\Kurulum\\Vorlan-Grenvilta";
+const Text kArchive = u"C:\\Kurulum\\Vorlan-Grenvilta\\chromedriver_win32.zip";
+
+// Text that compresses about as well as a program's licence and notes do.
+std::string textLike(std::size_t size, std::mt19937& rng) {
+  static const char* const words[] = {
+      "the",           "driver",   "browser",     "session", "version", "license",
+      "copyright",     "chromium", "authors",     "source",  "code",    "must",
+      "retain",        "above",    "notice",      "this",    "list",    "of",
+      "conditions",    "and",      "following",   "binary",  "form",    "reproduce",
+      "documentation", "with",     "distribution"};
+  std::string out;
+  out.reserve(size + 32);
+  std::size_t column = 0;
+  while (out.size() < size) {
+    const char* w = words[rng() % (sizeof words / sizeof *words)];
+    out += w;
+    column += std::strlen(w) + 1;
+    if (column > 72) {
+      out += "\r\n";
+      column = 0;
+    } else {
+      out += ' ';
+    }
+  }
+  out.resize(size);
+  return out;
+}
+
+// An archive of about 8 MB: a text-like file deflated and a random one
+// (like an executable that does not compress) stored.
+std::string makeArchive(const std::string& path) {
+  std::mt19937 rng(104);
+  const std::string text = textLike(4 << 20, rng);
+  archive* a = archive_write_new();
+  archive_write_set_format_zip(a);
+  archive_write_open_filename(a, path.c_str());
+  auto add = [&](const char* name, const std::string& data) {
+    archive_entry* e = archive_entry_new();
+    archive_entry_set_pathname(e, name);
+    archive_entry_set_filetype(e, AE_IFREG);
+    archive_entry_set_perm(e, 0644);
+    archive_entry_set_size(e, static_cast<la_int64_t>(data.size()));
+    archive_entry_set_mtime(e, 1659000000, 0);
+    archive_write_header(a, e);
+    archive_write_data(a, data.data(), data.size());
+    archive_entry_free(e);
+  };
+  archive_write_zip_set_compression_deflate(a);
+  add("LICENSE.chromedriver", text);
+  const std::size_t textCompressed = static_cast<std::size_t>(archive_filter_bytes(a, -1));
+  std::string random((8u << 20) - textCompressed, '\0');
+  for (auto& c : random)
+    c = static_cast<char>(rng());
+  archive_write_zip_set_compression_store(a);
+  add("chromedriver.exe", random);
+  archive_write_close(a);
+  archive_write_free(a);
+  char summary[200];
+  std::snprintf(summary, sizeof summary, "%.1f MB text deflated to %.1f MB + %.1f MB random stored",
+                text.size() / 1048576.0, textCompressed / 1048576.0, random.size() / 1048576.0);
+  return summary;
+}
+
+// The setup tool's download (request, status, stream, save) and extraction
+// (NameSpace of archive and folder, Items, CopyHere 256).
+int ourPath(Runtime& rt, const std::string& url) {
+  ObjectRef request = rt.rtcCreateObject2(u"MSXML2.XMLHTTP");
+  request->call(u"Open", {Variant(u"GET"), Variant(fromUtf8(url)), Variant(false)});
+  request->call(u"Send", {});
+  if (!__vbaVarTstEq(request->get(u"Status"), Variant(std::int16_t{200}))) return 1;
+  ObjectRef stream = rt.rtcCreateObject2(u"ADODB.Stream");
+  stream->call(u"Open", {});
+  stream->put(u"Type", Variant(std::int16_t{1}));
+  stream->call(u"Write", {request->get(u"responseBody")});
+  stream->put(u"Position", Variant(std::int16_t{0}));
+  stream->call(u"SaveToFile", {Variant(kArchive), Variant(std::int16_t{2})});
+  stream->call(u"Close", {});
+  stream.reset();
+  request.reset();
+
+  ObjectRef shell = rt.createObject(u"{13709620-C279-11CE-A49E-444553540000}",
+                                    u"{286E6F1B-7113-4355-9562-96B7E9D64C54}");
+  const Variant archiveFolder = shell->call(u"NameSpace", {Variant(kArchive)});
+  const Variant destination = shell->call(u"NameSpace", {Variant(kSibling + u"\\")});
+  const Variant items = archiveFolder.toObject()->get(u"Items");
+  destination.toObject()->call(u"CopyHere", {items, Variant(std::int16_t{256})});
+  return 0;
+}
+
+int boxes = 0;
+
+std::unique_ptr<posix::PosixRuntime> makeRuntime(const posix::Machine& machine) {
+  return std::make_unique<posix::PosixRuntime>(
+      machine, u"C:\\Kurulum", u"VorlanKur", [](const Text& prompt, int, const Text&) {
+        ++boxes;
+        std::fprintf(stderr, "box: %s\n", toUtf8(prompt).c_str());
+        return vbNo;
+      });
+}
+
+// Runs a program and waits for it.
+bool run(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return false;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Starts programs for their peak memory. A process's peak counts the memory
+// of the process it was forked from, so they are started by this small
+// process, forked before the benchmark grows, rather than by the benchmark.
+class Launcher {
+public:
+  Launcher() {
+    int down[2], up[2];
+    if (pipe(down) != 0 || pipe(up) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(down[1]);
+      close(up[0]);
+      serve(down[0], up[1]);
+      _exit(0);
+    }
+    close(down[0]);
+    close(up[1]);
+    to_ = down[1];
+    from_ = up[0];
+  }
+  ~Launcher() {
+    if (to_ >= 0) close(to_);
+    if (from_ >= 0) close(from_);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+  }
+
+  // Runs argv to its end; false when it could not run or failed.
+  bool run(const std::vector<std::string>& argv, long* maxrssKb) {
+    std::string request;
+    for (const auto& a : argv)
+      request += a + '\0';
+    const std::uint32_t size = static_cast<std::uint32_t>(request.size());
+    long answer[2] = {-1, 0};
+    if (!writeAll(to_, &size, sizeof size) || !writeAll(to_, request.data(), size) ||
+        !readAll(from_, answer, sizeof answer))
+      return false;
+    *maxrssKb = answer[1];
+    return answer[0] == 0;
+  }
+
+private:
+  static bool writeAll(int fd, const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+      const ssize_t n = write(fd, p, size);
+      if (n <= 0) return false;
+      p += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  static bool readAll(int fd, void* data, std::size_t size) {
+    char* p = static_cast<char*>(data);
+    while (size > 0) {
+      const ssize_t n = read(fd, p, size);
+      if (n <= 0) return false;
+      p += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  static void serve(int in, int out) {
+    std::uint32_t size = 0;
+    while (readAll(in, &size, sizeof size)) {
+      std::string request(size, '\0');
+      if (!readAll(in, request.data(), size)) return;
+      std::vector<char*> args;
+      for (std::size_t at = 0; at < request.size(); at = request.find('\0', at) + 1)
+        args.push_back(request.data() + at);
+      args.push_back(nullptr);
+      long answer[2] = {-1, 0};
+      const pid_t child = fork();
+      if (child == 0) {
+        execvp(args[0], args.data());
+        _exit(127);
+      }
+      int status = 0;
+      rusage ru{};
+      if (child > 0 && wait4(child, &status, 0, &ru) == child) {
+        answer[0] = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        answer[1] = ru.ru_maxrss;
+      }
+      if (!writeAll(out, answer, sizeof answer)) return;
+    }
+  }
+
+  pid_t pid_ = -1;
+  int to_ = -1, from_ = -1;
+};
+
+void emptyFolder(const std::string& folder) {
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+  fs::create_directories(folder);
+}
+
+double seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+  if (!fa || !fb) return false;
+  return std::equal(std::istreambuf_iterator<char>(fa), std::istreambuf_iterator<char>(),
+                    std::istreambuf_iterator<char>(fb), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  // Child mode: one run of our path on a prepared machine, for its peak memory.
+  if (argc == 4 && std::strcmp(argv[1], "--our-path") == 0) {
+    posix::Machine machine(argv[2]);
+    auto rt = makeRuntime(machine);
+    try {
+      return ourPath(*rt, argv[3]);
+    } catch (const RuntimeError& e) {
+      std::fprintf(stderr, "our path failed: %d\n", e.number());
+      return 2;
+    }
+  }
+
+  Launcher launcher; // first, while this process is still small
+  char self[4096] = {};
+  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 1;
+
+  for (const char* v : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+    unsetenv(v);
+  test::TestMachine tm;
+  test::TestCa ca;
+  const std::string caFile = tm.root() + "/ca-certificates.pem";
+  std::ofstream(caFile, std::ios::binary) << ca.pem();
+  tm.writeFile(u"C:\\Windows\\System32\\drivers\\etc\\hosts",
+               std::string("127.0.0.1 ") + kHost + "\n");
+
+  const std::string work = tm.root() + "/bench";
+  fs::create_directories(work);
+  const std::string source = work + "/source.zip";
+  const std::string composition = makeArchive(source);
+  std::string body;
+  {
+    std::ifstream in(source, std::ios::binary);
+    body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  test::HttpsServer server(ca.issue({kHost}));
+  server.serve(kPath, 200, body);
+  const std::string url = server.url(kHost, kPath);
+  const std::string resolve =
+      std::string(kHost) + ":" + std::to_string(server.port()) + ":127.0.0.1";
+
+  posix::Machine machine(tm.root());
+  auto rt = makeRuntime(machine);
+  const std::string ours = tm.host(kSibling);
+  const std::string theirs = work + "/reference";
+  const std::string theirsArchive = theirs + "/chromedriver_win32.zip";
+  const std::vector<std::string> curl = {"curl",      "-s",    "-f", "--cacert",    caFile,
+                                         "--resolve", resolve, "-o", theirsArchive, url};
+  const std::vector<std::string> bsdtar = {"bsdtar", "-xf", theirsArchive, "-C", theirs};
+
+  auto oursOnce = [&] {
+    emptyFolder(ours);
+    const auto t0 = std::chrono::steady_clock::now();
+    const int rc = ourPath(*rt, url);
+    const auto t1 = std::chrono::steady_clock::now();
+    if (rc != 0) std::fprintf(stderr, "our path: status was not 200\n");
+    return seconds(t1 - t0);
+  };
+  auto theirsOnce = [&] {
+    emptyFolder(theirs);
+    const auto t0 = std::chrono::steady_clock::now();
+    const bool ok = run(curl) && run(bsdtar);
+    const auto t1 = std::chrono::steady_clock::now();
+    if (!ok) std::fprintf(stderr, "curl or bsdtar failed\n");
+    return seconds(t1 - t0);
+  };
+
+  try {
+    oursOnce(); // warm-up of both, not counted
+    theirsOnce();
+    std::vector<double> a, b;
+    for (int i = 0; i < kRuns; ++i) {
+      // Alternate the order, so neither side always runs on a warmer cache.
+      if (i % 2) {
+        a.push_back(oursOnce());
+        b.push_back(theirsOnce());
+      } else {
+        b.push_back(theirsOnce());
+        a.push_back(oursOnce());
+      }
+    }
+
+    bool same = true;
+    for (const char* f : {"chromedriver_win32.zip", "chromedriver.exe", "LICENSE.chromedriver"})
+      same = same && sameFile(ours + "/" + f, theirs + "/" + f);
+
+    long oursPeak = 0, curlPeak = 0, tarPeak = 0, idlePeak = 0;
+    emptyFolder(ours);
+    const bool childOk = launcher.run({self, "--our-path", tm.root(), url}, &oursPeak);
+    emptyFolder(theirs);
+    launcher.run(curl, &curlPeak);
+    launcher.run(bsdtar, &tarPeak);
+    launcher.run({"true"}, &idlePeak);
+
+    const double ma = median(a), mb = median(b);
+    std::printf("archive: %.2f MB (%s), over HTTPS on 127.0.0.1, %d runs each\n",
+                body.size() / 1048576.0, composition.c_str(), kRuns);
+    std::printf("objects (XMLHTTP + ADODB.Stream + Shell.Application): median %.1f ms\n",
+                ma * 1000);
+    std::printf("curl -o + bsdtar -xf:                                median %.1f ms\n", mb * 1000);
+    std::printf("ratio objects / reference: %.2f (goal: at most 1.2)\n", ma / mb);
+    std::printf("results identical: %s; message boxes shown: %d\n", same ? "yes" : "NO", boxes);
+    std::printf("peak memory (ru_maxrss): objects in a child %ld KB%s; curl %ld KB; "
+                "bsdtar %ld KB; /bin/true %ld KB (the floor)\n",
+                oursPeak, childOk ? "" : " (child failed)", curlPeak, tarPeak, idlePeak);
+  } catch (const RuntimeError& e) {
+    std::fprintf(stderr, "our path failed with %d: %s\n", e.number(), e.what());
+    return 1;
+  }
+  return 0;
+}

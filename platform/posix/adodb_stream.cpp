@@ -1,0 +1,275 @@
+// "ADODB.Stream": an in-memory byte stream that can be saved to a file.
+//
+// Failures carry ADO's numbers as the run-time shows them (the low word of
+// ADO's 0x800A.... results) with ADO's Turkish texts:
+//
+//   3001  arguments of the wrong type or out of range (bad Type, Position,
+//         save option, a source given to "Open")
+//   3004  "SaveToFile" could not write the file (folder missing, file exists
+//         with option 1, a folder in the way, no permission, a bad path)
+//   3219  not allowed in this context ("Write" on a text stream)
+//   3704  the stream is closed
+//   3705  the stream is open already
+//
+// Text streams ("Type" 2, the default) are accepted as a type but this
+// stream offers no text members; the program only writes bytes.
+#include "platform/posix/objects.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vk::posix {
+
+namespace {
+
+constexpr std::int32_t kBadArguments = 3001;
+constexpr std::int32_t kWriteFailed = 3004;
+constexpr std::int32_t kNotInContext = 3219;
+constexpr std::int32_t kClosed = 3704;
+constexpr std::int32_t kOpen = 3705;
+
+constexpr std::int32_t adTypeBinary = 1;
+constexpr std::int32_t adTypeText = 2;
+constexpr std::int32_t adSaveCreateNotExist = 1;
+constexpr std::int32_t adSaveCreateOverWrite = 2;
+
+[[noreturn]] void fail(std::int32_t number) {
+  switch (number) {
+  case kBadArguments:
+    throw RuntimeError(number, u"Bağımsız değişkenler yanlış türde, kabul edilebilir aralığın "
+                               u"dışında veya birbiriyle çakışıyor.");
+  case kWriteFailed:
+    throw RuntimeError(number, u"Dosyaya yazma başarısız oldu.");
+  case kNotInContext:
+    throw RuntimeError(number, u"Bu bağlamda işleme izin verilmiyor.");
+  case kClosed:
+    throw RuntimeError(number, u"Nesne kapalıyken işleme izin verilmiyor.");
+  default:
+    throw RuntimeError(number, u"Nesne açıkken işleme izin verilmiyor.");
+  }
+}
+
+// Room for size bytes with its pages made present in one call: for a
+// buffer of megabytes that costs far less than a page fault every 4 KB.
+void reserveAndPrefault(Bytes& b, std::size_t size) {
+  b.reserve(size);
+  if (size < (1u << 20)) return;
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto begin = (reinterpret_cast<std::uintptr_t>(b.data()) + page - 1) & ~(page - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(b.data()) + size) & ~(page - 1);
+  if (end > begin) // older kernels refuse the advice; the faults then come one by one
+    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#endif
+}
+
+// Writes all of data to fd; false on any failure.
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Saves the bytes at path through a temporary file in the same folder, so
+// the path holds either its old content or the whole new one, never a part.
+void saveAtomically(const std::string& path, const Bytes& bytes, bool overwrite) {
+  const auto slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) fail(kWriteFailed);
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (!overwrite || S_ISDIR(st.st_mode)) fail(kWriteFailed);
+  }
+
+  // A fresh name of our own; open() applies the umask, so the saved file
+  // gets the usual rights.
+  std::random_device seed;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, "/.vk-stream-%08x%08x", seed(), seed());
+    temp = folder + name;
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) fail(kWriteFailed);
+  bool ok = writeAll(fd, bytes.data(), bytes.size());
+  ok = (::close(fd) == 0) && ok;
+  if (ok) {
+    if (overwrite) {
+      ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    } else {
+      // link() refuses an existing name, even one that appeared meanwhile.
+      ok = ::link(temp.c_str(), path.c_str()) == 0;
+      ::unlink(temp.c_str());
+    }
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    fail(kWriteFailed);
+  }
+}
+
+class AdodbStream final : public Object {
+public:
+  explicit AdodbStream(ObjectContext ctx) : machine_(ctx.machine) {}
+
+  Variant call(TextView member, const Args& args) override {
+    if (equalsIgnoreCase(member, u"Open")) {
+      expectArgs(args, 0, 5);
+      if (open_) fail(kOpen);
+      // Only an empty stream: no source, no URL.
+      if (!args.empty() && !args[0].isEmpty()) {
+        const auto* ref = std::get_if<ObjectRef>(&args[0].value());
+        if (!(ref && !*ref) && !(args[0].isText() && args[0].toText().empty())) fail(kBadArguments);
+      }
+      open_ = true;
+      data_.clear();
+      position_ = 0;
+      return {};
+    }
+    if (equalsIgnoreCase(member, u"Close")) {
+      expectArgs(args, 0, 0);
+      requireOpen();
+      open_ = false;
+      Bytes().swap(data_);
+      position_ = 0;
+      return {};
+    }
+    if (equalsIgnoreCase(member, u"Write")) {
+      expectArgs(args, 1, 2);
+      requireOpen();
+      if (type_ != adTypeBinary) fail(kNotInContext);
+      const auto* bytes = std::get_if<Bytes>(&args[0].value());
+      if (!bytes) fail(kBadArguments);
+      write(*bytes);
+      return {};
+    }
+    if (equalsIgnoreCase(member, u"Read")) {
+      expectArgs(args, 0, 1);
+      requireOpen();
+      if (type_ != adTypeBinary) fail(kNotInContext);
+      std::size_t count = data_.size() - position_;
+      if (!args.empty() && !args[0].isEmpty()) {
+        const std::int32_t n = args[0].toInt32();
+        if (n < -1) fail(kBadArguments);
+        if (n >= 0) count = std::min<std::size_t>(count, static_cast<std::size_t>(n));
+      }
+      Bytes out(data_.begin() + static_cast<std::ptrdiff_t>(position_),
+                data_.begin() + static_cast<std::ptrdiff_t>(position_ + count));
+      position_ += count;
+      return Variant(std::move(out));
+    }
+    if (equalsIgnoreCase(member, u"SaveToFile")) {
+      expectArgs(args, 1, 2);
+      requireOpen();
+      const std::int32_t option =
+          args.size() > 1 && !args[1].isEmpty() ? args[1].toInt32() : adSaveCreateNotExist;
+      if (option != adSaveCreateNotExist && option != adSaveCreateOverWrite) fail(kBadArguments);
+      std::string path;
+      try {
+        path = machine_.hostPath(args[0].toText());
+      } catch (const RuntimeError&) {
+        fail(kWriteFailed);
+      }
+      saveAtomically(path, data_, option == adSaveCreateOverWrite);
+      return {};
+    }
+    if (equalsIgnoreCase(member, u"SetEOS")) {
+      expectArgs(args, 0, 0);
+      requireOpen();
+      data_.resize(position_);
+      return {};
+    }
+    if (equalsIgnoreCase(member, u"Type")) {
+      expectArgs(args, 0, 0);
+      return Variant(type_);
+    }
+    if (equalsIgnoreCase(member, u"Position")) {
+      expectArgs(args, 0, 0);
+      requireOpen();
+      return Variant(static_cast<std::int32_t>(position_));
+    }
+    if (equalsIgnoreCase(member, u"Size")) {
+      expectArgs(args, 0, 0);
+      requireOpen();
+      return Variant(static_cast<std::int32_t>(data_.size()));
+    }
+    if (equalsIgnoreCase(member, u"EOS")) {
+      expectArgs(args, 0, 0);
+      requireOpen();
+      return Variant(position_ >= data_.size());
+    }
+    if (equalsIgnoreCase(member, u"State")) {
+      expectArgs(args, 0, 0);
+      return Variant(static_cast<std::int32_t>(open_ ? 1 : 0));
+    }
+    noSuchMember(member);
+  }
+
+  void put(TextView member, const Variant& value) override {
+    if (equalsIgnoreCase(member, u"Type")) {
+      const std::int32_t type = value.toInt32();
+      if (type != adTypeBinary && type != adTypeText) fail(kBadArguments);
+      // ADO lets the type change only at the start of the stream.
+      if (open_ && position_ != 0) fail(kNotInContext);
+      type_ = type;
+      return;
+    }
+    if (equalsIgnoreCase(member, u"Position")) {
+      requireOpen();
+      const std::int32_t position = value.toInt32();
+      if (position < 0 || static_cast<std::size_t>(position) > data_.size()) fail(kBadArguments);
+      position_ = static_cast<std::size_t>(position);
+      return;
+    }
+    if (equalsIgnoreCase(member, u"Size") || equalsIgnoreCase(member, u"EOS") ||
+        equalsIgnoreCase(member, u"State"))
+      throw RuntimeError(err::WrongArgumentCount);
+    noSuchMember(member);
+  }
+
+private:
+  void requireOpen() const {
+    if (!open_) fail(kClosed);
+  }
+
+  // Writes at the current position, overwriting and then extending.
+  void write(const Bytes& bytes) {
+    if (data_.empty()) reserveAndPrefault(data_, bytes.size());
+    const std::size_t overlap = std::min(bytes.size(), data_.size() - position_);
+    const auto split = bytes.begin() + static_cast<std::ptrdiff_t>(overlap);
+    std::copy(bytes.begin(), split, data_.begin() + static_cast<std::ptrdiff_t>(position_));
+    data_.insert(data_.end(), split, bytes.end());
+    position_ += bytes.size();
+  }
+
+  const Machine& machine_;
+  bool open_ = false;
+  std::int32_t type_ = adTypeText;
+  Bytes data_;
+  std::size_t position_ = 0;
+};
+
+} // namespace
+
+ObjectRef makeAdodbStream(ObjectContext ctx) {
+  return std::make_shared<AdodbStream>(ctx);
+}
+
+} // namespace vk::posix

@@ -1,0 +1,737 @@
+// The shell application object and its folder objects: folders of the
+// machine, and ".zip" archives seen as folders whose entries can be copied
+// out (read with libarchive).
+//
+// Extraction runs before CopyHere returns. It never writes outside the
+// destination folder: an entry with an absolute name, a ".." step, a link or
+// a special file is refused with a box of its own while the other entries
+// still arrive, and folders are entered without following links already in
+// the destination. Each file is written to a temporary name in its folder
+// and renamed into place, so no half-written file stays. A file that exists
+// already is replaced only when the user confirms it; a damaged archive
+// (cut short, or an entry whose checksum fails) gets one error box after
+// everything readable arrived, and a damaged entry is never written.
+//
+// CopyHere options honoured: 16 (answer "Yes" to every replace question)
+// and 1024 (no error boxes). No progress box is shown, whatever the options.
+//
+// Not offered: copying items of an ordinary folder, or a path given as
+// text, into a folder, and copying into an archive; those fail with
+// 0x80004001 (E_NOTIMPL). NameSpace of a special folder number fails with
+// the run-time's 5.
+#include "platform/posix/objects.h"
+#include "platform/runtime.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <iconv.h>
+#include <locale.h>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vk::posix {
+
+namespace {
+
+constexpr std::int32_t kNotImplemented = static_cast<std::int32_t>(0x80004001u);
+constexpr std::int32_t kInvalidArg = static_cast<std::int32_t>(0x80070057u);
+
+constexpr int FOF_NOCONFIRMATION = 16;
+constexpr int FOF_NOERRORUI = 1024;
+
+[[noreturn]] void notImplemented() {
+  throw RuntimeError(kNotImplemented, u"Uygulanmadı");
+}
+
+const Text kZipErrorTitle = u"Sıkıştırılmış (zip) Klasörler Hatası";
+const Text kReplaceTitle = u"Dosya Değiştirmeyi Onayla";
+
+Text quoted(const Text& name) {
+  return u"'" + name + u"'";
+}
+
+// A file descriptor that closes itself.
+class Fd {
+public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+  Fd& operator=(Fd&& o) noexcept {
+    if (this != &o) {
+      reset();
+      fd_ = o.fd_;
+      o.fd_ = -1;
+    }
+    return *this;
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  explicit operator bool() const { return fd_ >= 0; }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+private:
+  int fd_ = -1;
+};
+
+struct ArchiveDeleter {
+  void operator()(archive* a) const { archive_read_free(a); }
+};
+using ArchivePtr = std::unique_ptr<archive, ArchiveDeleter>;
+
+// Names in zip archives that do not say they are UTF-8 are in the OEM code
+// page of the Windows that made them; take the one that goes with the
+// machine's ANSI code page.
+const char* oemCharset(unsigned ansiCodePage) {
+  switch (ansiCodePage) {
+  case 1250:
+    return "CP852";
+  case 1251:
+    return "CP866";
+  case 1252:
+    return "CP850";
+  case 1253:
+    return "CP737";
+  case 1254:
+    return "CP857";
+  case 1255:
+    return "CP862";
+  case 1257:
+    return "CP775";
+  default:
+    return "CP437";
+  }
+}
+
+// libarchive converts names to the thread's locale; in a UTF-8 one, names
+// marked UTF-8 arrive as they are and unmarked ones keep their bytes, which
+// entryName then decodes itself. Held while an archive is read.
+class Utf8Names {
+public:
+  Utf8Names() {
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+      locale_ = ::newlocale(LC_CTYPE_MASK, name, locale_t(0));
+      if (locale_) break;
+    }
+    if (locale_) previous_ = ::uselocale(locale_);
+  }
+  ~Utf8Names() {
+    if (!locale_) return;
+    ::uselocale(previous_);
+    ::freelocale(locale_);
+  }
+  Utf8Names(const Utf8Names&) = delete;
+  Utf8Names& operator=(const Utf8Names&) = delete;
+
+private:
+  locale_t locale_ = locale_t(0);
+  locale_t previous_ = locale_t(0);
+};
+
+ArchivePtr openArchive(const std::string& hostPath) {
+  ArchivePtr a(archive_read_new());
+  if (!a) return nullptr;
+  archive_read_support_format_zip(a.get());
+  if (archive_read_open_filename(a.get(), hostPath.c_str(), 64 * 1024) != ARCHIVE_OK)
+    return nullptr;
+  return a;
+}
+
+// An entry's name: UTF-8 when its bytes are UTF-8 (marked so, or written by
+// a tool that did not mark it), else the OEM code page Windows reads them in.
+Text entryName(const Machine& machine, archive_entry* e) {
+  const char* raw = archive_entry_pathname(e);
+  if (!raw) raw = archive_entry_pathname_utf8(e);
+  if (!raw) return Text();
+  const std::string bytes = raw;
+  Text name = fromUtf8(bytes);
+  if (toUtf8(name) == bytes) return name;
+  iconv_t cd = ::iconv_open("UTF-8", oemCharset(machine.ansiCodePage()));
+  if (cd == reinterpret_cast<iconv_t>(-1)) return name;
+  std::string out(bytes.size() * 4, '\0');
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t inLeft = bytes.size();
+  char* to = out.data();
+  std::size_t outLeft = out.size();
+  const bool ok = ::iconv(cd, &in, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
+  ::iconv_close(cd);
+  if (!ok) return name;
+  out.resize(out.size() - outLeft);
+  return fromUtf8(out);
+}
+
+// An archive entry's name, judged before anything is written.
+struct EntryPath {
+  enum class Verdict { Good, Empty, Absolute, Outside } verdict = Verdict::Good;
+  std::vector<Text> parts; // without empty and "." steps
+};
+
+EntryPath judge(const Text& name) {
+  EntryPath p;
+  // Windows takes "\" as a separator and "X:" as a drive, wherever the
+  // archive was made.
+  if (!name.empty() && (name[0] == u'/' || name[0] == u'\\')) {
+    p.verdict = EntryPath::Verdict::Absolute;
+    return p;
+  }
+  if (name.size() >= 2 && name[1] == u':') {
+    p.verdict = EntryPath::Verdict::Absolute;
+    return p;
+  }
+  Text part;
+  for (std::size_t i = 0; i <= name.size(); ++i) {
+    if (i == name.size() || name[i] == u'/' || name[i] == u'\\') {
+      if (part == u"..") {
+        p.verdict = EntryPath::Verdict::Outside;
+        return p;
+      }
+      if (!part.empty() && part != u".") p.parts.push_back(part);
+      part.clear();
+    } else {
+      part += name[i];
+    }
+  }
+  if (p.parts.empty()) p.verdict = EntryPath::Verdict::Empty;
+  return p;
+}
+
+Text joinBackslash(const std::vector<Text>& parts, std::size_t count) {
+  Text out;
+  for (std::size_t i = 0; i < count && i < parts.size(); ++i) {
+    if (i) out += u'\\';
+    out += parts[i];
+  }
+  return out;
+}
+
+// The name an entry of dirFd already has when it matches name without
+// regard to case (Windows names do); name itself when none does.
+std::string existingName(int dirFd, const std::string& name) {
+  struct stat st {};
+  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return name;
+  const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return name;
+  DIR* dir = ::fdopendir(listFd);
+  if (!dir) {
+    ::close(listFd);
+    return name;
+  }
+  std::string found = name;
+  const Text wanted = fromUtf8(name);
+  while (const dirent* d = ::readdir(dir)) {
+    if (equalsIgnoreCase(fromUtf8(d->d_name), wanted)) {
+      found = d->d_name;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+// One top-level entry of an archive, as its Items show it.
+struct TopEntry {
+  Text name;
+  bool isFolder = false;
+};
+
+std::vector<TopEntry> listTopLevel(const Machine& machine, const std::string& hostPath) {
+  std::vector<TopEntry> top;
+  Utf8Names names;
+  ArchivePtr a = openArchive(hostPath);
+  if (!a) return top;
+  archive_entry* e = nullptr;
+  for (;;) {
+    const int r = archive_read_next_header(a.get(), &e);
+    if (r == ARCHIVE_EOF || r == ARCHIVE_FATAL) break;
+    if (r == ARCHIVE_FAILED) continue;
+    const EntryPath p = judge(entryName(machine, e));
+    if (p.verdict != EntryPath::Verdict::Good) continue;
+    const bool folder = p.parts.size() > 1 || archive_entry_filetype(e) == AE_IFDIR;
+    bool known = false;
+    for (auto& t : top) {
+      if (equalsIgnoreCase(t.name, p.parts[0])) {
+        t.isFolder = t.isFolder || folder;
+        known = true;
+      }
+    }
+    if (!known) top.push_back({p.parts[0], folder});
+  }
+  return top;
+}
+
+// An archive as the shell sees it.
+struct ZipSource {
+  std::string hostPath;
+  Text windowsPath;
+};
+
+// A selection of an archive's entries: all of them, or those under the
+// given top-level names.
+struct ZipSelection {
+  std::shared_ptr<const ZipSource> source;
+  bool all = true;
+  std::vector<Text> names;
+
+  bool covers(const Text& top) const {
+    if (all) return true;
+    for (const auto& n : names)
+      if (equalsIgnoreCase(n, top)) return true;
+    return false;
+  }
+};
+
+class ZipItem final : public Object {
+public:
+  ZipItem(std::shared_ptr<const ZipSource> source, TopEntry entry)
+      : source_(std::move(source)), entry_(std::move(entry)) {}
+
+  ZipSelection selection() const { return {source_, false, {entry_.name}}; }
+
+  Variant call(TextView member, const Args& args) override {
+    expectArgs(args, 0, 0);
+    if (equalsIgnoreCase(member, u"Name")) return Variant(entry_.name);
+    if (equalsIgnoreCase(member, u"Path"))
+      return Variant(source_->windowsPath + u"\\" + entry_.name);
+    if (equalsIgnoreCase(member, u"IsFolder")) return Variant(entry_.isFolder);
+    noSuchMember(member);
+  }
+  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+private:
+  std::shared_ptr<const ZipSource> source_;
+  TopEntry entry_;
+};
+
+class ZipItems final : public Object {
+public:
+  ZipItems(std::shared_ptr<const ZipSource> source, std::vector<TopEntry> top)
+      : source_(std::move(source)), top_(std::move(top)) {}
+
+  // The whole collection stands for every entry of the archive, including
+  // those the extraction will refuse, so that each refusal is reported.
+  ZipSelection selection() const { return {source_, true, {}}; }
+
+  Variant call(TextView member, const Args& args) override {
+    if (equalsIgnoreCase(member, u"Count")) {
+      expectArgs(args, 0, 0);
+      return Variant(static_cast<std::int32_t>(top_.size()));
+    }
+    if (equalsIgnoreCase(member, u"Item")) {
+      expectArgs(args, 1, 1);
+      const std::int32_t i = args[0].toInt32();
+      if (i < 0 || static_cast<std::size_t>(i) >= top_.size()) return Variant(ObjectRef());
+      return Variant(ObjectRef(std::make_shared<ZipItem>(source_, top_[i])));
+    }
+    noSuchMember(member);
+  }
+  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+private:
+  std::shared_ptr<const ZipSource> source_;
+  std::vector<TopEntry> top_;
+};
+
+// An entry of an ordinary folder.
+class FileItem final : public Object {
+public:
+  FileItem(Text name, Text path, bool isFolder)
+      : name_(std::move(name)), path_(std::move(path)), isFolder_(isFolder) {}
+
+  Variant call(TextView member, const Args& args) override {
+    expectArgs(args, 0, 0);
+    if (equalsIgnoreCase(member, u"Name")) return Variant(name_);
+    if (equalsIgnoreCase(member, u"Path")) return Variant(path_);
+    if (equalsIgnoreCase(member, u"IsFolder")) return Variant(isFolder_);
+    noSuchMember(member);
+  }
+  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+private:
+  Text name_, path_;
+  bool isFolder_;
+};
+
+class FileItems final : public Object {
+public:
+  explicit FileItems(std::vector<ObjectRef> items) : items_(std::move(items)) {}
+
+  Variant call(TextView member, const Args& args) override {
+    if (equalsIgnoreCase(member, u"Count")) {
+      expectArgs(args, 0, 0);
+      return Variant(static_cast<std::int32_t>(items_.size()));
+    }
+    if (equalsIgnoreCase(member, u"Item")) {
+      expectArgs(args, 1, 1);
+      const std::int32_t i = args[0].toInt32();
+      if (i < 0 || static_cast<std::size_t>(i) >= items_.size()) return Variant(ObjectRef());
+      return Variant(items_[static_cast<std::size_t>(i)]);
+    }
+    noSuchMember(member);
+  }
+  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+private:
+  std::vector<ObjectRef> items_;
+};
+
+Text withoutTrailingSeparator(Text path) {
+  while (path.size() > 3 && (path.back() == u'\\' || path.back() == u'/'))
+    path.pop_back();
+  return path;
+}
+
+Text lastComponent(const Text& path) {
+  const Text p = withoutTrailingSeparator(path);
+  const auto cut = p.find_last_of(u"\\/");
+  return cut == Text::npos ? p : p.substr(cut + 1);
+}
+
+// Unpacks a selection of an archive into one folder of the machine.
+class Extraction {
+public:
+  Extraction(ObjectContext ctx, int destFd, int options)
+      : ctx_(ctx), destFd_(destFd), options_(options) {}
+
+  void run(const ZipSelection& sel) {
+    Utf8Names names;
+    ArchivePtr a = openArchive(sel.source->hostPath);
+    if (!a) {
+      damaged(sel.source->windowsPath);
+      return;
+    }
+    bool broken = false;
+    archive_entry* e = nullptr;
+    for (;;) {
+      const int r = archive_read_next_header(a.get(), &e);
+      if (r == ARCHIVE_EOF) break;
+      if (r == ARCHIVE_FATAL) {
+        broken = true;
+        break;
+      }
+      if (r == ARCHIVE_FAILED) {
+        broken = true;
+        continue;
+      }
+      const Text name = entryName(ctx_.machine, e);
+      const EntryPath p = judge(name);
+      switch (p.verdict) {
+      case EntryPath::Verdict::Empty:
+        continue;
+      case EntryPath::Verdict::Absolute:
+        if (sel.all) error(quoted(name) + u" öğesi mutlak bir yol taşıdığı için ayıklanmadı.");
+        continue;
+      case EntryPath::Verdict::Outside:
+        if (sel.all)
+          error(quoted(name) + u" öğesi hedef klasörün dışına yazılmak istediği için ayıklanmadı.");
+        continue;
+      case EntryPath::Verdict::Good:
+        break;
+      }
+      if (!sel.covers(p.parts[0])) continue;
+      const auto type = archive_entry_filetype(e);
+      if (type == AE_IFLNK || archive_entry_hardlink(e)) {
+        error(quoted(name) + u" öğesi bir bağlantı (link) olduğu için ayıklanmadı.");
+        continue;
+      }
+      if (type == AE_IFDIR) {
+        (void)enterFolders(p.parts, p.parts.size());
+        continue;
+      }
+      if (type != AE_IFREG) {
+        error(quoted(name) + u" öğesi desteklenmeyen bir dosya türünde olduğu için ayıklanmadı.");
+        continue;
+      }
+      const int written = extractFile(a.get(), e, p.parts);
+      if (written == ARCHIVE_FATAL) {
+        broken = true;
+        break;
+      }
+      if (written != ARCHIVE_OK) broken = true;
+    }
+    if (broken) damaged(sel.source->windowsPath);
+  }
+
+private:
+  void error(const Text& prompt) {
+    if (options_ & FOF_NOERRORUI) return;
+    ctx_.runtime.rtcMsgBox(prompt, vbOKOnly + vbCritical, kZipErrorTitle);
+  }
+
+  void damaged(const Text& archivePath) {
+    error(u"Windows ayıklama işlemini tamamlayamıyor.\n\nSıkıştırılmış (zip) klasör " +
+          quoted(archivePath) + u" geçersiz ya da bozuk.");
+  }
+
+  bool blocked(const std::vector<Text>& parts) const {
+    for (const auto& b : blockedFolders_) {
+      if (b.size() > parts.size()) continue;
+      bool same = true;
+      for (std::size_t i = 0; i < b.size() && same; ++i)
+        same = equalsIgnoreCase(b[i], parts[i]);
+      if (same) return true;
+    }
+    return false;
+  }
+
+  // Opens (creating as needed) the folder made of the first count parts,
+  // refusing to pass through anything that is not a real folder. An empty
+  // Fd when that cannot be done; the user has been told once.
+  Fd enterFolders(const std::vector<Text>& parts, std::size_t count) {
+    Fd dir(::openat(destFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) return Fd();
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::vector<Text> prefix(parts.begin(), parts.begin() + static_cast<long>(i + 1));
+      if (blocked(prefix)) return Fd();
+      const std::string name = existingName(dir.get(), toUtf8(parts[i]));
+      if (::mkdirat(dir.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
+        blockedFolders_.push_back(prefix);
+        error(quoted(joinBackslash(parts, i + 1)) + u" klasörü oluşturulamadı.");
+        return Fd();
+      }
+      Fd next(::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!next) {
+        // A file or a link has the folder's name: never follow it.
+        blockedFolders_.push_back(prefix);
+        error(quoted(joinBackslash(parts, i + 1)) +
+              u" klasörü oluşturulamadı: hedefte aynı adlı bir dosya ya da bağlantı var.");
+        return Fd();
+      }
+      dir = std::move(next);
+    }
+    return dir;
+  }
+
+  // Returns ARCHIVE_OK, or the archive's failure while reading the data (the
+  // file is then not written).
+  int extractFile(archive* a, archive_entry* e, const std::vector<Text>& parts) {
+    Fd dir = enterFolders(parts, parts.size() - 1);
+    if (!dir) return ARCHIVE_OK;
+    const Text shown = joinBackslash(parts, parts.size());
+    const std::string name = existingName(dir.get(), toUtf8(parts.back()));
+
+    struct stat st {};
+    if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (S_ISDIR(st.st_mode)) {
+        error(quoted(shown) + u" ayıklanamadı: hedefte aynı adlı bir klasör var.");
+        return ARCHIVE_OK;
+      }
+      if (!(options_ & FOF_NOCONFIRMATION)) {
+        const int answer = ctx_.runtime.rtcMsgBox(
+            u"Hedef klasörde " + quoted(shown) +
+                u" adlı bir dosya zaten var.\n\nVarolan dosya bu dosyayla değiştirilsin mi?",
+            vbYesNo + vbQuestion, kReplaceTitle);
+        if (answer != vbYes) return ARCHIVE_OK;
+      }
+    }
+
+    // Executable bits survive; Windows has no use for them, the stand-in has.
+    const mode_t mode = (archive_entry_perm(e) & 0111) ? 0777 : 0666;
+    std::random_device seed;
+    std::string temp;
+    Fd out;
+    for (int attempt = 0; !out && attempt < 100; ++attempt) {
+      char buf[40];
+      std::snprintf(buf, sizeof buf, ".vk-extract-%08x%08x", seed(), seed());
+      temp = buf;
+      out = Fd(::openat(dir.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+      if (!out && errno != EEXIST) break;
+    }
+    if (!out) {
+      error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
+      return ARCHIVE_OK;
+    }
+
+    int result = ARCHIVE_OK;
+    bool writeFailed = false;
+    // Blocks straight from the archive's buffers: stored data is not copied
+    // on its way to the file.
+    off_t end = 0;
+    for (;;) {
+      const void* block = nullptr;
+      std::size_t size = 0;
+      la_int64_t offset = 0;
+      const int r = archive_read_data_block(a, &block, &size, &offset);
+      if (r == ARCHIVE_EOF) break;
+      if (r != ARCHIVE_OK) {
+        // A warning here is a checksum that does not match: damage too.
+        result = r == ARCHIVE_FATAL ? ARCHIVE_FATAL : ARCHIVE_FAILED;
+        break;
+      }
+      const char* p = static_cast<const char*>(block);
+      off_t at = static_cast<off_t>(offset);
+      std::size_t left = size;
+      while (left > 0) {
+        const ssize_t w = ::pwrite(out.get(), p, left, at);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+          writeFailed = true;
+          break;
+        }
+        p += w;
+        at += w;
+        left -= static_cast<std::size_t>(w);
+      }
+      if (writeFailed) break;
+      end = std::max(end, at);
+    }
+    // A hole at the end of a sparse entry still counts in its length.
+    if (result == ARCHIVE_OK && !writeFailed && archive_entry_size_is_set(e) &&
+        archive_entry_size(e) > end)
+      writeFailed = ::ftruncate(out.get(), static_cast<off_t>(archive_entry_size(e))) != 0;
+    if (result == ARCHIVE_OK && !writeFailed && archive_entry_mtime_is_set(e)) {
+      const timespec times[2] = {{0, UTIME_OMIT},
+                                 {archive_entry_mtime(e), archive_entry_mtime_nsec(e)}};
+      (void)::futimens(out.get(), times);
+    }
+    const bool closed = ::close(out.release()) == 0;
+    if (result != ARCHIVE_OK || writeFailed || !closed ||
+        ::renameat(dir.get(), temp.c_str(), dir.get(), name.c_str()) != 0) {
+      ::unlinkat(dir.get(), temp.c_str(), 0);
+      if (result == ARCHIVE_OK) error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
+      return result;
+    }
+    return ARCHIVE_OK;
+  }
+
+  ObjectContext ctx_;
+  int destFd_;
+  int options_;
+  std::vector<std::vector<Text>> blockedFolders_;
+};
+
+class Folder final : public Object {
+public:
+  Folder(ObjectContext ctx, Text windowsPath, std::string hostPath, bool archive)
+      : ctx_(ctx), windowsPath_(withoutTrailingSeparator(std::move(windowsPath))),
+        hostPath_(std::move(hostPath)), archive_(archive) {}
+
+  Variant call(TextView member, const Args& args) override {
+    if (equalsIgnoreCase(member, u"Items")) {
+      expectArgs(args, 0, 0);
+      return Variant(items());
+    }
+    if (equalsIgnoreCase(member, u"CopyHere")) {
+      expectArgs(args, 1, 2);
+      const int options = args.size() > 1 && !args[1].isEmpty() ? args[1].toInt32() : 0;
+      copyHere(args[0], options);
+      return {};
+    }
+    if (equalsIgnoreCase(member, u"Title")) {
+      expectArgs(args, 0, 0);
+      return Variant(lastComponent(windowsPath_));
+    }
+    if (equalsIgnoreCase(member, u"MoveHere")) notImplemented();
+    noSuchMember(member);
+  }
+  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+private:
+  ObjectRef items() const {
+    if (archive_) {
+      auto source = std::make_shared<const ZipSource>(ZipSource{hostPath_, windowsPath_});
+      return std::make_shared<ZipItems>(source, listTopLevel(ctx_.machine, hostPath_));
+    }
+    std::vector<ObjectRef> entries;
+    std::error_code ec;
+    for (const auto& d : std::filesystem::directory_iterator(hostPath_, ec)) {
+      const Text name = fromUtf8(d.path().filename().string());
+      entries.push_back(
+          std::make_shared<FileItem>(name, windowsPath_ + u"\\" + name, d.is_directory(ec)));
+    }
+    return std::make_shared<FileItems>(std::move(entries));
+  }
+
+  void copyHere(const Variant& what, int options) {
+    if (archive_) notImplemented(); // adding to an archive
+    const auto* ref = std::get_if<ObjectRef>(&what.value());
+    if (!ref) {
+      if (what.isText()) notImplemented(); // copying a file named by its path
+      throw RuntimeError(kInvalidArg, u"Parametre yanlış.");
+    }
+    ZipSelection selection;
+    if (const auto* items = dynamic_cast<const ZipItems*>(ref->get()))
+      selection = items->selection();
+    else if (const auto* item = dynamic_cast<const ZipItem*>(ref->get()))
+      selection = item->selection();
+    else if (dynamic_cast<const FileItems*>(ref->get()) ||
+             dynamic_cast<const FileItem*>(ref->get()))
+      notImplemented();
+    else
+      throw RuntimeError(kInvalidArg, u"Parametre yanlış.");
+
+    Fd dest(::open(hostPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dest) throw RuntimeError(err::PathNotFound);
+    Extraction(ctx_, dest.get(), options).run(selection);
+  }
+
+  ObjectContext ctx_;
+  Text windowsPath_;
+  std::string hostPath_;
+  bool archive_;
+};
+
+bool hasZipExtension(const Text& path) {
+  const Text p = withoutTrailingSeparator(path);
+  return p.size() >= 4 && equalsIgnoreCase(TextView(p).substr(p.size() - 4), u".zip");
+}
+
+class ShellApplication final : public Object {
+public:
+  explicit ShellApplication(ObjectContext ctx) : ctx_(ctx) {}
+
+  Variant call(TextView member, const Args& args) override {
+    if (equalsIgnoreCase(member, u"NameSpace")) {
+      expectArgs(args, 1, 1);
+      if (!args[0].isText()) throw RuntimeError(err::InvalidCall);
+      return Variant(nameSpace(args[0].toText()));
+    }
+    noSuchMember(member);
+  }
+  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+private:
+  ObjectRef nameSpace(const Text& path) const {
+    std::string host;
+    try {
+      host = ctx_.machine.hostPath(path);
+    } catch (const RuntimeError&) {
+      return nullptr; // no such place: Nothing, as the shell answers
+    }
+    struct stat st {};
+    if (::stat(host.c_str(), &st) != 0) return nullptr;
+    if (S_ISDIR(st.st_mode)) return std::make_shared<Folder>(ctx_, path, host, false);
+    if (S_ISREG(st.st_mode) && hasZipExtension(path))
+      return std::make_shared<Folder>(ctx_, path, host, true);
+    return nullptr;
+  }
+
+  ObjectContext ctx_;
+};
+
+} // namespace
+
+ObjectRef makeShellApplication(ObjectContext ctx) {
+  return std::make_shared<ShellApplication>(ctx);
+}
+
+} // namespace vk::posix

@@ -1,0 +1,712 @@
+// "MSXML2.XMLHTTP": the request object, over libcurl.
+//
+// Windows' request object answers every member through WinINet, so its
+// failures carry WinINet's numbers; the program shows them to the user as
+// they come. The transfer keeps the Windows object's defaults: certificate
+// and host-name checks always on, redirects followed, the system's proxy
+// settings (here the usual proxy variables, which libcurl reads itself),
+// 60 s to connect and a transfer abandoned after 30 s without progress.
+//
+// Host names go through the machine's own hosts file before the host's
+// resolver, as Windows' resolver does, and connections to an address and
+// port the machine forwards with a port proxy ("netsh interface portproxy",
+// kept under HKLM\SYSTEM\CurrentControlSet\Services\PortProxy\v4tov4\tcp
+// as "address/port" = "address/port") go where it says. The machine may
+// trust extra certificate authorities (<machine>/ca-certificates.pem) besides
+// the host's. The certificate is always checked against the address's host.
+//
+// How a failure of the transfer is reported:
+//
+//   libcurl result                       number        WinINet / URL moniker name
+//   -----------------------------------  ------------  ------------------------------------
+//   COULDNT_RESOLVE_HOST / _PROXY        0x80072EE7    ERROR_INTERNET_NAME_NOT_RESOLVED
+//   COULDNT_CONNECT                      0x80072EFD    ERROR_INTERNET_CANNOT_CONNECT
+//   OPERATION_TIMEDOUT                   0x80072EE2    ERROR_INTERNET_TIMEOUT
+//   PEER_FAILED_VERIFICATION:
+//     certificate for another host       0x80072F06    ERROR_INTERNET_SEC_CERT_CN_INVALID
+//     expired or not yet valid           0x80072F05    ERROR_INTERNET_SEC_CERT_DATE_INVALID
+//     unknown or untrusted authority     0x80072F0D    ERROR_INTERNET_INVALID_CA
+//     revoked                            0x80072F8A    ERROR_INTERNET_SEC_CERT_REVOKED
+//     anything else                      0x80072F17    ERROR_INTERNET_SEC_CERT_ERRORS
+//   SSL_CONNECT_ERROR, other TLS errors  0x80072F7D    ERROR_INTERNET_SECURITY_CHANNEL_ERROR
+//   PARTIAL_FILE (body cut short)        0x80072EFE    ERROR_INTERNET_CONNECTION_ABORTED
+//   RECV_ERROR, SEND_ERROR, GOT_NOTHING  0x80072EFF    ERROR_INTERNET_CONNECTION_RESET
+//   WEIRD_SERVER_REPLY, bad chunk,
+//     BAD_CONTENT_ENCODING, HTTP2        0x80072F78    ERROR_HTTP_INVALID_SERVER_RESPONSE
+//   too many redirects, redirect to a
+//     scheme other than http(s)          0x80072F7C    ERROR_HTTP_REDIRECT_FAILED
+//   OUT_OF_MEMORY                        0x8007000E    E_OUTOFMEMORY
+//   URL_MALFORMAT                        0x800C0002    INET_E_INVALID_URL
+//   anything else                        0x800C0005    INET_E_RESOURCE_NOT_FOUND
+//
+// Misuse of the object itself:
+//
+//   "Open" with an empty address or one
+//     whose scheme is not http or https  0x80072EE6    ERROR_INTERNET_UNRECOGNIZED_SCHEME
+//   "Open" with a malformed http(s) one  0x800C0002    INET_E_INVALID_URL
+//   "Send" without a fresh "Open"        0x8000FFFF    E_UNEXPECTED
+//   response read before a completed
+//     "Send"                             0x8000000A    E_PENDING (data not yet available)
+//
+// The request always runs synchronously: an asynchronous "Open" is performed
+// the same way, and its results are there when "Send" returns.
+#include "platform/posix/objects.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <openssl/x509_vfy.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace vk::posix {
+
+namespace {
+
+constexpr std::int32_t hr(std::uint32_t value) {
+  return static_cast<std::int32_t>(value);
+}
+
+constexpr std::int32_t kNameNotResolved = hr(0x80072EE7);
+constexpr std::int32_t kCannotConnect = hr(0x80072EFD);
+constexpr std::int32_t kTimeout = hr(0x80072EE2);
+constexpr std::int32_t kCertCnInvalid = hr(0x80072F06);
+constexpr std::int32_t kCertDateInvalid = hr(0x80072F05);
+constexpr std::int32_t kInvalidCa = hr(0x80072F0D);
+constexpr std::int32_t kCertRevoked = hr(0x80072F8A);
+constexpr std::int32_t kCertErrors = hr(0x80072F17);
+constexpr std::int32_t kSecureChannel = hr(0x80072F7D);
+constexpr std::int32_t kConnectionAborted = hr(0x80072EFE);
+constexpr std::int32_t kConnectionReset = hr(0x80072EFF);
+constexpr std::int32_t kInvalidServerResponse = hr(0x80072F78);
+constexpr std::int32_t kRedirectFailed = hr(0x80072F7C);
+constexpr std::int32_t kOutOfMemory = hr(0x8007000E);
+constexpr std::int32_t kInvalidUrl = hr(0x800C0002);
+constexpr std::int32_t kResourceNotFound = hr(0x800C0005);
+constexpr std::int32_t kUnrecognizedScheme = hr(0x80072EE6);
+constexpr std::int32_t kUnexpected = hr(0x8000FFFF);
+constexpr std::int32_t kPending = hr(0x8000000A);
+
+// Windows' own Turkish texts for these numbers.
+Text describe(std::int32_t number) {
+  switch (number) {
+  case kNameNotResolved:
+    return u"Sunucu adı veya adresi çözümlenemedi";
+  case kCannotConnect:
+    return u"Sunucuyla bağlantı kurulamadı";
+  case kTimeout:
+    return u"İşlem zaman aşımına uğradı";
+  case kCertCnInvalid:
+    return u"Sertifikadaki ana bilgisayar adı geçersiz veya eşleşmiyor";
+  case kCertDateInvalid:
+    return u"Sertifikanın tarihi geçersiz veya süresi dolmuş";
+  case kInvalidCa:
+    return u"Sertifika yetkilisi geçersiz veya yanlış";
+  case kCertRevoked:
+    return u"Sertifika iptal edilmiş";
+  case kCertErrors:
+    return u"Sunucu sertifikasında hatalar var";
+  case kSecureChannel:
+    return u"Güvenli kanal desteğinde bir hata oluştu";
+  case kConnectionAborted:
+    return u"Sunucuyla bağlantı olağan dışı sonlandırıldı";
+  case kConnectionReset:
+    return u"Sunucuyla bağlantı sıfırlandı";
+  case kInvalidServerResponse:
+    return u"Sunucu yanıtı geçersiz";
+  case kRedirectFailed:
+    return u"Yeniden yönlendirme başarısız oldu";
+  case kOutOfMemory:
+    return u"Bu işlemi tamamlamak için yeterli bellek yok";
+  case kInvalidUrl:
+    return u"URL geçersiz";
+  case kUnrecognizedScheme:
+    return u"URL tanınan bir protokol kullanmıyor";
+  case kUnexpected:
+    return u"Beklenmeyen hata";
+  case kPending:
+    return u"Bu işlemi tamamlamak için gereken veriler henüz kullanılamıyor.";
+  default:
+    return u"Sistem belirtilen kaynağı bulamıyor.";
+  }
+}
+
+[[noreturn]] void fail(std::int32_t number) {
+  throw RuntimeError(number, describe(number));
+}
+
+void globalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// The parts of an address the transfer needs.
+struct Target {
+  std::string scheme;
+  std::string host;
+  long port = 0;
+};
+
+// Parses an absolute http(s) address; the number tells why it is refused.
+std::int32_t parseTarget(const std::string& url, Target& out) {
+  if (url.empty()) return kUnrecognizedScheme;
+  CURLU* u = curl_url();
+  if (!u) return kOutOfMemory;
+  std::int32_t result = 0;
+  const CURLUcode rc = curl_url_set(u, CURLUPART_URL, url.c_str(), 0);
+  if (rc == CURLUE_UNSUPPORTED_SCHEME || rc == CURLUE_BAD_SCHEME) {
+    result = kUnrecognizedScheme;
+  } else if (rc == CURLUE_OUT_OF_MEMORY) {
+    result = kOutOfMemory;
+  } else if (rc != CURLUE_OK) {
+    // A text without any "scheme:" is no address of a known protocol either.
+    result = url.find("://") == std::string::npos ? kUnrecognizedScheme : kInvalidUrl;
+  } else {
+    char *scheme = nullptr, *host = nullptr, *port = nullptr;
+    if (curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
+      result = kUnrecognizedScheme;
+    } else if (lower(scheme) != "http" && lower(scheme) != "https") {
+      result = kUnrecognizedScheme;
+    } else if (curl_url_get(u, CURLUPART_HOST, &host, 0) != CURLUE_OK || !*host ||
+               curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) != CURLUE_OK) {
+      result = kInvalidUrl;
+    } else {
+      out.scheme = lower(scheme);
+      out.host = lower(host);
+      out.port = std::strtol(port, nullptr, 10);
+    }
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
+  }
+  curl_url_cleanup(u);
+  return result;
+}
+
+// The machine's hosts file: "address name [name ...]", "#" starts a comment.
+// The first line that names a host decides, as on Windows.
+struct HostsEntry {
+  std::string name;
+  std::string address;
+};
+
+std::vector<HostsEntry> readHostsFile(const Machine& machine) {
+  std::vector<HostsEntry> entries;
+  std::string path;
+  try {
+    path = machine.hostPath(u"C:\\Windows\\System32\\drivers\\etc\\hosts");
+  } catch (const RuntimeError&) {
+    return entries;
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+    std::istringstream words(line);
+    std::string address, name;
+    if (!(words >> address)) continue;
+    unsigned char buf[16];
+    const bool v4 = inet_pton(AF_INET, address.c_str(), buf) == 1;
+    const bool v6 = !v4 && inet_pton(AF_INET6, address.c_str(), buf) == 1;
+    if (!v4 && !v6) continue;
+    if (v6) address = "[" + address + "]";
+    while (words >> name) {
+      name = lower(name);
+      const bool known = std::any_of(entries.begin(), entries.end(),
+                                     [&](const HostsEntry& e) { return e.name == name; });
+      if (!known) entries.push_back({name, address});
+    }
+  }
+  return entries;
+}
+
+// The port proxy's forward for a connection to address:port ("[v6]" never
+// has one: only IPv4 forwards are read), "" when there is none.
+std::string portProxy(const Machine& machine, const std::string& address, long port) {
+  if (address.empty() || address.front() == '[') return {};
+  static const Text key = u"SYSTEM\\CurrentControlSet\\Services\\PortProxy\\v4tov4\\tcp";
+  const std::string portText = std::to_string(port);
+  for (const std::string& listen : {address, std::string("*"), std::string("0.0.0.0")}) {
+    const auto value =
+        machine.registry().read(Hive::LocalMachine, key, fromUtf8(listen + "/" + portText));
+    if (!value || (value->type != RegValue::Type::Sz && value->type != RegValue::Type::ExpandSz))
+      continue;
+    const std::string forward = toUtf8(value->text);
+    const auto slash = forward.rfind('/');
+    if (slash == std::string::npos || slash == 0 || slash + 1 == forward.size()) continue;
+    return forward.substr(0, slash) + ":" + forward.substr(slash + 1);
+  }
+  return {};
+}
+
+bool isAddressLiteral(const std::string& host) {
+  unsigned char buf[16];
+  return inet_pton(AF_INET, host.c_str(), buf) == 1;
+}
+
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Room for size bytes with its pages made present in one call: for a
+// buffer of megabytes that costs far less than a page fault every 4 KB.
+void reserveAndPrefault(Bytes& b, std::size_t size) {
+  b.reserve(size);
+  if (size < (1u << 20)) return;
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto begin = (reinterpret_cast<std::uintptr_t>(b.data()) + page - 1) & ~(page - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(b.data()) + size) & ~(page - 1);
+  if (end > begin) // older kernels refuse the advice; the faults then come one by one
+    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#endif
+}
+
+struct CurlEasyDeleter {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using EasyPtr = std::unique_ptr<CURL, CurlEasyDeleter>;
+using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
+
+SlistPtr append(SlistPtr list, const std::string& line) {
+  curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+  if (!grown) fail(kOutOfMemory);
+  (void)list.release(); // now owned through grown
+  return SlistPtr(grown);
+}
+
+struct Received {
+  Bytes body;
+  std::string statusLine; // of the last response seen
+  std::vector<std::string> headers;
+  CURL* easy = nullptr;
+};
+
+std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& r = *static_cast<Received*>(user);
+  const std::size_t n = size * count;
+  if (r.body.empty() && r.body.capacity() == 0) {
+    // One allocation for the whole body when its length is announced; the
+    // cap keeps a lying header from reserving the machine's memory.
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(r.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length > 0)
+      reserveAndPrefault(r.body, static_cast<std::size_t>(std::min<curl_off_t>(length, 256 << 20)));
+  }
+  try {
+    r.body.insert(r.body.end(), data, data + n);
+  } catch (const std::bad_alloc&) {
+    return 0; // stops the transfer with CURLE_WRITE_ERROR
+  }
+  return n;
+}
+
+std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& r = *static_cast<Received*>(user);
+  const std::size_t n = size * count;
+  std::string line(data, n);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+    line.pop_back();
+  if (line.rfind("HTTP/", 0) == 0) {
+    // A new response starts (after a 100 Continue or a redirect).
+    r.statusLine = line;
+    r.headers.clear();
+  } else if (!line.empty()) {
+    r.headers.push_back(line);
+  }
+  return n;
+}
+
+std::int32_t certificateFailure(CURL* easy) {
+  long verify = X509_V_OK;
+  curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verify);
+  switch (verify) {
+  case X509_V_OK:
+  case X509_V_ERR_UNSPECIFIED:
+    // The chain was good and libcurl's own check refused the host name the
+    // certificate carries (it marks the result "unspecified" when it does).
+    return kCertCnInvalid;
+  case X509_V_ERR_HOSTNAME_MISMATCH:
+  case X509_V_ERR_IP_ADDRESS_MISMATCH:
+    return kCertCnInvalid;
+  case X509_V_ERR_CERT_HAS_EXPIRED:
+  case X509_V_ERR_CERT_NOT_YET_VALID:
+    return kCertDateInvalid;
+  case X509_V_ERR_CERT_REVOKED:
+    return kCertRevoked;
+  case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+  case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+  case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+  case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+  case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+  case X509_V_ERR_CERT_UNTRUSTED:
+  case X509_V_ERR_INVALID_CA:
+    return kInvalidCa;
+  default:
+    return kCertErrors;
+  }
+}
+
+std::int32_t transferFailure(CURLcode code, CURL* easy, const char* message) {
+  switch (code) {
+  case CURLE_COULDNT_RESOLVE_HOST:
+  case CURLE_COULDNT_RESOLVE_PROXY:
+    return kNameNotResolved;
+  case CURLE_COULDNT_CONNECT:
+    return kCannotConnect;
+  case CURLE_OPERATION_TIMEDOUT:
+    return kTimeout;
+  case CURLE_PEER_FAILED_VERIFICATION:
+    return certificateFailure(easy);
+  case CURLE_SSL_CONNECT_ERROR:
+  case CURLE_SSL_ENGINE_NOTFOUND:
+  case CURLE_SSL_ENGINE_SETFAILED:
+  case CURLE_SSL_CERTPROBLEM:
+  case CURLE_SSL_CIPHER:
+  case CURLE_SSL_CACERT_BADFILE:
+  case CURLE_SSL_SHUTDOWN_FAILED:
+  case CURLE_SSL_CRL_BADFILE:
+  case CURLE_SSL_ISSUER_ERROR:
+  case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+  case CURLE_SSL_INVALIDCERTSTATUS:
+  case CURLE_SSL_CLIENTCERT:
+    return kSecureChannel;
+  case CURLE_PARTIAL_FILE:
+    return kConnectionAborted;
+  case CURLE_RECV_ERROR:
+    // libcurl reports a malformed chunked body as a receive error too; that
+    // one is the server's fault, not the connection's.
+    if (message && lower(message).find("chunk") != std::string::npos) return kInvalidServerResponse;
+    return kConnectionReset;
+  case CURLE_SEND_ERROR:
+  case CURLE_GOT_NOTHING:
+    return kConnectionReset;
+  case CURLE_WEIRD_SERVER_REPLY:
+  case CURLE_BAD_CONTENT_ENCODING:
+  case CURLE_HTTP2:
+  case CURLE_HTTP2_STREAM:
+  case CURLE_HTTP3:
+    return kInvalidServerResponse;
+  case CURLE_TOO_MANY_REDIRECTS:
+  case CURLE_UNSUPPORTED_PROTOCOL:
+    return kRedirectFailed;
+  case CURLE_OUT_OF_MEMORY:
+  case CURLE_WRITE_ERROR:
+    return kOutOfMemory;
+  case CURLE_URL_MALFORMAT:
+    return kInvalidUrl;
+  default:
+    return kResourceNotFound;
+  }
+}
+
+// A longer chain of redirects is taken for a loop (WinHTTP stops at 10 too).
+constexpr int kMaxRedirects = 10;
+
+class XmlHttp final : public Object {
+public:
+  explicit XmlHttp(ObjectContext ctx) : machine_(ctx.machine) {}
+
+  Variant call(TextView member, const Args& args) override {
+    if (equalsIgnoreCase(member, u"Open")) {
+      expectArgs(args, 2, 5);
+      open(args);
+      return {};
+    }
+    if (equalsIgnoreCase(member, u"Send")) {
+      expectArgs(args, 0, 1);
+      send(args.empty() ? Variant() : args[0]);
+      return {};
+    }
+    if (equalsIgnoreCase(member, u"setRequestHeader")) {
+      expectArgs(args, 2, 2);
+      if (readyState_ != 1 || sent_) fail(kUnexpected);
+      requestHeaders_.push_back(toUtf8(args[0].toText()) + ": " + toUtf8(args[1].toText()));
+      return {};
+    }
+    if (equalsIgnoreCase(member, u"readyState")) {
+      expectArgs(args, 0, 0);
+      return Variant(readyState_);
+    }
+    if (equalsIgnoreCase(member, u"Status")) {
+      expectArgs(args, 0, 0);
+      requireResponse();
+      return Variant(status_);
+    }
+    if (equalsIgnoreCase(member, u"statusText")) {
+      expectArgs(args, 0, 0);
+      requireResponse();
+      return Variant(statusText_);
+    }
+    if (equalsIgnoreCase(member, u"responseBody")) {
+      expectArgs(args, 0, 0);
+      requireResponse();
+      Bytes copy;
+      reserveAndPrefault(copy, body_.size());
+      copy.assign(body_.begin(), body_.end());
+      return Variant(std::move(copy));
+    }
+    if (equalsIgnoreCase(member, u"responseText")) {
+      expectArgs(args, 0, 0);
+      requireResponse();
+      return Variant(
+          fromUtf8(std::string_view(reinterpret_cast<const char*>(body_.data()), body_.size())));
+    }
+    if (equalsIgnoreCase(member, u"getResponseHeader")) {
+      expectArgs(args, 1, 1);
+      requireResponse();
+      return Variant(responseHeader(toUtf8(args[0].toText())));
+    }
+    noSuchMember(member);
+  }
+
+  void put(TextView member, const Variant&) override {
+    // Every member the object has is read-only or a method.
+    if (equalsIgnoreCase(member, u"Status") || equalsIgnoreCase(member, u"responseBody") ||
+        equalsIgnoreCase(member, u"readyState") || equalsIgnoreCase(member, u"statusText") ||
+        equalsIgnoreCase(member, u"responseText"))
+      throw RuntimeError(err::WrongArgumentCount);
+    noSuchMember(member);
+  }
+
+private:
+  void open(const Args& args) {
+    const std::string method = toUtf8(args[0].toText());
+    const std::string url = toUtf8(args[1].toText());
+    if (args.size() > 2 && !args[2].isEmpty()) (void)args[2].toBool(); // must be a flag
+    if (method.empty() || method.find_first_of(" \t\r\n") != std::string::npos)
+      throw RuntimeError(hr(0x80070057), u"Parametre yanlış.");
+    Target target;
+    if (const std::int32_t why = parseTarget(url, target); why != 0) fail(why);
+    std::string upper = method;
+    for (char& c : upper)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    method_ = upper;
+    url_ = url;
+    requestHeaders_.clear();
+    resetResponse();
+    readyState_ = 1;
+  }
+
+  void resetResponse() {
+    sent_ = false;
+    status_ = 0;
+    statusText_.clear();
+    body_.clear();
+    body_.shrink_to_fit();
+    responseHeaders_.clear();
+  }
+
+  void requireResponse() const {
+    if (readyState_ != 4) fail(kPending);
+  }
+
+  Text responseHeader(const std::string& name) const {
+    for (const auto& h : responseHeaders_) {
+      const auto colon = h.find(':');
+      if (colon == std::string::npos || lower(h.substr(0, colon)) != lower(name)) continue;
+      std::size_t start = colon + 1;
+      while (start < h.size() && (h[start] == ' ' || h[start] == '\t'))
+        ++start;
+      return fromUtf8(h.substr(start));
+    }
+    return Text();
+  }
+
+  void send(const Variant& payload) {
+    if (readyState_ != 1 || sent_) fail(kUnexpected);
+    globalInit();
+    std::string requestBody;
+    if (const auto* bytes = std::get_if<Bytes>(&payload.value()))
+      requestBody.assign(bytes->begin(), bytes->end());
+    else if (!payload.isEmpty())
+      requestBody = toUtf8(payload.toText());
+
+    resetResponse();
+    sent_ = true;
+    try {
+      perform(requestBody);
+    } catch (...) {
+      // A failed request leaves the object opened, as before the attempt.
+      resetResponse();
+      throw;
+    }
+    readyState_ = 4;
+  }
+
+  void perform(const std::string& requestBody) {
+    EasyPtr easy(curl_easy_init());
+    if (!easy) fail(kOutOfMemory);
+    CURL* c = easy.get();
+    Received received;
+    received.easy = c;
+    char message[CURL_ERROR_SIZE] = {};
+
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, message);
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 60L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 30L);
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 512L * 1024);
+    curl_easy_setopt(c, CURLOPT_USERAGENT,
+                     "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 10.0; Win64; x64)");
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &received);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &received);
+    // Redirects are followed here rather than by libcurl, so that each new
+    // host goes through the hosts file too.
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+
+    // The machine's own authorities join the host's. The host's certificate
+    // folder (hashed, read only for the issuer a chain needs) stays in use
+    // and holds the same authorities as its bundle; the bundle itself is
+    // added only on hosts without that folder, since parsing it costs some
+    // 50 ms on every connection.
+    std::string authorities;
+    const std::string extra = readWholeFile(machine_.root() + "/ca-certificates.pem");
+    if (!extra.empty()) {
+      char* folder = nullptr;
+      struct stat st {};
+      const bool hasFolder = curl_easy_getinfo(c, CURLINFO_CAPATH, &folder) == CURLE_OK && folder &&
+                             ::stat(folder, &st) == 0 && S_ISDIR(st.st_mode);
+      char* bundle = nullptr;
+      if (!hasFolder && curl_easy_getinfo(c, CURLINFO_CAINFO, &bundle) == CURLE_OK && bundle)
+        authorities = readWholeFile(bundle);
+      if (!authorities.empty() && authorities.back() != '\n') authorities += '\n';
+      authorities += extra;
+      curl_blob blob{authorities.data(), authorities.size(), CURL_BLOB_NOCOPY};
+      curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
+    }
+
+    SlistPtr headers;
+    for (const auto& h : requestHeaders_)
+      headers = append(std::move(headers), h);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+
+    const std::vector<HostsEntry> hosts = readHostsFile(machine_);
+    std::vector<SlistPtr> resolves; // each must live until the transfer ends
+    std::string method = method_;
+    std::string url = url_;
+    // A GET or HEAD carries no body, whatever "Send" was given.
+    bool withBody = !requestBody.empty() && method != "GET" && method != "HEAD";
+
+    for (int hop = 0;; ++hop) {
+      Target target;
+      if (const std::int32_t why = parseTarget(url, target); why != 0)
+        fail(hop == 0 ? why : kRedirectFailed);
+      std::string address = isAddressLiteral(target.host) ? target.host : std::string();
+      for (const auto& e : hosts) {
+        if (e.name != target.host) continue;
+        address = e.address;
+        resolves.push_back(
+            append(nullptr, e.name + ":" + std::to_string(target.port) + ":" + e.address));
+        curl_easy_setopt(c, CURLOPT_RESOLVE, resolves.back().get());
+      }
+      const std::string forward = portProxy(machine_, address, target.port);
+      if (!forward.empty()) {
+        resolves.push_back(
+            append(nullptr, target.host + ":" + std::to_string(target.port) + ":" + forward));
+        curl_easy_setopt(c, CURLOPT_CONNECT_TO, resolves.back().get());
+      } else {
+        curl_easy_setopt(c, CURLOPT_CONNECT_TO, nullptr);
+      }
+
+      curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+      curl_easy_setopt(c, CURLOPT_NOBODY, method == "HEAD" ? 1L : 0L);
+      if (method == "GET") {
+        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
+      } else if (method != "HEAD") {
+        curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
+      }
+      if (withBody) {
+        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(requestBody.size()));
+        curl_easy_setopt(c, CURLOPT_POSTFIELDS, requestBody.data());
+      }
+
+      received.body.clear();
+      message[0] = '\0';
+      const CURLcode rc = curl_easy_perform(c);
+      if (rc != CURLE_OK) fail(transferFailure(rc, c, message));
+
+      long code = 0;
+      curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
+      char* location = nullptr;
+      curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &location);
+      const bool redirect =
+          (code == 301 || code == 302 || code == 303 || code == 307 || code == 308) && location;
+      if (!redirect) {
+        status_ = static_cast<std::int32_t>(code);
+        statusText_ = statusText(received.statusLine);
+        body_ = std::move(received.body);
+        responseHeaders_ = std::move(received.headers);
+        return;
+      }
+      if (hop == kMaxRedirects) fail(kRedirectFailed);
+      const std::string next = location;
+      Target nextTarget;
+      if (parseTarget(next, nextTarget) != 0) fail(kRedirectFailed);
+      // As browsers do: 303 always, and 301/302 after a POST, turn into GET.
+      if ((code == 303 && method != "HEAD") || ((code == 301 || code == 302) && method == "POST")) {
+        method = "GET";
+        withBody = false;
+        curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
+        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(-1));
+      }
+      url = next;
+    }
+  }
+
+  static Text statusText(const std::string& statusLine) {
+    // "HTTP/1.1 200 OK": the words after the code.
+    const auto first = statusLine.find(' ');
+    if (first == std::string::npos) return Text();
+    const auto second = statusLine.find(' ', first + 1);
+    if (second == std::string::npos) return Text();
+    return fromUtf8(statusLine.substr(second + 1));
+  }
+
+  const Machine& machine_;
+  std::int32_t readyState_ = 0; // 0 new, 1 opened, 4 response complete
+  bool sent_ = false;
+  std::string method_;
+  std::string url_;
+  std::vector<std::string> requestHeaders_;
+  std::int32_t status_ = 0;
+  Text statusText_;
+  Bytes body_;
+  std::vector<std::string> responseHeaders_;
+};
+
+} // namespace
+
+ObjectRef makeXmlHttp(ObjectContext ctx) {
+  return std::make_shared<XmlHttp>(ctx);
+}
+
+} // namespace vk::posix
