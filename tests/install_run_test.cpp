@@ -1,0 +1,317 @@
+// The whole installation run, driven through the terminal as a person would,
+// each case in a fresh machine with the driver server on loopback.
+#include "support/app_runner.h"
+#include "support/https_server.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace vk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::count;
+using test::HttpsServer;
+using test::TestCa;
+using test::TestMachine;
+
+constexpr char kDriverHost[] = "chromedriver.storage.googleapis.com";
+constexpr char kDriverPath[] = "/104.0.5112.79/chromedriver_win32.zip";
+constexpr char kTestHost[] = "www.google.com";
+const Text kDesktop = u"C:\\users\\user\\Desktop";
+const Text kVorlan = u"C:\\users\\user\\Desktop\\Vorlan";
+const Text kProgramFiles = u"C:\\users\\user\\Desktop\\Vorlan\\prgDosyaları";
+
+constexpr char kDoneHeadline[] = "Kurulum işlemi tamamlandı !";
+constexpr char kDoneDetail[] =
+    "Gerekli Windows Bileşenleri masaüstü\\Vorlan\\prgDosyaları klasörüne başarıyla kaydedildi !";
+constexpr char kDoneAdvice[] = "Lütfen şimdi kur'u kapatın VorlanKur klasörü ve içeriğini "
+                               "silebilirsiniz. Vorlan uygulaması başlatılacak.";
+constexpr char kPartly[] = "Kurulum işlemi tamamlandı, ancak bazı adımlar başarısız oldu !";
+constexpr char kAskSettings[] = "Chrome bağlantı ayarları şimdi yapılsın mı ? (EVET önerilir.)";
+constexpr char kTested[] = "Chrome bağlantısı test edildi.";
+constexpr char kStartBox[] = "Registering işlemleri başlatılıyor ...";
+constexpr char kDoneBox[] = "Registering işlemleri tamamlandı ...";
+
+std::string lnkinfo(const std::string& hostPath) {
+  std::string out;
+  FILE* p = popen(("lnkinfo '" + hostPath + "' 2>&1").c_str(), "r");
+  if (!p) return out;
+  std::array<char, 4096> buf;
+  while (size_t n = fread(buf.data(), 1, buf.size(), p))
+    out.append(buf.data(), n);
+  pclose(p);
+  return out;
+}
+
+// A zip as the driver server holds it.
+std::string driverZip(const std::string& scratch) {
+  fs::create_directories(scratch);
+  std::ofstream(scratch + "/chromedriver.exe", std::ios::binary) << "MZ driver for 104";
+  std::ofstream(scratch + "/LICENSE.chromedriver", std::ios::binary) << "license text";
+  const std::string cmd = "cd '" + scratch +
+                          "' && bsdtar --format zip -cf driver.zip chromedriver.exe "
+                          "LICENSE.chromedriver";
+  if (std::system(cmd.c_str()) != 0) throw std::runtime_error("bsdtar failed");
+  std::ifstream in(scratch + "/driver.zip", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// One machine: 64-bit, Chrome 104, MSCOMCTL.* missing, the package on
+// D:\Kurulum, the driver server on its own loopback address at port 443.
+class InstallRun : public ::testing::Test {
+protected:
+  // Each case listens on an address of its own so cases can run side by side.
+  static std::string address() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    unsigned h = 0;
+    for (const char* c = info->name(); *c; ++c)
+      h = h * 31 + static_cast<unsigned char>(*c);
+    return "127.0.2." + std::to_string(2 + h % 250);
+  }
+
+  void SetUp() override {
+    for (const char* v : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+      unsetenv(v);
+    tm.addDrive('d');
+    for (const Text dir : {u"C:\\Windows\\System32", u"C:\\Windows\\SysWOW64"}) {
+      tm.installRecorder(dir + u"\\cmd.exe", "cmd.log");
+      tm.installRecorder(dir + u"\\regsvr32.exe", "regsvr32.log");
+    }
+    setChrome("104.0.5112.81");
+    present({"msvbvm60.dll", "MSSTDFMT.DLL", "shell32.dll", "wmp.dll"});
+    test::laySetupPackage(tm, setup);
+    std::ofstream(tm.root() + "/ca-certificates.pem", std::ios::binary) << ca.pem();
+    tm.writeFile(u"C:\\Windows\\System32\\drivers\\etc\\hosts",
+                 "# test hosts\r\n" + address() + " " + kDriverHost + "\r\n" + address() + " " +
+                     kTestHost + "\r\n");
+    server.serve(kDriverPath, 200, zip);
+    server.serve("/", 200, "<html><title>test</title><body>Vorlan test page</body></html>",
+                 {"Content-Type: text/html"});
+  }
+
+  void setChrome(const std::string& version) {
+    tm.setRegString(true, "Software\\Google\\Chrome\\BLBeacon", "version", version);
+  }
+  void present(const std::vector<std::string>& names) {
+    for (const auto& n : names)
+      tm.writeFile(u"C:\\Windows\\SysWOW64\\" + fromUtf8(n), "system");
+  }
+  void registerBrowserClasses() {
+    for (const char* clsid :
+         {"{0277FC34-FD1B-4616-BB19-5D556733E8C9}", "{0277FC34-FD1B-4616-BB19-E3CCFFAB4234}"})
+      tm.addRegLines(false, std::string("Software\\Classes\\CLSID\\") + clsid,
+                     {"@=\"Browser automation (test)\""});
+  }
+  test::AppRun run(const std::vector<std::string>& lines) {
+    return test::runSetupTool(tm, setup, lines);
+  }
+  std::string file(const Text& path) { return tm.readFile(path); }
+
+  TestMachine tm;
+  Text setup = u"D:\\Kurulum";
+  TestCa ca;
+  HttpsServer server{ca.issue({kDriverHost, kTestHost}), address(), 443};
+  std::string zip = driverZip(tm.root() + "/zip-src");
+};
+
+TEST_F(InstallRun, TheWholeRunAsAPersonDoesIt) {
+  registerBrowserClasses();
+  const auto r = run({"Devam", "Evet", "Tamam", "Evet", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+
+  // The folder tree and the copies.
+  for (const char16_t* sub :
+       {u"", u"\\Firmalarım", u"\\Data", u"\\prgDosyaları", u"\\Raporlar", u"\\Yedek"})
+    EXPECT_TRUE(fs::is_directory(tm.host(kVorlan + sub))) << toUtf8(sub);
+  for (const char* name : {"MSCOMCTL.OCX", "MSCOMCTL.DEP", "MSCOMCTL.SRG"}) {
+    EXPECT_EQ(file(kProgramFiles + u"\\" + fromUtf8(name)), std::string("package copy of ") + name);
+    EXPECT_EQ(file(u"C:\\Windows\\SysWOW64\\" + fromUtf8(name)),
+              std::string("package copy of ") + name);
+  }
+  EXPECT_FALSE(tm.exists(kProgramFiles + u"\\wmp.dll"));
+  EXPECT_EQ(file(kVorlan + u"\\VorlanUpdate.exe"), "VorlanUpdate program");
+  EXPECT_EQ(file(kVorlan + u"\\Data\\DATA.xlsx"), "PK workbook");
+  EXPECT_EQ(file(kVorlan + u"\\Vorlan.exe"), file(setup + u"\\Vorlan.exe"));
+  EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[104]\r\n");
+
+  // The driver: fetched once at its real address and unpacked beside the archive.
+  ASSERT_EQ(server.requests().size() >= 1, true);
+  EXPECT_EQ(server.requests()[0].target, kDriverPath);
+  EXPECT_EQ(server.requests()[0].host, kDriverHost);
+  EXPECT_EQ(file(setup + u"\\Vorlan-Grenvilta\\chromedriver_win32.zip"), zip);
+  EXPECT_EQ(file(setup + u"\\Vorlan-Grenvilta\\chromedriver.exe"), "MZ driver for 104");
+
+  // The shortcut, read back by lnkinfo.
+  const std::string info = lnkinfo(tm.host(kDesktop + u"\\Vorlan.lnk"));
+  EXPECT_NE(info.find("Vorlan"), std::string::npos) << info;
+  EXPECT_NE(info.find("C:\\users\\user\\Desktop\\Vorlan\\Vorlan.exe"), std::string::npos) << info;
+
+  // What was started.
+  EXPECT_NE(
+      tm.readLog("cmd.log").find("> cmd.exe /c \"D:\\Kurulum\\Vorlan-Grenvilta\\install.cmd\"\n"
+                                 "/c\nD:\\Kurulum\\Vorlan-Grenvilta\\install.cmd\n--\n"),
+      std::string::npos)
+      << tm.readLog("cmd.log");
+  EXPECT_EQ(tm.readLog("regsvr32.log"),
+            "> regsvr32 /s \"C:\\Windows\\SysWOW64\\MSCOMCTL.OCX\"\n/s\n"
+            "C:\\Windows\\SysWOW64\\MSCOMCTL.OCX\n--\n");
+  EXPECT_NE(tm.readLog("vorlan.log").find("> C:\\users\\user\\Desktop\\Vorlan\\Vorlan.exe\n"),
+            std::string::npos)
+      << tm.readLog("vorlan.log");
+
+  // The boxes, in order, and the final window.
+  const auto ask = r.out.find(kAskSettings), start = r.out.find(kStartBox),
+             question = r.out.find("MSCOMCTL.OCX Register edilsin mi ? (EVET önerilir)"),
+             done = r.out.find(kDoneBox), tested = r.out.find(kTested);
+  EXPECT_TRUE(ask < start && start < question && question < done && done < tested) << r.out;
+  EXPECT_EQ(count(r.out, kStartBox), 1u);
+  EXPECT_NE(r.out.find(kDoneHeadline), std::string::npos);
+  EXPECT_NE(r.out.find(kDoneDetail), std::string::npos);
+  EXPECT_NE(r.out.find(kDoneAdvice), std::string::npos);
+  EXPECT_EQ(r.out.find(kPartly), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("[1] Kapat  (Enter: Kapat)"), std::string::npos) << r.out;
+  // The browser really opened the test page.
+  bool pageOpened = false;
+  for (const auto& req : server.requests())
+    pageOpened |= req.host == kTestHost && req.target == "/";
+  EXPECT_TRUE(pageOpened);
+}
+
+TEST_F(InstallRun, ASecondRunReplacesAndAsksBeforeOverwritingTheDriver) {
+  const std::vector<std::string> answers{"Devam", "Hayır", "Tamam", "Hayır",
+                                         "Tamam", "Tamam", "Kapat"};
+  ASSERT_EQ(run(answers).exitStatus, 0);
+  tm.writeFile(kVorlan + u"\\Data\\DATA.xlsx", "edited by the user");
+  // The shell asks once per file it would replace: replace both.
+  std::vector<std::string> again{"Devam", "Evet", "Evet"};
+  again.insert(again.end(), answers.begin() + 1, answers.end());
+  const auto r = run(again);
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_EQ(file(kVorlan + u"\\Data\\DATA.xlsx"), "PK workbook");
+  EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[104]\r\n");
+  EXPECT_EQ(server.requests().size(), 2u);
+  EXPECT_EQ(tm.readLog("cmd.log"), ""); // answered No both times
+  EXPECT_TRUE(tm.exists(kDesktop + u"\\Vorlan.lnk"));
+}
+
+TEST_F(InstallRun, NothingMissingCopiesNoComponent) {
+  present({"MSCOMCTL.OCX", "MSCOMCTL.DEP", "MSCOMCTL.SRG"});
+  const auto r = run({"Devam", "Hayır", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(tm.host(kProgramFiles)))
+    names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"ChromeDriverVersiyon.txt"});
+  EXPECT_EQ(count(r.out, kStartBox), 0u);
+  EXPECT_EQ(count(r.out, kDoneBox), 1u);
+}
+
+TEST_F(InstallRun, AllSevenMissingAreCopiedInListOrder) {
+  fs::remove_all(tm.host(u"C:\\Windows\\SysWOW64"));
+  fs::create_directories(tm.host(u"C:\\Windows\\SysWOW64"));
+  // Five libraries and controls are offered: answer No to each.
+  const auto r = run({"Devam", "Hayır", "Tamam", "Hayır", "Tamam", "Hayır", "Tamam", "Hayır",
+                      "Tamam", "Hayır", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  for (const char* name : {"msvbvm60.dll", "MSSTDFMT.DLL", "shell32.dll", "MSCOMCTL.OCX",
+                           "MSCOMCTL.DEP", "MSCOMCTL.SRG", "wmp.dll"})
+    EXPECT_EQ(file(u"C:\\Windows\\SysWOW64\\" + fromUtf8(name)),
+              std::string("package copy of ") + name);
+  EXPECT_EQ(count(r.out, kStartBox), 5u);
+  EXPECT_EQ(tm.readLog("regsvr32.log"), "");
+}
+
+TEST_F(InstallRun, FolderWithABlankAndTurkishLettersIsQuoted) {
+  setup = u"D:\\Yeni Klasör";
+  test::laySetupPackage(tm, setup);
+  const auto r = run({"Devam", "Evet", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_NE(tm.readLog("cmd.log").find("> cmd.exe /c \"D:\\Yeni Klasör\\Vorlan-Grenvilta\\"
+                                       "install.cmd\"\n/c\nD:\\Yeni Klasör\\Vorlan-Grenvilta\\"
+                                       "install.cmd\n--\n"),
+            std::string::npos)
+      << tm.readLog("cmd.log");
+  EXPECT_EQ(file(setup + u"\\Vorlan-Grenvilta\\chromedriver.exe"), "MZ driver for 104");
+}
+
+TEST_F(InstallRun, FromADriveRootThePathsCarryADoubledBackslash) {
+  setup = u"D:\\";
+  test::laySetupPackage(tm, u"D:");
+  const auto r = run({"Devam", "Evet", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_EQ(file(u"D:\\Vorlan-Grenvilta\\chromedriver.exe"), "MZ driver for 104");
+  EXPECT_NE(tm.readLog("cmd.log").find("> cmd.exe /c \"D:\\\\Vorlan-Grenvilta\\install.cmd\"\n"),
+            std::string::npos)
+      << tm.readLog("cmd.log");
+  EXPECT_EQ(file(kVorlan + u"\\Data\\DATA.xlsx"), "PK workbook");
+}
+
+TEST_F(InstallRun, UnsupportedVersionFetchesNothingAndGoesOn) {
+  setChrome("105.0.5195.102");
+  const auto r = run({"Devam", "Tamam", "Hayır", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_NE(r.out.find("Sizin versiyonunuz: 105.0.5195.102 lütfen destek isteyiniz. "),
+            std::string::npos);
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_EQ(r.out.find("Sürücü arşivi bulunamadı"), std::string::npos);
+  EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[105]\r\n");
+  EXPECT_NE(r.out.find(kDoneAdvice), std::string::npos);
+}
+
+TEST_F(InstallRun, EmptyOrAbsentVersionEndsBeforeAnythingIsWritten) {
+  for (bool absent : {false, true}) {
+    TestMachine fresh;
+    fresh.addDrive('d');
+    if (!absent) fresh.setRegString(true, "Software\\Google\\Chrome\\BLBeacon", "version", "");
+    test::laySetupPackage(fresh, setup);
+    const auto r = test::runSetupTool(fresh, setup, {"Devam", "Tamam"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find(" Chrome yüklü değil ! Öncelikle Chrome Browser kurulumu yapınız."),
+              std::string::npos)
+        << r.out;
+    EXPECT_FALSE(fresh.exists(kVorlan));
+    EXPECT_EQ(r.out.find(kAskSettings), std::string::npos);
+  }
+}
+
+TEST_F(InstallRun, AFailedDownloadIsToldAndTheRunGoesOn) {
+  server.serve(kDriverPath, 404, "no such build");
+  const auto r =
+      run({"Devam", "Tamam", "Tamam", "Hayır", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_NE(r.out.find("Kurulum sırasında hata oluştu ! HTTP durum kodu: 404"), std::string::npos);
+  EXPECT_NE(r.out.find("Sürücü arşivi bulunamadı: D:\\Kurulum\\Vorlan-Grenvilta\\"
+                       "chromedriver_win32.zip"),
+            std::string::npos);
+  EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[104]\r\n");
+}
+
+TEST_F(InstallRun, AMissingApplicationFileIsReportedNotHidden) {
+  fs::remove(tm.host(setup + u"\\DATA.xlsx"));
+  const auto r = run({"Devam", "Hayır", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_NE(r.out.find(kPartly), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Başarısız adımlar:\nDATA.xlsx kopyalama (Hata No: 53)"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find(kDoneHeadline), std::string::npos);
+  EXPECT_EQ(file(kVorlan + u"\\VorlanUpdate.exe"), "VorlanUpdate program"); // the next copy ran
+}
+
+TEST_F(InstallRun, WithoutTheBrowserLibraryTheTestSaysItCouldNotRun) {
+  const auto r = run({"Devam", "Hayır", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_NE(r.out.find("Chrome bağlantısı test edilemedi ! Hata No: 429"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Chrome bağlantı testi (Hata No: 429)"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(kTested), std::string::npos);
+  // Vorlan is started all the same.
+  EXPECT_NE(tm.readLog("vorlan.log").find("Vorlan.exe"), std::string::npos);
+}
+
+} // namespace
+} // namespace vk

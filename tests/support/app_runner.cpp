@@ -1,0 +1,105 @@
+#include "support/app_runner.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace vk::test {
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+} // namespace
+
+std::size_t count(const std::string& haystack, const std::string& needle) {
+  std::size_t n = 0;
+  for (auto p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))
+    ++n;
+  return n;
+}
+
+void laySetupPackage(TestMachine& tm, const Text& folder) {
+  tm.installRecorder(folder + u"\\Vorlan.exe", "vorlan.log");
+  tm.writeFile(folder + u"\\VorlanUpdate.exe", "VorlanUpdate program");
+  tm.writeFile(folder + u"\\DATA.xlsx", "PK workbook");
+  for (const char* name : {"msvbvm60.dll", "MSSTDFMT.DLL", "shell32.dll", "MSCOMCTL.OCX",
+                           "MSCOMCTL.DEP", "MSCOMCTL.SRG", "wmp.dll"})
+    tm.writeFile(folder + u"\\Vorlan Bileşenleri\\" + fromUtf8(name),
+                 std::string("package copy of ") + name);
+  tm.writeFile(folder + u"\\Vorlan-Grenvilta\\install.cmd", "@echo off\r\n");
+}
+
+AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<std::string>& lines,
+                    int timeoutSeconds) {
+  const Text exe = setupFolder + (setupFolder.back() == u'\\' ? u"" : u"\\") + u"VorlanKur.exe";
+  const std::string program = tm.host(exe);
+  if (!fs::exists(program)) {
+    fs::create_directories(fs::path(program).parent_path());
+    fs::copy_file(VK_APP, program);
+  }
+  const std::string input = tm.root() + "/.input", out = tm.root() + "/.out",
+                    err = tm.root() + "/.err";
+  {
+    std::ofstream in(input, std::ios::binary);
+    for (const auto& l : lines)
+      in << l << "\n";
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> env{"VORLANKUR_MACHINE=" + tm.root()};
+  for (char** e = environ; *e; ++e)
+    if (std::string(*e).rfind("VORLANKUR_MACHINE=", 0) != 0) env.emplace_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : env)
+    envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string arg0 = program;
+  char* argv[] = {arg0.data(), nullptr};
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start the setup tool");
+
+  AppRun run;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  for (;;) {
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) {
+      run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      break;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  run.out = slurp(out);
+  run.err = slurp(err);
+  return run;
+}
+
+} // namespace vk::test

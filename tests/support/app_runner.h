@@ -1,0 +1,31 @@
+// Runs the built setup tool in a simulated machine, with the lines a person
+// would type, and keeps what it printed.
+#pragma once
+
+#include "support/test_machine.h"
+
+#include <string>
+#include <vector>
+
+namespace vk::test {
+
+struct AppRun {
+  int exitStatus = -1; // -1: killed after the time limit
+  std::string out;
+  std::string err;
+};
+
+// Copies the built program to <setupFolder>\VorlanKur.exe (once) and runs it
+// there with VORLANKUR_MACHINE set, the lines on its standard input.
+AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<std::string>& lines,
+                    int timeoutSeconds = 120);
+
+// A setup package as it ships: the application files, the components and
+// the connection-settings script. Vorlan.exe records its start in
+// "vorlan.log".
+void laySetupPackage(TestMachine& tm, const Text& setupFolder);
+
+// Counts the occurrences of a text.
+std::size_t count(const std::string& haystack, const std::string& needle);
+
+} // namespace vk::test
