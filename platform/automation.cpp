@@ -55,8 +55,10 @@ bool Variant::toBool() const {
   return toDouble() != 0;
 }
 
-const Bytes& Variant::toBytes() const {
-  if (auto* b = std::get_if<Bytes>(&value_)) return *b;
+const Bytes& Variant::toBytes() const { return *sharedBytes(); }
+
+SharedBytes Variant::sharedBytes() const {
+  if (auto* b = std::get_if<SharedBytes>(&value_); b && *b) return *b;
   throw RuntimeError(err::TypeMismatch);
 }
 

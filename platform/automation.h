@@ -15,6 +15,9 @@ namespace vk {
 class Object;
 using ObjectRef = std::shared_ptr<Object>; // an empty ref is Nothing
 using Bytes = std::vector<std::uint8_t>;
+// Byte arrays are shared, never changed once made: a multi-megabyte download
+// passes through several calls without being copied at each.
+using SharedBytes = std::shared_ptr<const Bytes>;
 
 struct Empty {};
 
@@ -23,7 +26,7 @@ struct Empty {};
 class Variant {
 public:
   using Value =
-      std::variant<Empty, bool, std::int16_t, std::int32_t, double, Text, Bytes, ObjectRef>;
+      std::variant<Empty, bool, std::int16_t, std::int32_t, double, Text, SharedBytes, ObjectRef>;
 
   Variant() = default;
   Variant(bool v) : value_(v) {}
@@ -32,13 +35,15 @@ public:
   Variant(double v) : value_(v) {}
   Variant(const char16_t* v) : value_(Text(v)) {}
   Variant(Text v) : value_(std::move(v)) {}
-  Variant(Bytes v) : value_(std::move(v)) {}
+  Variant(Bytes v) : value_(std::make_shared<const Bytes>(std::move(v))) {}
+  Variant(SharedBytes v) : value_(std::move(v)) {}
   Variant(ObjectRef v) : value_(std::move(v)) {}
 
   const Value& value() const noexcept { return value_; }
   bool isEmpty() const noexcept { return std::holds_alternative<Empty>(value_); }
   bool isText() const noexcept { return std::holds_alternative<Text>(value_); }
   bool isObject() const noexcept { return std::holds_alternative<ObjectRef>(value_); }
+  bool isBytes() const noexcept { return std::holds_alternative<SharedBytes>(value_); }
   bool isNumber() const noexcept;
 
   // Conversions as the run-time makes them; failures are RuntimeErrors.
@@ -46,7 +51,8 @@ public:
   std::int32_t toInt32() const; // 13 for what is not a number
   double toDouble() const;      // 13 for what is not a number
   bool toBool() const;          // 13 for what is not a number or boolean
-  const Bytes& toBytes() const; // 13 for what is not bytes
+  const Bytes& toBytes() const;    // 13 for what is not bytes
+  SharedBytes sharedBytes() const; // 13 for what is not bytes
   ObjectRef toObject() const;   // 91 for Nothing or Empty, 13 for others
 
 private:

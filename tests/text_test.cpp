@@ -57,5 +57,13 @@ TEST(Variants, CompareAsTheRunTimeDoes) {
   EXPECT_THROW(Variant(u"abc").toInt32(), RuntimeError);
 }
 
+TEST(Variants, ByteArraysPassWithoutBeingCopied) {
+  const Variant body(Bytes(8 << 20, 0x5A));
+  const Args args{body}; // as a call's argument list holds it
+  EXPECT_EQ(&args[0].toBytes(), &body.toBytes());
+  EXPECT_EQ(args[0].toBytes().size(), 8u << 20);
+  EXPECT_THROW(Variant(u"text").toBytes(), RuntimeError);
+}
+
 } // namespace
 } // namespace vk

@@ -155,9 +155,8 @@ public:
       expectArgs(args, 1, 2);
       requireOpen();
       if (type_ != adTypeBinary) fail(kNotInContext);
-      const auto* bytes = std::get_if<Bytes>(&args[0].value());
-      if (!bytes) fail(kBadArguments);
-      write(*bytes);
+      if (!args[0].isBytes()) fail(kBadArguments);
+      write(args[0].toBytes());
       return {};
     }
     if (equalsIgnoreCase(member, u"Read")) {

@@ -462,16 +462,13 @@ public:
     if (equalsIgnoreCase(member, u"responseBody")) {
       expectArgs(args, 0, 0);
       requireResponse();
-      Bytes copy;
-      reserveAndPrefault(copy, body_.size());
-      copy.assign(body_.begin(), body_.end());
-      return Variant(std::move(copy));
+      return Variant(body_); // shared, not copied: it never changes once received
     }
     if (equalsIgnoreCase(member, u"responseText")) {
       expectArgs(args, 0, 0);
       requireResponse();
       return Variant(
-          fromUtf8(std::string_view(reinterpret_cast<const char*>(body_.data()), body_.size())));
+          fromUtf8(std::string_view(reinterpret_cast<const char*>(body_->data()), body_->size())));
     }
     if (equalsIgnoreCase(member, u"getResponseHeader")) {
       expectArgs(args, 1, 1);
@@ -513,8 +510,7 @@ private:
     sent_ = false;
     status_ = 0;
     statusText_.clear();
-    body_.clear();
-    body_.shrink_to_fit();
+    body_ = std::make_shared<const Bytes>();
     responseHeaders_.clear();
   }
 
@@ -538,8 +534,8 @@ private:
     if (readyState_ != 1 || sent_) fail(kUnexpected);
     globalInit();
     std::string requestBody;
-    if (const auto* bytes = std::get_if<Bytes>(&payload.value()))
-      requestBody.assign(bytes->begin(), bytes->end());
+    if (payload.isBytes())
+      requestBody.assign(payload.toBytes().begin(), payload.toBytes().end());
     else if (!payload.isEmpty())
       requestBody = toUtf8(payload.toText());
 
@@ -663,7 +659,7 @@ private:
       if (!redirect) {
         status_ = static_cast<std::int32_t>(code);
         statusText_ = statusText(received.statusLine);
-        body_ = std::move(received.body);
+        body_ = std::make_shared<const Bytes>(std::move(received.body));
         responseHeaders_ = std::move(received.headers);
         return;
       }
@@ -699,7 +695,7 @@ private:
   std::vector<std::string> requestHeaders_;
   std::int32_t status_ = 0;
   Text statusText_;
-  Bytes body_;
+  SharedBytes body_ = std::make_shared<const Bytes>();
   std::vector<std::string> responseHeaders_;
 };
 

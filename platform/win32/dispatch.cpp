@@ -94,8 +94,9 @@ unique_variant toVariant(const Variant& value) {
           if (!s) throwHresult(E_OUTOFMEMORY);
           v->vt = VT_BSTR;
           v->bstrVal = s;
-        } else if constexpr (std::is_same_v<T, Bytes>) {
-          v = bytesVariant(x);
+        } else if constexpr (std::is_same_v<T, SharedBytes>) {
+          if (!x) throw RuntimeError(err::TypeMismatch);
+          v = bytesVariant(*x);
         } else if constexpr (std::is_same_v<T, ObjectRef>) {
           v->vt = VT_DISPATCH;
           v->pdispVal = nullptr; // Nothing

@@ -61,7 +61,7 @@ window_after_caption() {
 }
 
 # Compares the window with the expected lines; a line "<any>" stands for the
-# product line, whose wording is free, and must merely not be empty.
+# product line (two lines), whose wording is free, and must merely not be empty.
 expect_window() { # <what> <output> <expected lines after the caption line>
   local what="$1" got k
   local -a want have
@@ -101,7 +101,7 @@ exe="$m64/drive_d/Kurulum/VorlanKur.exe"
 before="$(listing "$m64")"
 
 expected_missing="$(printf '%s\n' "$missing_headline" "$thin" "" MSCOMCTL.OCX MSCOMCTL.DEP MSCOMCTL.SRG \
-  "$thin" "$missing_advice" "$thin" "$product_line" "$heavy" "  [ Kurulumdan Çık ]  [ Devam ]")"
+  "$thin" "$missing_advice" "$thin" "$product_line" "$product_line" "$heavy" "  [ Kurulumdan Çık ]  [ Devam ]")"
 
 # End of input at the window is its close box.
 run "$m64" "$exe" ""
@@ -144,7 +144,7 @@ before="$(listing "$m32")"
 run "$m32" "$m32/drive_d/VorlanKur.exe" ""
 [ "$rc" = 0 ] || fail "nothing missing: exit status $rc (stderr: $err)"
 expect_window "nothing missing" "$out" "$(printf '%s\n' "$present_headline" "$thin" "" "" "$thin" \
-  "$present_advice" "$thin" "$product_line" "$heavy" "  [ Kurulumdan Çık ]  [ Devam ]")"
+  "$present_advice" "$thin" "$product_line" "$product_line" "$heavy" "  [ Kurulumdan Çık ]  [ Devam ]")"
 expect_nothing_hidden "nothing missing" "$out"
 [ "$(listing "$m32")" = "$before" ] || fail "nothing missing: the machine changed"
 
