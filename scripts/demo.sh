@@ -27,11 +27,12 @@ setup="$machine/drive_d/Kurulum"
 mkdir -p "$setup/Vorlan Bileşenleri" "$setup/Vorlan-Grenvilta"
 cp "$build/app/VorlanKur" "$setup/VorlanKur.exe"
 
-# The application programs: stand-ins that say they ran.
+# The application programs: stand-ins that log that they ran.
 for program in Vorlan.exe VorlanUpdate.exe; do
   cat >"$setup/$program" <<EOF
 #!/bin/sh
-echo "$program (demo stand-in) started: \$VORLANKUR_COMMAND_LINE" >&2
+mkdir -p "\$VORLANKUR_MACHINE/logs"
+echo "$program (demo stand-in) started: \$VORLANKUR_COMMAND_LINE" >>"\$VORLANKUR_MACHINE/logs/$program.log"
 EOF
   chmod 755 "$setup/$program"
 done
@@ -42,7 +43,55 @@ for component in msvbvm60.dll MSSTDFMT.DLL shell32.dll MSCOMCTL.OCX MSCOMCTL.DEP
 done
 printf '@echo off\r\nrem Chrome connection settings (demo)\r\n' >"$setup/Vorlan-Grenvilta/install.cmd"
 
+# The driver server and the browser test page, on a loopback address of their
+# own at port 443, reached through the machine's hosts file; the certificate
+# authority is made here and trusted by the machine only.
+server_dir="$repo/demo/server"
+rm -rf "$server_dir"
+mkdir -p "$server_dir/www/104.0.5112.79" "$machine/logs"
+(
+  cd "$server_dir"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=VorlanKur Demo CA" \
+    -keyout ca.key -out ca.pem 2>/dev/null
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=chromedriver.storage.googleapis.com" \
+    -keyout server.key -out server.csr 2>/dev/null
+  printf 'subjectAltName=DNS:chromedriver.storage.googleapis.com,DNS:www.google.com\n' >san.ext
+  openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+    -extfile san.ext -out server.pem 2>/dev/null
+  mkdir -p driver
+  printf 'chromedriver 104.0.5112.79 (demo build)\n' >driver/chromedriver.exe
+  printf 'Demo licence text for the driver archive.\n' >driver/LICENSE.chromedriver
+  (cd driver && bsdtar --format zip -cf ../www/104.0.5112.79/chromedriver_win32.zip ./*)
+  printf '<!doctype html><title>Vorlan demo</title><p>Chrome bağlantısı çalışıyor.</p>\n' \
+    >www/index.html
+)
+cp "$server_dir/ca.pem" "$machine/ca-certificates.pem"
+address=127.0.0.2
+hosts="$machine/drive_c/windows/system32/drivers/etc/hosts"
+printf '%s chromedriver.storage.googleapis.com\r\n%s www.google.com\r\n' "$address" "$address" >>"$hosts"
+
+# The browser-automation library counts as installed where chromedriver is.
+if command -v chromedriver >/dev/null && command -v chromium >/dev/null; then
+  for clsid in 0277FC34-FD1B-4616-BB19-5D556733E8C9 0277FC34-FD1B-4616-BB19-E3CCFFAB4234; do
+    printf '\n[Software\\\\Classes\\\\CLSID\\\\{%s}] 1700000000\n@="Browser automation"\n' \
+      "$clsid" >>"$machine/system.reg"
+  done
+else
+  echo "No chromedriver/chromium on this host: the browser test will report it."
+fi
+
+/usr/bin/python3 scripts/demo-server.py "$address" "$server_dir/www" "$server_dir/server.pem" \
+  "$server_dir/server.key" "$machine/logs/server.log" 2>"$server_dir/server.err" &
+server_pid=$!
+trap 'kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null' EXIT
+sleep 0.5
+if ! kill -0 "$server_pid" 2>/dev/null; then
+  echo "The demo's HTTPS server could not start on $address:443 (listening on port 443 needs" \
+    "root): the download will fail. See $server_dir/server.err."
+fi
+
 echo "Demo machine: $machine (setup package at D:\\Kurulum)"
-echo "Programs the setup starts are logged in $machine/logs/."
+echo "Programs the setup starts, and the server's requests, are logged in $machine/logs/."
+echo "After the run, look at the desktop: $machine/drive_c/users/user/Desktop"
 export VORLANKUR_MACHINE="$machine"
-exec "$setup/VorlanKur.exe"
+"$setup/VorlanKur.exe"

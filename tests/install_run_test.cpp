@@ -152,16 +152,15 @@ TEST_F(InstallRun, TheWholeRunAsAPersonDoesIt) {
   EXPECT_NE(info.find("C:\\users\\user\\Desktop\\Vorlan\\Vorlan.exe"), std::string::npos) << info;
 
   // What was started.
-  EXPECT_NE(
-      tm.readLog("cmd.log").find("> cmd.exe /c \"D:\\Kurulum\\Vorlan-Grenvilta\\install.cmd\"\n"
-                                 "/c\nD:\\Kurulum\\Vorlan-Grenvilta\\install.cmd\n--\n"),
-      std::string::npos)
+  const std::string cmd = "> cmd.exe /c \"D:\\Kurulum\\Vorlan-Grenvilta\\install.cmd\"\n"
+                          "/c\nD:\\Kurulum\\Vorlan-Grenvilta\\install.cmd\n--\n";
+  EXPECT_NE(test::waitForLog(tm, "cmd.log", cmd).find(cmd), std::string::npos)
       << tm.readLog("cmd.log");
-  EXPECT_EQ(tm.readLog("regsvr32.log"),
+  EXPECT_EQ(test::waitForLog(tm, "regsvr32.log", "--\n"),
             "> regsvr32 /s \"C:\\Windows\\SysWOW64\\MSCOMCTL.OCX\"\n/s\n"
             "C:\\Windows\\SysWOW64\\MSCOMCTL.OCX\n--\n");
-  EXPECT_NE(tm.readLog("vorlan.log").find("> C:\\users\\user\\Desktop\\Vorlan\\Vorlan.exe\n"),
-            std::string::npos)
+  const std::string vorlan = "> C:\\users\\user\\Desktop\\Vorlan\\Vorlan.exe\n";
+  EXPECT_NE(test::waitForLog(tm, "vorlan.log", vorlan).find(vorlan), std::string::npos)
       << tm.readLog("vorlan.log");
 
   // The boxes, in order, and the final window.
@@ -231,10 +230,9 @@ TEST_F(InstallRun, FolderWithABlankAndTurkishLettersIsQuoted) {
   test::laySetupPackage(tm, setup);
   const auto r = run({"Devam", "Evet", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
   EXPECT_EQ(r.exitStatus, 0) << r.out;
-  EXPECT_NE(tm.readLog("cmd.log").find("> cmd.exe /c \"D:\\Yeni Klasör\\Vorlan-Grenvilta\\"
-                                       "install.cmd\"\n/c\nD:\\Yeni Klasör\\Vorlan-Grenvilta\\"
-                                       "install.cmd\n--\n"),
-            std::string::npos)
+  const std::string cmd = "> cmd.exe /c \"D:\\Yeni Klasör\\Vorlan-Grenvilta\\install.cmd\"\n"
+                          "/c\nD:\\Yeni Klasör\\Vorlan-Grenvilta\\install.cmd\n--\n";
+  EXPECT_NE(test::waitForLog(tm, "cmd.log", cmd).find(cmd), std::string::npos)
       << tm.readLog("cmd.log");
   EXPECT_EQ(file(setup + u"\\Vorlan-Grenvilta\\chromedriver.exe"), "MZ driver for 104");
 }
@@ -245,8 +243,8 @@ TEST_F(InstallRun, FromADriveRootThePathsCarryADoubledBackslash) {
   const auto r = run({"Devam", "Evet", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
   EXPECT_EQ(r.exitStatus, 0) << r.out;
   EXPECT_EQ(file(u"D:\\Vorlan-Grenvilta\\chromedriver.exe"), "MZ driver for 104");
-  EXPECT_NE(tm.readLog("cmd.log").find("> cmd.exe /c \"D:\\\\Vorlan-Grenvilta\\install.cmd\"\n"),
-            std::string::npos)
+  const std::string cmd = "> cmd.exe /c \"D:\\\\Vorlan-Grenvilta\\install.cmd\"\n";
+  EXPECT_NE(test::waitForLog(tm, "cmd.log", cmd).find(cmd), std::string::npos)
       << tm.readLog("cmd.log");
   EXPECT_EQ(file(kVorlan + u"\\Data\\DATA.xlsx"), "PK workbook");
 }
@@ -310,7 +308,7 @@ TEST_F(InstallRun, WithoutTheBrowserLibraryTheTestSaysItCouldNotRun) {
   EXPECT_NE(r.out.find("Chrome bağlantı testi (Hata No: 429)"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find(kTested), std::string::npos);
   // Vorlan is started all the same.
-  EXPECT_NE(tm.readLog("vorlan.log").find("Vorlan.exe"), std::string::npos);
+  EXPECT_NE(test::waitForLog(tm, "vorlan.log", "Vorlan.exe").find("Vorlan.exe"), std::string::npos);
 }
 
 } // namespace

@@ -36,6 +36,16 @@ std::size_t count(const std::string& haystack, const std::string& needle) {
   return n;
 }
 
+std::string waitForLog(const TestMachine& tm, const std::string& logName, const std::string& text) {
+  std::string log;
+  for (int tries = 0; tries < 500; ++tries) {
+    log = tm.readLog(logName);
+    if (log.find(text) != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return log;
+}
+
 void laySetupPackage(TestMachine& tm, const Text& folder) {
   tm.installRecorder(folder + u"\\Vorlan.exe", "vorlan.log");
   tm.writeFile(folder + u"\\VorlanUpdate.exe", "VorlanUpdate program");

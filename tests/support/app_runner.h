@@ -25,6 +25,10 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
 // "vorlan.log".
 void laySetupPackage(TestMachine& tm, const Text& setupFolder);
 
+// A stand-in started by the tool runs beside it: waits (at most a few
+// seconds) until its log holds the text, and returns the log.
+std::string waitForLog(const TestMachine& tm, const std::string& logName, const std::string& text);
+
 // Counts the occurrences of a text.
 std::size_t count(const std::string& haystack, const std::string& needle);
 
