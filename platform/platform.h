@@ -17,7 +17,7 @@ public:
   virtual ~Platform() = default;
   virtual Runtime& runtime() = 0;
   // The window is created hidden; Window::run shows it after its load event.
-  virtual std::unique_ptr<Window> createWindow(const WindowSpec& spec) = 0;
+  virtual std::unique_ptr<Window> createWindow(const WindowSpec& layout) = 0;
 };
 
 using ApplicationMain = int (*)(Platform& platform);

@@ -146,9 +146,9 @@ TEST(TerminalWindowPrint, LabelsWithoutTextPrintNothingButEmptyTextBoxesKeepThei
       {u"Note", -1, ControlKind::Label, 0, 200, 10, 10, u"Not"},
       {u"Go", -1, ControlKind::Button, 0, 300, 10, 10, u"Tamam", true, false, false, true, 0},
   };
-  static const WindowSpec spec{u"Pencere", 100, 100, controls};
+  static const WindowSpec layout{u"Pencere", 100, 100, controls};
   Screen screen("");
-  TerminalWindow window(spec, screen.terminal());
+  TerminalWindow window(layout, screen.terminal());
   Events events;
   window.run(events);
   const std::string out = screen.output();

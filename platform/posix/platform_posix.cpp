@@ -23,8 +23,8 @@ public:
       : runtime_(runtime), terminal_(terminal) {}
 
   Runtime& runtime() override { return runtime_; }
-  std::unique_ptr<Window> createWindow(const WindowSpec& spec) override {
-    return std::make_unique<posix::TerminalWindow>(spec, terminal_);
+  std::unique_ptr<Window> createWindow(const WindowSpec& layout) override {
+    return std::make_unique<posix::TerminalWindow>(layout, terminal_);
   }
 
 private:

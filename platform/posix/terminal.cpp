@@ -226,16 +226,16 @@ int showMessageBox(Terminal& terminal, const Text& prompt, int buttons, const Te
 
 // --- The window -------------------------------------------------------------
 
-TerminalWindow::TerminalWindow(const WindowSpec& spec, Terminal& terminal)
-    : terminal_(terminal), caption_(spec.caption) {
-  controls_.reserve(spec.controls.size());
-  for (const auto& c : spec.controls)
+TerminalWindow::TerminalWindow(const WindowSpec& layout, Terminal& terminal)
+    : terminal_(terminal), caption_(layout.caption) {
+  controls_.reserve(layout.controls.size());
+  for (const auto& c : layout.controls)
     controls_.push_back({c, Text(c.text), c.visible});
   // The first control in tab order that can take the focus has it.
   focus_ = controls_.size();
   for (ControlId id = 0; id < controls_.size(); ++id) {
     if (!canTakeFocus(controls_[id])) continue;
-    if (focus_ == controls_.size() || controls_[id].spec.tabIndex < controls_[focus_].spec.tabIndex)
+    if (focus_ == controls_.size() || controls_[id].layout.tabIndex < controls_[focus_].layout.tabIndex)
       focus_ = id;
   }
   terminal_.setOwner(this);
@@ -271,7 +271,7 @@ void TerminalWindow::setVisible(ControlId control, bool visible) {
 
 bool TerminalWindow::shows(const Control& c) const {
   if (!c.visible) return false;
-  switch (c.spec.kind) {
+  switch (c.layout.kind) {
   case ControlKind::TextBox:
   case ControlKind::Button:
     return true;
@@ -284,21 +284,21 @@ bool TerminalWindow::shows(const Control& c) const {
 }
 
 bool TerminalWindow::canTakeFocus(const Control& c) const {
-  return c.visible && c.spec.tabStop && c.spec.tabIndex != kNoTabIndex &&
-         (c.spec.kind == ControlKind::TextBox || c.spec.kind == ControlKind::Button);
+  return c.visible && c.layout.tabStop && c.layout.tabIndex != kNoTabIndex &&
+         (c.layout.kind == ControlKind::TextBox || c.layout.kind == ControlKind::Button);
 }
 
 // A control that loses its visibility hands the focus on to the next one in
 // tab order, going round to the first.
 void TerminalWindow::moveFocusFrom(ControlId control) {
-  const int from = controls_[control].spec.tabIndex;
+  const int from = controls_[control].layout.tabIndex;
   ControlId next = controls_.size();
   ControlId first = controls_.size();
   for (ControlId id = 0; id < controls_.size(); ++id) {
     if (!canTakeFocus(controls_[id])) continue;
-    const int tab = controls_[id].spec.tabIndex;
-    if (first == controls_.size() || tab < controls_[first].spec.tabIndex) first = id;
-    if (tab > from && (next == controls_.size() || tab < controls_[next].spec.tabIndex)) next = id;
+    const int tab = controls_[id].layout.tabIndex;
+    if (first == controls_.size() || tab < controls_[first].layout.tabIndex) first = id;
+    if (tab > from && (next == controls_.size() || tab < controls_[next].layout.tabIndex)) next = id;
   }
   focus_ = next != controls_.size() ? next : first;
 }
@@ -306,10 +306,10 @@ void TerminalWindow::moveFocusFrom(ControlId control) {
 TerminalWindow::Choices TerminalWindow::choices() const {
   Choices c;
   for (ControlId id = 0; id < controls_.size(); ++id)
-    if (controls_[id].visible && controls_[id].spec.kind == ControlKind::Button)
+    if (controls_[id].visible && controls_[id].layout.kind == ControlKind::Button)
       c.ids.push_back(id);
   std::stable_sort(c.ids.begin(), c.ids.end(), [this](ControlId a, ControlId b) {
-    return controls_[a].spec.tabIndex < controls_[b].spec.tabIndex;
+    return controls_[a].layout.tabIndex < controls_[b].layout.tabIndex;
   });
   for (std::size_t k = 0; k < c.ids.size(); ++k) {
     c.captions.push_back(controls_[c.ids[k]].text);
@@ -323,18 +323,18 @@ void TerminalWindow::print() {
   std::vector<ControlId> buttons;
   for (ControlId id = 0; id < controls_.size(); ++id) {
     if (!shows(controls_[id])) continue;
-    (controls_[id].spec.kind == ControlKind::Button ? buttons : texts).push_back(id);
+    (controls_[id].layout.kind == ControlKind::Button ? buttons : texts).push_back(id);
   }
   // Reading order: top to bottom, then left to right; buttons as they sit
   // in their row.
   const auto byPlace = [this](ControlId a, ControlId b) {
-    const auto& x = controls_[a].spec;
-    const auto& y = controls_[b].spec;
+    const auto& x = controls_[a].layout;
+    const auto& y = controls_[b].layout;
     return x.top != y.top ? x.top < y.top : x.left < y.left;
   };
   std::stable_sort(texts.begin(), texts.end(), byPlace);
   std::stable_sort(buttons.begin(), buttons.end(), [this](ControlId a, ControlId b) {
-    return controls_[a].spec.left < controls_[b].spec.left;
+    return controls_[a].layout.left < controls_[b].layout.left;
   });
 
   std::string out = "\n" + titledRule("═", "═", caption_);

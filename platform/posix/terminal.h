@@ -73,9 +73,9 @@ inline constexpr char kChooseHint[] =
 
 class TerminalWindow final : public Window {
 public:
-  // The spec's controls are copied; their texts must outlive the window
-  // only as long as the spec's views do (the control table is static).
-  TerminalWindow(const WindowSpec& spec, Terminal& terminal);
+  // The layout's controls are copied; their texts must outlive the window
+  // only as long as the layout's views do (the control table is static).
+  TerminalWindow(const WindowSpec& layout, Terminal& terminal);
   ~TerminalWindow() override;
   TerminalWindow(const TerminalWindow&) = delete;
   TerminalWindow& operator=(const TerminalWindow&) = delete;
@@ -97,7 +97,7 @@ public:
 private:
   enum class State { Created, Shown, Closed };
   struct Control {
-    ControlSpec spec;
+    ControlSpec layout;
     Text text;
     bool visible;
   };

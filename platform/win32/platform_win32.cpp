@@ -15,8 +15,8 @@ public:
   Win32Platform(HINSTANCE instance, Text title) : instance_(instance), runtime_(std::move(title)) {}
 
   Runtime& runtime() override { return runtime_; }
-  std::unique_ptr<Window> createWindow(const WindowSpec& spec) override {
-    return std::make_unique<win32::Win32Window>(instance_, spec, runtime_);
+  std::unique_ptr<Window> createWindow(const WindowSpec& layout) override {
+    return std::make_unique<win32::Win32Window>(instance_, layout, runtime_);
   }
 
 private:

@@ -36,8 +36,8 @@ COLORREF colourOf(const Colour& c, int fallbackSystemColour) {
 
 } // namespace
 
-Win32Window::Win32Window(HINSTANCE instance, const WindowSpec& spec, Win32Runtime& runtime)
-    : instance_(instance), spec_(spec), runtime_(runtime) {
+Win32Window::Win32Window(HINSTANCE instance, const WindowSpec& layout, Win32Runtime& runtime)
+    : instance_(instance), spec_(layout), runtime_(runtime) {
   {
     const unique_screen_dc screen(::GetDC(nullptr));
     if (screen) dpi_ = ::GetDeviceCaps(screen.get(), LOGPIXELSX);
@@ -138,7 +138,7 @@ void Win32Window::createControls() {
   for (const Control& c : controls_)
     if (c.hwnd) windowed.push_back(&c);
   std::stable_sort(windowed.begin(), windowed.end(), [](const Control* a, const Control* b) {
-    return a->spec->zOrder < b->spec->zOrder;
+    return a->layout->zOrder < b->layout->zOrder;
   });
   HWND after = HWND_TOP;
   for (const Control* c : windowed) {
@@ -174,7 +174,7 @@ void Win32Window::setText(ControlId id, const Text& text) {
     return;
   }
   c.text = text;
-  const RECT r = bounds(*c.spec);
+  const RECT r = bounds(*c.layout);
   if (window_) ::InvalidateRect(window_.get(), &r, TRUE);
 }
 
@@ -188,7 +188,7 @@ void Win32Window::setVisible(ControlId id, bool show) {
   Control& c = controls_.at(id);
   if (!c.hwnd) {
     c.visible = show;
-    const RECT r = bounds(*c.spec);
+    const RECT r = bounds(*c.layout);
     if (window_) ::InvalidateRect(window_.get(), &r, TRUE);
     return;
   }
@@ -202,7 +202,7 @@ void Win32Window::setVisible(ControlId id, bool show) {
 }
 
 bool Win32Window::canFocus(const Control& c) const {
-  if (!c.hwnd || !c.spec->tabStop || c.spec->tabIndex == kNoTabIndex) return false;
+  if (!c.hwnd || !c.layout->tabStop || c.layout->tabIndex == kNoTabIndex) return false;
   const LONG_PTR style = ::GetWindowLongPtrW(c.hwnd, GWL_STYLE);
   return (style & WS_VISIBLE) && !(style & WS_DISABLED);
 }
@@ -213,7 +213,7 @@ ControlId Win32Window::focus() const {
   if (!c) {
     // Not yet focused: the control the window starts with.
     for (const Control& k : controls_)
-      if (canFocus(k) && (!c || k.spec->tabIndex < c->spec->tabIndex)) c = &k;
+      if (canFocus(k) && (!c || k.layout->tabIndex < c->layout->tabIndex)) c = &k;
   }
   return c ? static_cast<ControlId>(c - controls_.data()) : spec_.controls.size();
 }
@@ -228,7 +228,7 @@ void Win32Window::tabTo(bool backwards) {
     if (canFocus(c)) order.push_back(&c);
   if (order.empty()) return;
   std::stable_sort(order.begin(), order.end(), [](const Control* a, const Control* b) {
-    return a->spec->tabIndex < b->spec->tabIndex;
+    return a->layout->tabIndex < b->layout->tabIndex;
   });
   HWND current = ::GetFocus();
   if (!controlOf(current)) current = lastFocus_;
@@ -237,12 +237,12 @@ void Win32Window::tabTo(bool backwards) {
   if (from) {
     // The neighbour by tab index, whether or not the current one can still
     // take the focus (it may just have been hidden).
-    const int index = from->spec->tabIndex;
+    const int index = from->layout->tabIndex;
     const Control* best = nullptr;
     for (const Control* c : order) {
-      if (backwards ? c->spec->tabIndex < index : c->spec->tabIndex > index) {
-        if (!best || (backwards ? c->spec->tabIndex > best->spec->tabIndex
-                                : c->spec->tabIndex < best->spec->tabIndex))
+      if (backwards ? c->layout->tabIndex < index : c->layout->tabIndex > index) {
+        if (!best || (backwards ? c->layout->tabIndex > best->layout->tabIndex
+                                : c->layout->tabIndex < best->layout->tabIndex))
           best = c;
       }
     }
@@ -257,7 +257,7 @@ void Win32Window::tabTo(bool backwards) {
 void Win32Window::focusFirst() {
   const Control* first = nullptr;
   for (const Control& c : controls_)
-    if (canFocus(c) && (!first || c.spec->tabIndex < first->spec->tabIndex)) first = &c;
+    if (canFocus(c) && (!first || c.layout->tabIndex < first->layout->tabIndex)) first = &c;
   if (!first) return;
   lastFocus_ = first->hwnd;
   if (window_ && ::GetActiveWindow() == window_.get()) ::SetFocus(first->hwnd);
@@ -283,22 +283,22 @@ void Win32Window::paint(HDC dc) {
   for (const Control& c : controls_)
     if (!c.hwnd && c.visible) drawn.push_back(&c);
   std::stable_sort(drawn.begin(), drawn.end(), [](const Control* a, const Control* b) {
-    return a->spec->zOrder > b->spec->zOrder;
+    return a->layout->zOrder > b->layout->zOrder;
   });
 
   const HGDIOBJ oldFont = ::SelectObject(dc, defaultFont_.get());
   const HGDIOBJ oldPen = ::SelectObject(dc, outlinePen_.get());
   const HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
   for (const Control* c : drawn) {
-    RECT r = bounds(*c->spec);
-    if (c->spec->kind == ControlKind::Shape) {
+    RECT r = bounds(*c->layout);
+    if (c->layout->kind == ControlKind::Shape) {
       ::Rectangle(dc, r.left, r.top, r.right, r.bottom);
       continue;
     }
     const std::size_t index = static_cast<std::size_t>(c - controls_.data());
     HBRUSH fill = brushes_[index] ? brushes_[index].get()
-                  : c->spec->background.kind == Colour::Kind::System
-                      ? ::GetSysColorBrush(static_cast<int>(c->spec->background.value))
+                  : c->layout->background.kind == Colour::Kind::System
+                      ? ::GetSysColorBrush(static_cast<int>(c->layout->background.value))
                       : ::GetSysColorBrush(COLOR_BTNFACE);
     ::FillRect(dc, &r, fill);
     if (!c->text.empty()) {
@@ -344,14 +344,14 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam, HWND hwn
   case WM_CTLCOLORSTATIC: // read-only edits ask with this one
   case WM_CTLCOLOREDIT: {
     const Control* c = controlOf(reinterpret_cast<HWND>(lParam));
-    if (!c || c->spec->kind != ControlKind::TextBox) break;
+    if (!c || c->layout->kind != ControlKind::TextBox) break;
     const auto dc = reinterpret_cast<HDC>(wParam);
     const std::size_t index = static_cast<std::size_t>(c - controls_.data());
     HBRUSH brush = brushes_[index] ? brushes_[index].get()
-                   : c->spec->background.kind == Colour::Kind::System
-                       ? ::GetSysColorBrush(static_cast<int>(c->spec->background.value))
+                   : c->layout->background.kind == Colour::Kind::System
+                       ? ::GetSysColorBrush(static_cast<int>(c->layout->background.value))
                        : ::GetSysColorBrush(COLOR_WINDOW);
-    ::SetBkColor(dc, colourOf(c->spec->background, COLOR_WINDOW));
+    ::SetBkColor(dc, colourOf(c->layout->background, COLOR_WINDOW));
     ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
     return reinterpret_cast<LRESULT>(brush);
   }
@@ -360,12 +360,12 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam, HWND hwn
     if (LOWORD(wParam) == IDOK) {
       // Enter: a focused button is pressed; there is no default button.
       const Control* focused = controlOf(::GetFocus());
-      if (focused && focused->spec->kind == ControlKind::Button && canFocus(*focused))
+      if (focused && focused->layout->kind == ControlKind::Button && canFocus(*focused))
         click(static_cast<ControlId>(focused - controls_.data()));
       return 0;
     }
     const Control* c = controlOf(reinterpret_cast<HWND>(lParam));
-    if (c && c->spec->kind == ControlKind::Button &&
+    if (c && c->layout->kind == ControlKind::Button &&
         LOWORD(wParam) == kFirstControlId + (c - controls_.data()))
       click(static_cast<ControlId>(c - controls_.data()));
     return 0;

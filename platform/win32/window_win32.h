@@ -13,7 +13,7 @@ namespace vk::win32 {
 class Win32Window final : public Window {
 public:
   // Creates the window and its controls, hidden.
-  Win32Window(HINSTANCE instance, const WindowSpec& spec, Win32Runtime& runtime);
+  Win32Window(HINSTANCE instance, const WindowSpec& layout, Win32Runtime& runtime);
   ~Win32Window() override;
   Win32Window(const Win32Window&) = delete;
   Win32Window& operator=(const Win32Window&) = delete;
@@ -32,7 +32,7 @@ public:
 
 private:
   struct Control {
-    const ControlSpec* spec;
+    const ControlSpec* layout;
     HWND hwnd = nullptr; // null for the controls drawn on the surface
     Text text;           // the drawn controls' caption
     bool visible = true; // the drawn controls' visibility
@@ -43,7 +43,7 @@ private:
 
   void createControls();
   void paint(HDC dc);
-  RECT bounds(const ControlSpec& spec) const;
+  RECT bounds(const ControlSpec& layout) const;
   int pixels(int twips) const { return ::MulDiv(twips, dpi_, 1440); }
   const Control* controlOf(HWND child) const;
   bool canFocus(const Control& control) const;

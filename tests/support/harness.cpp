@@ -5,8 +5,8 @@
 
 namespace vk::test {
 
-MemoryWindow::MemoryWindow(const WindowSpec& spec) : spec_(spec) {
-  for (const auto& c : spec.controls) {
+MemoryWindow::MemoryWindow(const WindowSpec& layout) : spec_(layout) {
+  for (const auto& c : layout.controls) {
     texts_.emplace_back(c.text);
     visible_.push_back(c.visible);
   }

@@ -18,7 +18,7 @@ namespace vk::test {
 // A window that only keeps its controls' state.
 class MemoryWindow final : public Window {
 public:
-  explicit MemoryWindow(const WindowSpec& spec);
+  explicit MemoryWindow(const WindowSpec& layout);
   Text text(ControlId c) const override { return texts_.at(c); }
   void setText(ControlId c, const Text& t) override { texts_.at(c) = t; }
   bool visible(ControlId c) const override { return visible_.at(c) != 0; }
