@@ -1,25 +1,14 @@
 // The desktop folder and the Vorlan.lnk shortcut, read back with lnkinfo.
 #include "support/harness.h"
+#include "support/lnkinfo.h"
 
-#include <array>
-#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace vk {
 namespace {
 
 using test::Harness;
-
-std::string lnkinfo(const std::string& hostPath) {
-  std::string out;
-  FILE* p = popen(("lnkinfo '" + hostPath + "' 2>&1").c_str(), "r");
-  if (!p) return out;
-  std::array<char, 4096> buf;
-  while (size_t n = fread(buf.data(), 1, buf.size(), p))
-    out.append(buf.data(), n);
-  pclose(p);
-  return out;
-}
+using test::lnkinfo;
 
 const Text kLink = u"C:\\users\\user\\Desktop\\Vorlan.lnk";
 

@@ -1,8 +1,6 @@
 // "Scripting.FileSystemObject" and its text files on a simulated machine.
-#include "platform/posix/machine.h"
-#include "platform/posix/objects.h"
-#include "support/fake_runtime_posix.h"
-#include "support/test_machine.h"
+#include "support/failures.h"
+#include "support/object_test.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +11,7 @@ namespace vk::posix {
 namespace {
 
 namespace fs = std::filesystem;
+using test::failure;
 
 constexpr std::int32_t kBadFileMode = 54;
 constexpr std::int32_t kFileExists = 58;
@@ -29,18 +28,11 @@ int openDescriptors() {
   return n;
 }
 
-class FsoTest : public ::testing::Test {
+class FsoTest : public test::ObjectTest {
 protected:
-  test::TestMachine tm;
-
   void SetUp() override { tm.makeDir(u"C:\\users\\user\\Desktop\\Vorlan\\prgDosyaları"); }
 
-  // A fresh machine object reads the hives as they are now.
-  ObjectRef fso() {
-    machine_ = std::make_unique<Machine>(tm.root());
-    runtime_ = std::make_unique<test::FakeRuntime>(*machine_);
-    return createObjectByProgId(runtime_->context(), u"Scripting.FileSystemObject");
-  }
+  ObjectRef fso() { return create(u"Scripting.FileSystemObject"); }
 
   // CreateTextFile(path, True), one writeline, Close: the record step.
   void writeRecord(const Text& path, const Text& line) {
@@ -48,20 +40,6 @@ protected:
     deref(f).call(u"writeline", {line});
     deref(f).call(u"Close", {});
   }
-
-  template <class F> RuntimeError failure(F&& f) {
-    try {
-      f();
-    } catch (const RuntimeError& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no error";
-    return RuntimeError(0, u"");
-  }
-
-private:
-  std::unique_ptr<Machine> machine_;
-  std::unique_ptr<test::FakeRuntime> runtime_;
 };
 
 TEST_F(FsoTest, VersionRecordIsOneLineWithCrLf) {

@@ -2,9 +2,8 @@
 // each case in a fresh machine with the driver server on loopback.
 #include "support/app_runner.h"
 #include "support/https_server.h"
+#include "support/lnkinfo.h"
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::count;
 using test::HttpsServer;
+using test::lnkinfo;
 using test::TestCa;
 using test::TestMachine;
 
@@ -36,17 +36,6 @@ constexpr char kAskSettings[] = "Chrome bağlantı ayarları şimdi yapılsın m
 constexpr char kTested[] = "Chrome bağlantısı test edildi.";
 constexpr char kStartBox[] = "Registering işlemleri başlatılıyor ...";
 constexpr char kDoneBox[] = "Registering işlemleri tamamlandı ...";
-
-std::string lnkinfo(const std::string& hostPath) {
-  std::string out;
-  FILE* p = popen(("lnkinfo '" + hostPath + "' 2>&1").c_str(), "r");
-  if (!p) return out;
-  std::array<char, 4096> buf;
-  while (size_t n = fread(buf.data(), 1, buf.size(), p))
-    out.append(buf.data(), n);
-  pclose(p);
-  return out;
-}
 
 // A zip as the driver server holds it.
 std::string driverZip(const std::string& scratch) {

@@ -2,6 +2,7 @@
 // attributes, the desktop's user and the machine's code page.
 #include "platform/errors.h"
 #include "platform/posix/machine.h"
+#include "support/failures.h"
 #include "support/test_machine.h"
 
 #include <gtest/gtest.h>
@@ -23,16 +24,8 @@ namespace fs = std::filesystem;
 namespace vk::posix {
 namespace {
 
+using test::errorNumber;
 using test::TestMachine;
-
-template <class F> int errorNumber(F&& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 std::string u8(const std::optional<Text>& t) {
   return t ? toUtf8(*t) : "<none>";

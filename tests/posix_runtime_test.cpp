@@ -3,6 +3,7 @@
 #include "platform/errors.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/runtime_posix.h"
+#include "support/failures.h"
 #include "support/test_machine.h"
 
 #include <gtest/gtest.h>
@@ -28,16 +29,8 @@ namespace fs = std::filesystem;
 namespace vk::posix {
 namespace {
 
+using test::errorNumber;
 using test::TestMachine;
-
-template <class F> int errorNumber(F&& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 struct ShownBox {
   Text prompt;

@@ -2,24 +2,23 @@
 // read back with Debian's lnkinfo as an independent reader.
 #include "platform/posix/codepage.h"
 #include "platform/posix/shell_link.h"
+#include "support/lnkinfo.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iconv.h>
-#include <sstream>
 #include <stdexcept>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 namespace vk::posix {
 namespace {
 
 namespace fs = std::filesystem;
+using test::lnkField;
+using test::lnkinfo;
 
 class TempDir {
 public:
@@ -37,43 +36,6 @@ public:
 private:
   std::string path_;
 };
-
-std::string shellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s)
-    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// lnkinfo's report of a file, with its exit status.
-std::string lnkinfo(const std::string& file, int* status = nullptr) {
-  FILE* p = popen(("lnkinfo " + shellQuote(file) + " 2>&1").c_str(), "r");
-  if (!p) throw std::runtime_error("cannot start lnkinfo");
-  std::string out;
-  std::array<char, 4096> buf;
-  std::size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-    out.append(buf.data(), n);
-  const int rc = pclose(p);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
-
-// The value lnkinfo gives a field ("Local path", "Description"), "" if absent.
-std::string lnkField(const std::string& report, const std::string& field) {
-  std::istringstream in(report);
-  std::string line;
-  while (std::getline(in, line)) {
-    const auto start = line.find_first_not_of('\t');
-    if (start == std::string::npos || line.compare(start, field.size(), field) != 0) continue;
-    const auto colon = line.find(": ", start + field.size());
-    if (colon == std::string::npos) continue;
-    // The field name must be followed only by tabs up to the colon.
-    if (line.find_first_not_of('\t', start + field.size()) != colon) continue;
-    return line.substr(colon + 2);
-  }
-  return "";
-}
 
 std::string writeLink(const TempDir& dir, const std::string& name, const ShellLink& link,
                       unsigned codePage = kCodePageTurkish) {

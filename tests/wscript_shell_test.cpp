@@ -1,26 +1,23 @@
 // "WScript.Shell" on a simulated machine: registry reads, special folders,
 // and shortcuts read back with Debian's lnkinfo.
-#include "platform/posix/machine.h"
-#include "platform/posix/objects.h"
 #include "platform/posix/shell_link.h"
-#include "support/fake_runtime_posix.h"
-#include "support/test_machine.h"
+#include "support/failures.h"
+#include "support/lnkinfo.h"
+#include "support/object_test.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <filesystem>
-#include <sstream>
-#include <stdexcept>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace vk::posix {
 namespace {
 
 namespace fs = std::filesystem;
+using test::failure;
+using test::lnkField;
+using test::lnkinfo;
 
 constexpr std::int32_t kFileNotFound = -2147024894;
 constexpr std::int32_t kPathNotFound = -2147024893;
@@ -31,33 +28,11 @@ constexpr const char* kBeacon = "Software\\Google\\Chrome\\BLBeacon";
 constexpr const char* kShellFolders =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
-class ShellTest : public ::testing::Test {
+class ShellTest : public test::ObjectTest {
 protected:
-  test::TestMachine tm;
-
-  // A fresh machine object reads the hives as they are now.
-  ObjectRef shell() {
-    machine_ = std::make_unique<Machine>(tm.root());
-    runtime_ = std::make_unique<test::FakeRuntime>(*machine_);
-    return createObjectByProgId(runtime_->context(), u"WScript.Shell");
-  }
+  ObjectRef shell() { return create(u"WScript.Shell"); }
 
   Variant regRead(const Text& path) { return deref(shell()).call(u"RegRead", {path}); }
-
-  // The run-time error a call fails with; fails the test if it succeeds.
-  template <class F> RuntimeError failure(F&& f) {
-    try {
-      f();
-    } catch (const RuntimeError& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no error";
-    return RuntimeError(0, u"");
-  }
-
-private:
-  std::unique_ptr<Machine> machine_;
-  std::unique_ptr<test::FakeRuntime> runtime_;
 };
 
 // --- RegRead ---
@@ -222,38 +197,6 @@ TEST_F(ShellTest, OtherFolderNamesGiveTheRegistryOrNothing) {
 }
 
 // --- shortcuts ---
-
-std::string shellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s)
-    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string lnkinfo(const std::string& file) {
-  FILE* p = popen(("lnkinfo " + shellQuote(file) + " 2>&1").c_str(), "r");
-  if (!p) throw std::runtime_error("cannot start lnkinfo");
-  std::string out;
-  std::array<char, 4096> buf;
-  std::size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-    out.append(buf.data(), n);
-  pclose(p);
-  return out;
-}
-
-std::string lnkField(const std::string& report, const std::string& field) {
-  std::istringstream in(report);
-  std::string line;
-  while (std::getline(in, line)) {
-    const auto start = line.find_first_not_of('\t');
-    if (start == std::string::npos || line.compare(start, field.size(), field) != 0) continue;
-    const auto colon = line.find(": ", start + field.size());
-    if (colon != std::string::npos && line.find_first_not_of('\t', start + field.size()) == colon)
-      return line.substr(colon + 2);
-  }
-  return "";
-}
 
 std::vector<std::string> folderEntries(const std::string& folder) {
   std::vector<std::string> names;

@@ -13,17 +13,13 @@
 //
 // Text streams ("Type" 2, the default) are accepted as a type but this
 // stream offers no text members; the program only writes bytes.
+#include "platform/posix/io.h"
 #include "platform/posix/objects.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
-#include <random>
 #include <string>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace vk::posix {
 
@@ -56,34 +52,6 @@ constexpr std::int32_t adSaveCreateOverWrite = 2;
   }
 }
 
-// Room for size bytes with its pages made present in one call: for a
-// buffer of megabytes that costs far less than a page fault every 4 KB.
-void reserveAndPrefault(Bytes& b, std::size_t size) {
-  b.reserve(size);
-  if (size < (1u << 20)) return;
-#ifdef MADV_POPULATE_WRITE
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto begin = (reinterpret_cast<std::uintptr_t>(b.data()) + page - 1) & ~(page - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(b.data()) + size) & ~(page - 1);
-  if (end > begin) // older kernels refuse the advice; the faults then come one by one
-    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
-#endif
-}
-
-// Writes all of data to fd; false on any failure.
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Saves the bytes at path through a temporary file in the same folder, so
 // the path holds either its old content or the whole new one, never a part.
 void saveAtomically(const std::string& path, const Bytes& bytes, bool overwrite) {
@@ -95,34 +63,14 @@ void saveAtomically(const std::string& path, const Bytes& bytes, bool overwrite)
     if (!overwrite || S_ISDIR(st.st_mode)) fail(kWriteFailed);
   }
 
-  // A fresh name of our own; open() applies the umask, so the saved file
-  // gets the usual rights.
-  std::random_device seed;
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, "/.vk-stream-%08x%08x", seed(), seed());
-    temp = folder + name;
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) fail(kWriteFailed);
-  bool ok = writeAll(fd, bytes.data(), bytes.size());
-  ok = (::close(fd) == 0) && ok;
-  if (ok) {
-    if (overwrite) {
-      ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    } else {
-      // link() refuses an existing name, even one that appeared meanwhile.
-      ok = ::link(temp.c_str(), path.c_str()) == 0;
-      ::unlink(temp.c_str());
-    }
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    fail(kWriteFailed);
-  }
+  // open() applies the umask, so the saved file gets the usual rights.
+  TempFile temp(AT_FDCWD, folder + "/.vk-stream-", 0666);
+  if (!temp) fail(kWriteFailed);
+  bool ok = writeAll(temp.fd(), bytes.data(), bytes.size());
+  ok = temp.close() && ok;
+  // link() refuses an existing name, even one that appeared meanwhile.
+  if (ok) ok = overwrite ? temp.replace(path) : temp.link(path);
+  if (!ok) fail(kWriteFailed); // the temporary goes with temp
 }
 
 class AdodbStream final : public Object {

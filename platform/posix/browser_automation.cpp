@@ -38,6 +38,9 @@
 // message, e.g. "Sunucu adı çözümlenemedi: unknown error:
 // net::ERR_NAME_NOT_RESOLVED".
 #include "platform/posix/browser_automation.h"
+#include "platform/posix/hosts_file.h"
+#include "platform/posix/io.h"
+#include "platform/posix/unique.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
@@ -98,12 +101,9 @@ std::string firstLine(const std::string& text) {
   return end == std::string::npos ? text : text.substr(0, end);
 }
 
+// A file's content, "" when it cannot be read.
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return readHostFile(path).value_or(std::string());
 }
 
 // The last non-empty line of a log, to say why a tool gave up.
@@ -266,18 +266,17 @@ void endStragglers(const std::string& work) {
 }
 
 int freeLoopbackPort() {
-  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return -1;
+  const unique_fd s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!s) return -1;
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   a.sin_port = 0;
   socklen_t len = sizeof a;
   int port = -1;
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+  if (bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(s.get(), reinterpret_cast<sockaddr*>(&a), &len) == 0)
     port = ntohs(a.sin_port);
-  close(s);
   return port;
 }
 
@@ -298,12 +297,13 @@ Reply http(const char* method, const std::string& url, const std::string* body, 
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   Reply reply;
-  CURL* c = curl_easy_init();
-  if (!c) {
+  const unique_curl easy(curl_easy_init());
+  if (!easy) {
     reply.code = CURLE_OUT_OF_MEMORY;
     return reply;
   }
-  curl_slist* headers = nullptr;
+  CURL* c = easy.get();
+  unique_curl_slist headers;
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   curl_easy_setopt(c, CURLOPT_NOPROXY, "*"); // the driver is on loopback, never behind a proxy
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -312,8 +312,8 @@ Reply http(const char* method, const std::string& url, const std::string* body, 
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, collect);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &reply.body);
   if (body) {
-    headers = curl_slist_append(headers, "Content-Type: application/json; charset=utf-8");
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
+    headers.reset(curl_slist_append(nullptr, "Content-Type: application/json; charset=utf-8"));
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(c, CURLOPT_POSTFIELDS, body->c_str());
     curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(body->size()));
   }
@@ -321,8 +321,6 @@ Reply http(const char* method, const std::string& url, const std::string* body, 
     curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method);
   reply.code = curl_easy_perform(c);
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply.status);
-  curl_slist_free_all(headers);
-  curl_easy_cleanup(c);
   return reply;
 }
 
@@ -421,38 +419,15 @@ void requireRegistered(ObjectContext ctx, const char16_t* key) {
 } // namespace
 
 std::string hostResolverRules(const std::string& hostsFile) {
-  std::vector<std::pair<std::string, std::string>> map; // name, address
-  std::istringstream in(hostsFile);
-  std::string line;
-  bool first = true;
-  while (std::getline(in, line)) {
-    if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
-    first = false;
-    if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
-    std::istringstream words(line);
-    std::string address, name;
-    if (!(words >> address)) continue;
-    unsigned char buf[16];
-    const bool v4 = inet_pton(AF_INET, address.c_str(), buf) == 1;
-    const bool v6 = !v4 && inet_pton(AF_INET6, address.c_str(), buf) == 1;
-    if (!v4 && !v6) continue;
-    if (v6) address = "[" + address + "]";
-    while (words >> name) {
-      for (char& c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      // Chromium resolves localhost itself; the rules keep it out (below).
-      if (name == "localhost" || !plainHostName(name)) continue;
-      // The first line that names a host decides, as on Windows.
-      bool known = false;
-      for (const auto& m : map)
-        known = known || m.first == name;
-      if (!known) map.emplace_back(name, address);
-    }
-  }
-  if (map.empty()) return {};
+  std::string_view text = hostsFile;
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.remove_prefix(3);
   std::string rules;
-  for (const auto& [name, address] : map)
-    rules += "MAP " + name + " " + address + ", ";
+  for (const HostsEntry& e : parseHostsFile(text)) {
+    // Chromium resolves localhost itself; the rules keep it out (below).
+    if (e.name == "localhost" || !plainHostName(e.name)) continue;
+    rules += "MAP " + e.name + " " + e.address + ", ";
+  }
+  if (rules.empty()) return {};
   return rules + "EXCLUDE localhost";
 }
 

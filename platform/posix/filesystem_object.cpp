@@ -1,6 +1,8 @@
 // "Scripting.FileSystemObject" and the text files it writes.
 #include "platform/posix/codepage.h"
+#include "platform/posix/io.h"
 #include "platform/posix/objects.h"
+#include "platform/posix/unique.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -63,20 +65,10 @@ bool is(TextView member, TextView name) {
 // without Close is closed all the same.
 class TextStream final : public Object {
 public:
-  TextStream(int fd, unsigned codePage, bool unicode)
-      : fd_(fd), codePage_(codePage), unicode_(unicode) {
-    try {
-      if (unicode_) writeBytes(std::string_view("\xFF\xFE", 2)); // UTF-16LE mark
-    } catch (...) {
-      ::close(fd_);
-      throw;
-    }
+  TextStream(unique_fd fd, unsigned codePage, bool unicode)
+      : fd_(std::move(fd)), codePage_(codePage), unicode_(unicode) {
+    if (unicode_) writeBytes(std::string_view("\xFF\xFE", 2)); // UTF-16LE mark
   }
-  ~TextStream() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TextStream(const TextStream&) = delete;
-  TextStream& operator=(const TextStream&) = delete;
 
   Variant call(TextView member, const Args& args) override {
     if (is(member, u"Write")) {
@@ -109,7 +101,7 @@ public:
 
 private:
   void write(const Text& text) {
-    if (fd_ < 0) fail(kBadFileMode); // closed
+    if (!fd_) fail(kBadFileMode); // closed
     if (unicode_) {
       std::string bytes;
       bytes.reserve(text.size() * 2);
@@ -124,26 +116,16 @@ private:
   }
 
   void writeBytes(std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        failErrno(errno);
-      }
-      done += static_cast<std::size_t>(n);
-    }
+    if (!writeAll(fd_.get(), bytes.data(), bytes.size())) failErrno(errno);
   }
 
   // A second Close is harmless, as on Windows.
   void close() {
-    if (fd_ < 0) return;
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR) failErrno(errno);
+    if (!fd_) return;
+    if (::close(fd_.release()) != 0 && errno != EINTR) failErrno(errno);
   }
 
-  int fd_;
+  unique_fd fd_;
   unsigned codePage_;
   bool unicode_;
 };
@@ -178,10 +160,10 @@ private:
         fail(err::PermissionDenied);
     }
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
-    const int fd = ::open(host.c_str(), flags, 0644);
-    if (fd < 0) failErrno(errno);
+    unique_fd fd(::open(host.c_str(), flags, 0644));
+    if (!fd) failErrno(errno);
     // The code page is the machine's when the file is made.
-    return std::make_shared<TextStream>(fd, machine_.ansiCodePage(), unicode);
+    return std::make_shared<TextStream>(std::move(fd), machine_.ansiCodePage(), unicode);
   }
 
   const Machine& machine_;

@@ -2,6 +2,7 @@
 
 #include "platform/errors.h"
 #include "platform/posix/registry_file.h"
+#include "platform/posix/unique.h"
 
 #include <cctype>
 #include <cerrno>
@@ -43,16 +44,15 @@ std::string joinHost(const std::string& folder, const std::string& name) {
 std::optional<std::string> findEntry(const std::string& folder, const Text& name) {
   const std::string exact = toUtf8(name);
   if (existsNoFollow(joinHost(folder, exact))) return exact;
-  DIR* dir = ::opendir(folder.c_str());
+  const unique_dir dir(::opendir(folder.c_str()));
   if (!dir) return std::nullopt;
   std::optional<std::string> best;
-  while (const dirent* e = ::readdir(dir)) {
+  while (const dirent* e = ::readdir(dir.get())) {
     const std::string entry = e->d_name;
     if (entry == "." || entry == "..") continue;
     if (!equalsIgnoreCase(fromUtf8(entry), name)) continue;
     if (!best || entry < *best) best = entry; // deterministic among several
   }
-  ::closedir(dir);
   return best;
 }
 
@@ -254,13 +254,12 @@ Text Machine::loginName() const {
   } catch (const RuntimeError&) {
   }
   std::vector<std::string> names;
-  if (DIR* dir = users.empty() ? nullptr : ::opendir(users.c_str())) {
-    while (const dirent* e = ::readdir(dir)) {
+  if (const unique_dir dir(users.empty() ? nullptr : ::opendir(users.c_str())); dir) {
+    while (const dirent* e = ::readdir(dir.get())) {
       const std::string name = e->d_name;
       if (name == "." || name == ".." || equalsIgnoreCase(fromUtf8(name), u"Public")) continue;
       if (isDirectory(joinHost(users, name))) names.push_back(name);
     }
-    ::closedir(dir);
   }
   if (names.size() == 1) return fromUtf8(names.front());
   if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name) return fromUtf8(pw->pw_name);

@@ -1,7 +1,9 @@
 #include "platform/posix/runtime_posix.h"
 
 #include "platform/errors.h"
+#include "platform/posix/io.h"
 #include "platform/posix/objects.h"
+#include "platform/posix/unique.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -157,40 +159,6 @@ bool folderWritable(const std::string& folder) {
   }
 }
 
-class FileDescriptor {
-public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  ~FileDescriptor() { reset(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
-private:
-  int fd_;
-};
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // The message the intermediate child of rtcShell sends back.
 struct SpawnReport {
   enum Kind : int { Started = 1, ExecFailed = 2, ForkFailed = 3 };
@@ -231,8 +199,8 @@ Text PosixRuntime::rtcDir(const Text& pathname, int attributes) {
   const std::string folder = machine_.hostPath(folderPart);
 
   const DosPattern pattern(namePart);
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* e = ::readdir(dir)) {
+  if (const unique_dir dir(::opendir(folder.c_str())); dir) {
+    while (const dirent* e = ::readdir(dir.get())) {
       const std::string entry = e->d_name;
       if (entry == "." || entry == "..") continue;
       const Text name = fromUtf8(entry);
@@ -244,7 +212,6 @@ Text PosixRuntime::rtcDir(const Text& pathname, int attributes) {
       if ((*attr & kAttrSystem) && !(attributes & vbSystem)) continue;
       listing->names.push_back(name);
     }
-    ::closedir(dir);
   }
   std::sort(listing->names.begin(), listing->names.end(), lessIgnoreCase);
   if (!pattern.hasWildcards()) {
@@ -294,42 +261,36 @@ void PosixRuntime::rtcFileCopy(const Text& source, const Text& destination) {
   }
   if (!folderWritable(folder)) throw RuntimeError(err::PermissionDenied);
 
-  FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) failFromErrno(errno, err::FileNotFound);
+  unique_fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) failFromErrno(errno, err::FileNotFound);
 
   // Write beside the destination and rename over it, so the destination is
-  // either the old file or the whole new one.
-  std::string temp = folder + "/.vk-copy-XXXXXX";
-  FileDescriptor out(::mkostemp(temp.data(), O_CLOEXEC));
-  if (out.get() < 0) failFromErrno(errno, err::PathFileAccess);
-  auto fail = [&](int e, std::int32_t fallback) {
-    out.reset();
-    ::unlink(temp.c_str());
-    failFromErrno(e, fallback);
-  };
+  // either the old file or the whole new one. A failure below removes it.
+  TempFile out(AT_FDCWD, folder + "/.vk-copy-", 0600);
+  if (!out) failFromErrno(errno, err::PathFileAccess);
 
   std::vector<char> buffer(1 << 16);
   for (;;) {
     const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      fail(errno, err::PathFileAccess);
+      failFromErrno(errno, err::PathFileAccess);
     }
     if (n == 0) break;
-    if (!writeAll(out.get(), buffer.data(), static_cast<std::size_t>(n)))
-      fail(errno, err::PathFileAccess);
+    if (!writeAll(out.fd(), buffer.data(), static_cast<std::size_t>(n)))
+      failFromErrno(errno, err::PathFileAccess);
   }
   // Windows' copy keeps the time of the last write and the DOS attributes.
   const timespec times[2] = {src.st_atim, src.st_mtim};
-  ::futimens(out.get(), times);
+  ::futimens(out.fd(), times);
   char attr[256];
   const ssize_t attrLen = ::fgetxattr(in.get(), "user.DOSATTRIB", attr, sizeof attr);
   if (attrLen > 0)
-    ::fsetxattr(out.get(), "user.DOSATTRIB", attr, static_cast<std::size_t>(attrLen), 0);
-  if (::fchmod(out.get(), src.st_mode & 07777) != 0) fail(errno, err::PathFileAccess);
-  if (::fsync(out.get()) != 0) fail(errno, err::PathFileAccess);
-  if (::close(out.release()) != 0) fail(errno, err::PathFileAccess);
-  if (::rename(temp.c_str(), to.c_str()) != 0) fail(errno, err::PathFileAccess);
+    ::fsetxattr(out.fd(), "user.DOSATTRIB", attr, static_cast<std::size_t>(attrLen), 0);
+  if (::fchmod(out.fd(), src.st_mode & 07777) != 0) failFromErrno(errno, err::PathFileAccess);
+  if (::fsync(out.fd()) != 0) failFromErrno(errno, err::PathFileAccess);
+  if (!out.close()) failFromErrno(errno, err::PathFileAccess);
+  if (!out.replace(to)) failFromErrno(errno, err::PathFileAccess);
 }
 
 namespace {
@@ -399,11 +360,11 @@ pid_t spawnDetached(const std::string& program, std::vector<std::string> args,
   const char* output = std::getenv("VORLANKUR_CHILD_OUTPUT");
   const bool inheritOutput = output && std::string_view(output) == "inherit";
 
-  FileDescriptor devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
-  if (devNull.get() < 0) throw RuntimeError(err::FileNotFound);
+  unique_fd devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
+  if (!devNull) throw RuntimeError(err::FileNotFound);
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) throw RuntimeError(err::FileNotFound);
-  FileDescriptor readEnd(fds[0]), writeEnd(fds[1]);
+  unique_fd readEnd(fds[0]), writeEnd(fds[1]);
 
   // Double fork: the program becomes a child of init (or of a subreaper),
   // which reaps it, so no SIGCHLD handling is needed here and no zombie is

@@ -19,7 +19,9 @@
 // text, into a folder, and copying into an archive; those fail with
 // 0x80004001 (E_NOTIMPL). NameSpace of a special folder number fails with
 // the run-time's 5.
+#include "platform/posix/io.h"
 #include "platform/posix/objects.h"
+#include "platform/posix/unique.h"
 #include "platform/runtime.h"
 
 #include <archive.h>
@@ -28,13 +30,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
-#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <iconv.h>
 #include <locale.h>
-#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,44 +60,6 @@ const Text kReplaceTitle = u"Dosya Değiştirmeyi Onayla";
 Text quoted(const Text& name) {
   return u"'" + name + u"'";
 }
-
-// A file descriptor that closes itself.
-class Fd {
-public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
-  Fd& operator=(Fd&& o) noexcept {
-    if (this != &o) {
-      reset();
-      fd_ = o.fd_;
-      o.fd_ = -1;
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { reset(); }
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  explicit operator bool() const { return fd_ >= 0; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
-private:
-  int fd_ = -1;
-};
-
-struct ArchiveDeleter {
-  void operator()(archive* a) const { archive_read_free(a); }
-};
-using ArchivePtr = std::unique_ptr<archive, ArchiveDeleter>;
 
 // Names in zip archives that do not say they are UTF-8 are in the OEM code
 // page of the Windows that made them; take the one that goes with the
@@ -148,12 +110,11 @@ private:
   locale_t previous_ = locale_t(0);
 };
 
-ArchivePtr openArchive(const std::string& hostPath) {
-  ArchivePtr a(archive_read_new());
-  if (!a) return nullptr;
+unique_archive openArchive(const std::string& hostPath) {
+  unique_archive a(archive_read_new());
+  if (!a) return {};
   archive_read_support_format_zip(a.get());
-  if (archive_read_open_filename(a.get(), hostPath.c_str(), 64 * 1024) != ARCHIVE_OK)
-    return nullptr;
+  if (archive_read_open_filename(a.get(), hostPath.c_str(), 64 * 1024) != ARCHIVE_OK) return {};
   return a;
 }
 
@@ -229,22 +190,19 @@ Text joinBackslash(const std::vector<Text>& parts, std::size_t count) {
 std::string existingName(int dirFd, const std::string& name) {
   struct stat st {};
   if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return name;
-  const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listFd < 0) return name;
-  DIR* dir = ::fdopendir(listFd);
-  if (!dir) {
-    ::close(listFd);
-    return name;
-  }
+  unique_fd listFd(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!listFd) return name;
+  const unique_dir dir(::fdopendir(listFd.get()));
+  if (!dir) return name;
+  (void)listFd.release(); // the listing owns it now
   std::string found = name;
   const Text wanted = fromUtf8(name);
-  while (const dirent* d = ::readdir(dir)) {
+  while (const dirent* d = ::readdir(dir.get())) {
     if (equalsIgnoreCase(fromUtf8(d->d_name), wanted)) {
       found = d->d_name;
       break;
     }
   }
-  ::closedir(dir);
   return found;
 }
 
@@ -257,7 +215,7 @@ struct TopEntry {
 std::vector<TopEntry> listTopLevel(const Machine& machine, const std::string& hostPath) {
   std::vector<TopEntry> top;
   Utf8Names names;
-  ArchivePtr a = openArchive(hostPath);
+  unique_archive a = openArchive(hostPath);
   if (!a) return top;
   archive_entry* e = nullptr;
   for (;;) {
@@ -414,7 +372,7 @@ public:
 
   void run(const ZipSelection& sel) {
     Utf8Names names;
-    ArchivePtr a = openArchive(sel.source->hostPath);
+    unique_archive a = openArchive(sel.source->hostPath);
     if (!a) {
       damaged(sel.source->windowsPath);
       return;
@@ -495,26 +453,27 @@ private:
 
   // Opens (creating as needed) the folder made of the first count parts,
   // refusing to pass through anything that is not a real folder. An empty
-  // Fd when that cannot be done; the user has been told once.
-  Fd enterFolders(const std::vector<Text>& parts, std::size_t count) {
-    Fd dir(::openat(destFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir) return Fd();
+  // descriptor when that cannot be done; the user has been told once.
+  unique_fd enterFolders(const std::vector<Text>& parts, std::size_t count) {
+    unique_fd dir(::openat(destFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) return {};
     for (std::size_t i = 0; i < count; ++i) {
       const std::vector<Text> prefix(parts.begin(), parts.begin() + static_cast<long>(i + 1));
-      if (blocked(prefix)) return Fd();
+      if (blocked(prefix)) return {};
       const std::string name = existingName(dir.get(), toUtf8(parts[i]));
       if (::mkdirat(dir.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
         blockedFolders_.push_back(prefix);
         error(quoted(joinBackslash(parts, i + 1)) + u" klasörü oluşturulamadı.");
-        return Fd();
+        return {};
       }
-      Fd next(::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      unique_fd next(
+          ::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (!next) {
         // A file or a link has the folder's name: never follow it.
         blockedFolders_.push_back(prefix);
         error(quoted(joinBackslash(parts, i + 1)) +
               u" klasörü oluşturulamadı: hedefte aynı adlı bir dosya ya da bağlantı var.");
-        return Fd();
+        return {};
       }
       dir = std::move(next);
     }
@@ -524,7 +483,7 @@ private:
   // Returns ARCHIVE_OK, or the archive's failure while reading the data (the
   // file is then not written).
   int extractFile(archive* a, archive_entry* e, const std::vector<Text>& parts) {
-    Fd dir = enterFolders(parts, parts.size() - 1);
+    const unique_fd dir = enterFolders(parts, parts.size() - 1);
     if (!dir) return ARCHIVE_OK;
     const Text shown = joinBackslash(parts, parts.size());
     const std::string name = existingName(dir.get(), toUtf8(parts.back()));
@@ -546,16 +505,7 @@ private:
 
     // Executable bits survive; Windows has no use for them, the stand-in has.
     const mode_t mode = (archive_entry_perm(e) & 0111) ? 0777 : 0666;
-    std::random_device seed;
-    std::string temp;
-    Fd out;
-    for (int attempt = 0; !out && attempt < 100; ++attempt) {
-      char buf[40];
-      std::snprintf(buf, sizeof buf, ".vk-extract-%08x%08x", seed(), seed());
-      temp = buf;
-      out = Fd(::openat(dir.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-      if (!out && errno != EEXIST) break;
-    }
+    TempFile out(dir.get(), ".vk-extract-", mode);
     if (!out) {
       error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
       return ARCHIVE_OK;
@@ -581,7 +531,7 @@ private:
       off_t at = static_cast<off_t>(offset);
       std::size_t left = size;
       while (left > 0) {
-        const ssize_t w = ::pwrite(out.get(), p, left, at);
+        const ssize_t w = ::pwrite(out.fd(), p, left, at);
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) {
           writeFailed = true;
@@ -597,16 +547,15 @@ private:
     // A hole at the end of a sparse entry still counts in its length.
     if (result == ARCHIVE_OK && !writeFailed && archive_entry_size_is_set(e) &&
         archive_entry_size(e) > end)
-      writeFailed = ::ftruncate(out.get(), static_cast<off_t>(archive_entry_size(e))) != 0;
+      writeFailed = ::ftruncate(out.fd(), static_cast<off_t>(archive_entry_size(e))) != 0;
     if (result == ARCHIVE_OK && !writeFailed && archive_entry_mtime_is_set(e)) {
       const timespec times[2] = {{0, UTIME_OMIT},
                                  {archive_entry_mtime(e), archive_entry_mtime_nsec(e)}};
-      (void)::futimens(out.get(), times);
+      (void)::futimens(out.fd(), times);
     }
-    const bool closed = ::close(out.release()) == 0;
-    if (result != ARCHIVE_OK || writeFailed || !closed ||
-        ::renameat(dir.get(), temp.c_str(), dir.get(), name.c_str()) != 0) {
-      ::unlinkat(dir.get(), temp.c_str(), 0);
+    const bool closed = out.close();
+    if (result != ARCHIVE_OK || writeFailed || !closed || !out.replace(name)) {
+      out.discard();
       if (result == ARCHIVE_OK) error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
       return result;
     }
@@ -679,7 +628,7 @@ private:
     else
       throw RuntimeError(kInvalidArg, u"Parametre yanlış.");
 
-    Fd dest(::open(hostPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const unique_fd dest(::open(hostPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dest) throw RuntimeError(err::PathNotFound);
     Extraction(ctx_, dest.get(), options).run(selection);
   }

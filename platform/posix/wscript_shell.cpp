@@ -1,15 +1,13 @@
 // "WScript.Shell": registry reading, special folders and shortcuts, as
 // Windows Script Host gives them, on the simulated machine.
 #include "platform/posix/codepage.h"
+#include "platform/posix/io.h"
 #include "platform/posix/objects.h"
 #include "platform/posix/shell_link.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -169,41 +167,14 @@ void replaceFile(const std::string& hostFile, std::string_view bytes, const Text
       failSave(fullName, kAccessDenied);
   }
 
-  std::string temp = folder + "/.vk-save-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) failSave(fullName, hresultOf(errno));
-  auto fail = [&](int error) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    failSave(fullName, hresultOf(error));
-  };
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail(errno);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) fail(errno);
-  if (::close(fd) != 0) {
-    ::unlink(temp.c_str());
+  TempFile temp(AT_FDCWD, folder + "/.vk-save-", 0600);
+  if (!temp) failSave(fullName, hresultOf(errno));
+  // A failure below removes the temporary file as temp goes.
+  if (!writeAll(temp.fd(), bytes.data(), bytes.size())) failSave(fullName, hresultOf(errno));
+  if (::fchmod(temp.fd(), 0644) != 0 || ::fsync(temp.fd()) != 0)
     failSave(fullName, hresultOf(errno));
-  }
-  if (::rename(temp.c_str(), hostFile.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    failSave(fullName, hresultOf(error));
-  }
-}
-
-std::optional<std::string> readHostFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  if (!temp.close()) failSave(fullName, hresultOf(errno));
+  if (!temp.replace(hostFile)) failSave(fullName, hresultOf(errno));
 }
 
 std::uint64_t fileTime(const struct timespec& t) {

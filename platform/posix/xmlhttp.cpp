@@ -50,20 +50,19 @@
 //
 // The request always runs synchronously: an asynchronous "Open" is performed
 // the same way, and its results are there when "Send" returns.
+#include "platform/posix/hosts_file.h"
+#include "platform/posix/io.h"
 #include "platform/posix/objects.h"
+#include "platform/posix/unique.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <openssl/x509_vfy.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -197,41 +196,15 @@ std::int32_t parseTarget(const std::string& url, Target& out) {
   return result;
 }
 
-// The machine's hosts file: "address name [name ...]", "#" starts a comment.
-// The first line that names a host decides, as on Windows.
-struct HostsEntry {
-  std::string name;
-  std::string address;
-};
-
+// The machine's hosts file; none when the machine has no drive C:.
 std::vector<HostsEntry> readHostsFile(const Machine& machine) {
-  std::vector<HostsEntry> entries;
   std::string path;
   try {
     path = machine.hostPath(u"C:\\Windows\\System32\\drivers\\etc\\hosts");
   } catch (const RuntimeError&) {
-    return entries;
+    return {};
   }
-  std::ifstream in(path, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
-    std::istringstream words(line);
-    std::string address, name;
-    if (!(words >> address)) continue;
-    unsigned char buf[16];
-    const bool v4 = inet_pton(AF_INET, address.c_str(), buf) == 1;
-    const bool v6 = !v4 && inet_pton(AF_INET6, address.c_str(), buf) == 1;
-    if (!v4 && !v6) continue;
-    if (v6) address = "[" + address + "]";
-    while (words >> name) {
-      name = lower(name);
-      const bool known = std::any_of(entries.begin(), entries.end(),
-                                     [&](const HostsEntry& e) { return e.name == name; });
-      if (!known) entries.push_back({name, address});
-    }
-  }
-  return entries;
+  return parseHostsFile(readHostFile(path).value_or(std::string()));
 }
 
 // The port proxy's forward for a connection to address:port ("[v6]" never
@@ -258,42 +231,11 @@ bool isAddressLiteral(const std::string& host) {
   return inet_pton(AF_INET, host.c_str(), buf) == 1;
 }
 
-std::string readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Room for size bytes with its pages made present in one call: for a
-// buffer of megabytes that costs far less than a page fault every 4 KB.
-void reserveAndPrefault(Bytes& b, std::size_t size) {
-  b.reserve(size);
-  if (size < (1u << 20)) return;
-#ifdef MADV_POPULATE_WRITE
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto begin = (reinterpret_cast<std::uintptr_t>(b.data()) + page - 1) & ~(page - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(b.data()) + size) & ~(page - 1);
-  if (end > begin) // older kernels refuse the advice; the faults then come one by one
-    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
-#endif
-}
-
-struct CurlEasyDeleter {
-  void operator()(CURL* c) const { curl_easy_cleanup(c); }
-};
-struct SlistDeleter {
-  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-using EasyPtr = std::unique_ptr<CURL, CurlEasyDeleter>;
-using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
-
-SlistPtr append(SlistPtr list, const std::string& line) {
+unique_curl_slist append(unique_curl_slist list, const std::string& line) {
   curl_slist* grown = curl_slist_append(list.get(), line.c_str());
   if (!grown) fail(kOutOfMemory);
   (void)list.release(); // now owned through grown
-  return SlistPtr(grown);
+  return unique_curl_slist(grown);
 }
 
 struct Received {
@@ -552,7 +494,7 @@ private:
   }
 
   void perform(const std::string& requestBody) {
-    EasyPtr easy(curl_easy_init());
+    const unique_curl easy(curl_easy_init());
     if (!easy) fail(kOutOfMemory);
     CURL* c = easy.get();
     Received received;
@@ -583,7 +525,8 @@ private:
     // added only on hosts without that folder, since parsing it costs some
     // 50 ms on every connection.
     std::string authorities;
-    const std::string extra = readWholeFile(machine_.root() + "/ca-certificates.pem");
+    const std::string extra =
+        readHostFile(machine_.root() + "/ca-certificates.pem").value_or(std::string());
     if (!extra.empty()) {
       char* folder = nullptr;
       struct stat st {};
@@ -591,20 +534,20 @@ private:
                              ::stat(folder, &st) == 0 && S_ISDIR(st.st_mode);
       char* bundle = nullptr;
       if (!hasFolder && curl_easy_getinfo(c, CURLINFO_CAINFO, &bundle) == CURLE_OK && bundle)
-        authorities = readWholeFile(bundle);
+        authorities = readHostFile(bundle).value_or(std::string());
       if (!authorities.empty() && authorities.back() != '\n') authorities += '\n';
       authorities += extra;
       curl_blob blob{authorities.data(), authorities.size(), CURL_BLOB_NOCOPY};
       curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
     }
 
-    SlistPtr headers;
+    unique_curl_slist headers;
     for (const auto& h : requestHeaders_)
       headers = append(std::move(headers), h);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
 
     const std::vector<HostsEntry> hosts = readHostsFile(machine_);
-    std::vector<SlistPtr> resolves; // each must live until the transfer ends
+    std::vector<unique_curl_slist> resolves; // each must live until the transfer ends
     std::string method = method_;
     std::string url = url_;
     // A GET or HEAD carries no body, whatever "Send" was given.
@@ -619,13 +562,13 @@ private:
         if (e.name != target.host) continue;
         address = e.address;
         resolves.push_back(
-            append(nullptr, e.name + ":" + std::to_string(target.port) + ":" + e.address));
+            append({}, e.name + ":" + std::to_string(target.port) + ":" + e.address));
         curl_easy_setopt(c, CURLOPT_RESOLVE, resolves.back().get());
       }
       const std::string forward = portProxy(machine_, address, target.port);
       if (!forward.empty()) {
         resolves.push_back(
-            append(nullptr, target.host + ":" + std::to_string(target.port) + ":" + forward));
+            append({}, target.host + ":" + std::to_string(target.port) + ":" + forward));
         curl_easy_setopt(c, CURLOPT_CONNECT_TO, resolves.back().get());
       } else {
         curl_easy_setopt(c, CURLOPT_CONNECT_TO, nullptr);

@@ -1,0 +1,61 @@
+// File and buffer pieces the host's objects share.
+#pragma once
+
+#include "platform/automation.h"
+#include "platform/posix/unique.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace vk::posix {
+
+// Writes all of data to fd, again after a signal; false, with errno set, on
+// any failure.
+bool writeAll(int fd, const void* data, std::size_t size);
+
+// The whole content of a host file; nullopt when it cannot be opened.
+std::optional<std::string> readHostFile(const std::string& path);
+
+// Room for size bytes with its pages made present in one call: for a
+// buffer of megabytes that costs far less than a page fault every 4 KB.
+void reserveAndPrefault(Bytes& b, std::size_t size);
+
+// A new file with a name of its own in the folder of the file it is to
+// become, so that the destination holds its old content or the whole new
+// one, never a part. Until it is moved into place it is closed and removed
+// when it goes.
+class TempFile {
+public:
+  // Makes "<prefix><16 hex digits>" in the folder dirFd stands for (with
+  // AT_FDCWD the prefix is a path), mode as open() takes it, so the umask
+  // applies. Empty, with errno set, when no such file could be made.
+  TempFile(int dirFd, const std::string& prefix, mode_t mode);
+  ~TempFile() { discard(); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  explicit operator bool() const noexcept { return static_cast<bool>(fd_); }
+  int fd() const noexcept { return fd_.get(); }
+
+  // Closes the file; false, with errno set, when closing reports a failure
+  // (a write that did not land).
+  bool close() noexcept;
+  // Renames it over target (in the same folder descriptor's terms); false,
+  // with errno set, when that fails.
+  bool replace(const std::string& target) noexcept;
+  // Gives it the name target only if no file has that name, even one that
+  // appeared meanwhile; the temporary name goes either way. False, with
+  // errno set, when the name was taken or the link failed.
+  bool link(const std::string& target) noexcept;
+  // Closes and removes it now, unless it is in place already.
+  void discard() noexcept;
+
+private:
+  int dirFd_;
+  std::string path_; // empty once moved into place or removed
+  unique_fd fd_;
+};
+
+} // namespace vk::posix
