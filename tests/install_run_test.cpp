@@ -302,3 +302,23 @@ TEST_F(InstallRun, WithoutTheBrowserLibraryTheTestSaysItCouldNotRun) {
 
 } // namespace
 } // namespace vk
+
+namespace vk {
+namespace {
+
+TEST_F(InstallRun, AFailureBeforeResumeNextEndsOnTheRunTimesBox) {
+  // A component the package lacks: its copy fails while no error mode is set.
+  fs::remove(tm.host(setup + u"\\Vorlan Bileşenleri\\MSCOMCTL.DEP"));
+  const auto r = run({"Devam", "Hayır", "Tamam"});
+  EXPECT_EQ(r.exitStatus, 1) << r.out;
+  EXPECT_NE(r.out.find("Çalışma zamanı hatası '53':"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Dosya bulunamadı"), std::string::npos);
+  // What was done before stays; nothing after it happened.
+  EXPECT_EQ(file(kProgramFiles + u"\\MSCOMCTL.OCX"), "package copy of MSCOMCTL.OCX");
+  EXPECT_FALSE(tm.exists(kProgramFiles + u"\\MSCOMCTL.SRG"));
+  EXPECT_FALSE(tm.exists(kVorlan + u"\\Vorlan.exe"));
+  EXPECT_EQ(r.out.find(kStartBox), std::string::npos);
+}
+
+} // namespace
+} // namespace vk

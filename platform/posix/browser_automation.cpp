@@ -420,7 +420,6 @@ void requireRegistered(ObjectContext ctx, const char16_t* key) {
 
 std::string hostResolverRules(const std::string& hostsFile) {
   std::string_view text = hostsFile;
-  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.remove_prefix(3);
   std::string rules;
   for (const HostsEntry& e : parseHostsFile(text)) {
     // Chromium resolves localhost itself; the rules keep it out (below).

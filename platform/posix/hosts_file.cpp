@@ -8,6 +8,8 @@
 namespace vk::posix {
 
 std::vector<HostsEntry> parseHostsFile(std::string_view text) {
+  // Notepad saves with a byte-order mark; it must not spoil the first line.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   std::vector<HostsEntry> entries;
   std::istringstream in{std::string(text)};
   std::string line;
