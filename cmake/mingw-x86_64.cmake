@@ -1,15 +1,4 @@
-# Cross-compiles the 64-bit Windows program with Debian's MinGW-w64 (POSIX
-# threads flavour, linked statically so only Windows' own DLLs are imported).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles the 64-bit build of the same sources, which Wine runs here.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(VK_MINGW_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${VK_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VK_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${VK_MINGW_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VK_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,12 @@
+# What both MinGW-w64 toolchain files share: Debian's POSIX-threads flavour of
+# the cross compilers for VK_MINGW_TRIPLET, and finding only its own files.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${VK_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VK_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${VK_MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${VK_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
