@@ -155,6 +155,13 @@ void TestMachine::rewriteHive(bool hkcu) {
   }
 }
 
+void TestMachine::installScript(const Text& windowsPath, const std::string& script) {
+  writeFile(windowsPath, script);
+  fs::permissions(host(windowsPath), fs::perms::owner_all | fs::perms::group_read |
+                                         fs::perms::group_exec | fs::perms::others_read |
+                                         fs::perms::others_exec);
+}
+
 void TestMachine::installRecorder(const Text& windowsPath, const std::string& logName) {
   const std::string script = "#!/bin/sh\n"
                              "log='" +
@@ -163,10 +170,12 @@ void TestMachine::installRecorder(const Text& windowsPath, const std::string& lo
                              "printf '> %s\\n' \"$VORLANKUR_COMMAND_LINE\" >> \"$log\"\n"
                              "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$log\"; done\n"
                              "printf -- '--\\n' >> \"$log\"\n";
-  writeFile(windowsPath, script);
-  fs::permissions(host(windowsPath), fs::perms::owner_all | fs::perms::group_read |
-                                         fs::perms::group_exec | fs::perms::others_read |
-                                         fs::perms::others_exec);
+  installScript(windowsPath, script);
+}
+
+void TestMachine::installCmd(const Text& windowsPath, const std::string& logName) {
+  installScript(windowsPath, "#!/bin/sh\nexec '" VK_CMD_STAND_IN "' '" + root_ + "' '" + root_ +
+                                 "/" + logName + "'\n");
 }
 
 std::string TestMachine::readLog(const std::string& logName) const {

@@ -40,10 +40,17 @@ public:
   // <root>/<logName> the whole command line it was started with ("> " and
   // the line), its arguments one per line, then a line "--".
   void installRecorder(const Text& windowsPath, const std::string& logName);
+  // cmd.exe at a Windows path: applies cmd.exe's quote rule to the command
+  // line after /c and appends to <root>/<logName> "> " and that line, then
+  // "run <program>" (or "unknown <token>") per command it would run, then
+  // "--".
+  void installCmd(const Text& windowsPath, const std::string& logName);
   std::string readLog(const std::string& logName) const;
 
 private:
   void rewriteHive(bool hkcu);
+  // An executable host script at a Windows path.
+  void installScript(const Text& windowsPath, const std::string& script);
   std::string root_;
   struct Section {
     std::string key;
