@@ -4,11 +4,6 @@ namespace vk {
 
 namespace {
 
-// The component list, in its fixed order.
-constexpr const char16_t* kComponents[7] = {u"msvbvm60.dll", u"MSSTDFMT.DLL", u"shell32.dll",
-                                            u"MSCOMCTL.OCX", u"MSCOMCTL.DEP", u"MSCOMCTL.SRG",
-                                            u"wmp.dll"};
-
 constexpr char16_t kMissingHeadline[] =
     u"Vorlan çalışabilmek için bazı Windows bileşenlerine ihtiyaç duyar. Sisteminizde mevcut "
     u"olmayan bileşenler aşağıya listelendi.";
@@ -42,7 +37,7 @@ void Form1::click(ControlId button) {
 // The component check: which of the seven components the system folder lacks.
 void Form1::Form_Load() {
   for (int k = 0; k < 7; ++k)
-    setText(ctl::Text1(k), kComponents[k]);
+    setText(ctl::Text1(k), Text(kComponents[k]));
 
   sisDir = rt_.rtcDir(u"C:\\Windows\\SysWOW64", vbDirectory) != u"" ? u"SysWOW64\\" : u"System32\\";
 

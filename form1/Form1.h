@@ -6,9 +6,17 @@
 #include "platform/runtime.h"
 #include "platform/window.h"
 
+#include <array>
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 namespace vk {
+
+// The component list, in its fixed order.
+inline constexpr std::array<std::u16string_view, 7> kComponents = {
+    u"msvbvm60.dll", u"MSSTDFMT.DLL", u"shell32.dll", u"MSCOMCTL.OCX",
+    u"MSCOMCTL.DEP", u"MSCOMCTL.SRG", u"wmp.dll"};
 
 class Form1 final : public WindowEvents {
 public:
@@ -44,6 +52,9 @@ public:
   Text copyToStr;
   Text regStr;
   Text compFile;
+  // What failed since "Devam" was pressed, one line each, in order; the
+  // final texts list them so no failure is announced as success.
+  std::vector<Text> failedSteps;
 
 private:
   Text text(ControlId c) const { return w_.text(c); }

@@ -2,8 +2,6 @@
 #include "form1/Form1.h"
 #include "install/install.h"
 
-#include <vector>
-
 namespace vk {
 
 namespace {
@@ -30,24 +28,25 @@ constexpr std::int32_t kStartSession = 12;
 constexpr std::int32_t kOpenAddress = 32;
 constexpr char16_t kTestAddress[] = u"https://www.google.com";
 
-struct FailedStep {
-  Text name;
-  std::int32_t number;
-};
-
 } // namespace
 
 void Form1::Command1_Click() {
+  failedSteps.clear();
+
   // 1. Browser version and driver choice (may end the program).
   const BrowserVersion browser = versionStep(rt_);
+  if (browser.driverAddress.empty())
+    failedSteps.push_back(u"Sürücü seçimi (desteklenmeyen Chrome sürümü: " +
+                          browser.version.toText() + u")");
 
-  // 2. and 3. Desktop folder and the folder tree.
+  // 2. and 3. Desktop folder and the folder tree. Each missing folder is
+  // made, so a tree left partial (a folder deleted) is completed; a "Vorlan"
+  // that is a file fails here, as nothing safe can be done with it.
   userPath = GetDesktop();
-  if (rt_.rtcDir(userPath + u"\\Vorlan", vbDirectory) == u"") {
-    for (const char16_t* sub :
-         {u"\\Vorlan", u"\\Vorlan\\Firmalarım", u"\\Vorlan\\Data", u"\\Vorlan\\prgDosyaları",
-          u"\\Vorlan\\Raporlar", u"\\Vorlan\\Yedek"})
-      rt_.rtcMakeDir(userPath + sub);
+  for (const char16_t* sub :
+       {u"\\Vorlan", u"\\Vorlan\\Firmalarım", u"\\Vorlan\\Data", u"\\Vorlan\\prgDosyaları",
+        u"\\Vorlan\\Raporlar", u"\\Vorlan\\Yedek"}) {
+    if (rt_.rtcDir(userPath + sub, vbDirectory) == u"") rt_.rtcMakeDir(userPath + sub);
   }
 
   // 4. to 8. The driver archive, fetched and unpacked beside the setup tool.
@@ -60,11 +59,14 @@ void Form1::Command1_Click() {
     unzip();
   }
 
-  // 9. and 10. The connection-settings script, on the user's word. The path
-  // is quoted: a blank must not split it, nor a folder name add commands.
+  // 9. and 10. The connection-settings script, on the user's word. cmd.exe
+  // strips the first and last quote of what follows /c unless the text holds
+  // a blank and no & < > ( ) @ ^ |, so the quoted path gets a second pair:
+  // "Kurulum (2)" must not split it, nor "A & B" add a command. cmd.exe by
+  // its full path: a copy in the setup folder must never run.
   isWillReg = rt_.rtcMsgBox(kAskSettings, vbYesNo | vbQuestion | vbDefaultButton2, kMessageTitle);
   if (isWillReg == vbYes)
-    rt_.rtcShell(u"cmd.exe /c \"" + rt_.appPath() + u"\\Vorlan-Grenvilta\\install.cmd\"",
+    rt_.rtcShell(Text(kCmd) + u" /c \"\"" + rt_.appPath() + u"\\Vorlan-Grenvilta\\install.cmd\"\"",
                  vbMinimizedFocus);
 
   // 11. The missing components into the program-files folder.
@@ -81,37 +83,44 @@ void Form1::Command1_Click() {
   // remembered so the final texts never announce a failure as success.
   ErrorMode mode;
   mode.onErrorResumeNext();
-  std::vector<FailedStep> failed;
   const auto record = [&](const Text& name) {
-    if (auto e = mode.takeError()) failed.push_back({name, e->number()});
+    if (auto e = mode.takeError())
+      failedSteps.push_back(name + u" (Hata No: " + __vbaStrI4(e->number()) + u")");
   };
   const auto finalTexts = [&] {
-    if (failed.empty()) {
+    if (failedSteps.empty()) {
       mode([&] { setText(ctl::Text12, kDoneHeadline); });
       mode([&] { setText(ctl::Text13, kDoneDetail); });
     } else {
       Text detail = kFailedSteps;
-      for (const auto& f : failed)
-        detail += u"\r\n" + f.name + u" (Hata No: " + __vbaStrI4(f.number) + u")";
+      for (const Text& f : failedSteps)
+        detail += u"\r\n" + f;
       mode([&] { setText(ctl::Text12, kPartlyHeadline); });
       mode([&] { setText(ctl::Text13, detail); });
     }
     mode([&] { setText(ctl::Text14, kDoneAdvice); });
   };
 
-  // 13. The application files.
+  // 13. The application files. The programs are replaced, that is what a
+  // rerun is for; the workbook holds the user's data and is copied only
+  // when there is none.
   struct Copy {
     const char16_t* from;
     const char16_t* to;
     const char16_t* step;
+    bool keepExisting;
   };
   for (const Copy& c :
-       {Copy{u"\\Vorlan.exe", u"\\Vorlan\\Vorlan.exe", u"Vorlan.exe kopyalama"},
-        Copy{u"\\VorlanUpdate.exe", u"\\Vorlan\\VorlanUpdate.exe", u"VorlanUpdate.exe kopyalama"},
-        Copy{u"\\DATA.xlsx", u"\\Vorlan\\Data\\DATA.xlsx", u"DATA.xlsx kopyalama"}}) {
+       {Copy{u"\\Vorlan.exe", u"\\Vorlan\\Vorlan.exe", u"Vorlan.exe kopyalama", false},
+        Copy{u"\\VorlanUpdate.exe", u"\\Vorlan\\VorlanUpdate.exe", u"VorlanUpdate.exe kopyalama",
+             false},
+        Copy{u"\\DATA.xlsx", u"\\Vorlan\\Data\\DATA.xlsx", u"DATA.xlsx kopyalama", true}}) {
     copyFromStr = rt_.appPath() + c.from;
     copyToStr = userPath + c.to;
-    mode([&] { rt_.rtcFileCopy(copyFromStr, copyToStr); });
+    mode([&] {
+      if (!c.keepExisting || rt_.rtcDir(copyToStr, vbHidden | vbSystem | vbDirectory) == u"")
+        rt_.rtcFileCopy(copyFromStr, copyToStr);
+    });
     record(c.step);
   }
 
@@ -153,8 +162,9 @@ void Form1::Command1_Click() {
     mode([&] { rt_.rtcMsgBox(kTested, vbInformation, kMessageTitle); });
   mode.takeError();
 
-  // 21. Start the installed program.
-  mode([&] { rt_.rtcShell(userPath + u"\\Vorlan\\Vorlan.exe", vbNormalFocus); });
+  // 21. Start the installed program, quoted: unquoted, a blank in the
+  // desktop path would have Windows try "C:\Users\Ali.exe" first.
+  mode([&] { rt_.rtcShell(u"\"" + userPath + u"\\Vorlan\\Vorlan.exe\"", vbNormalFocus); });
   if (mode.error()) {
     record(u"Vorlan başlatma");
     finalTexts();

@@ -13,6 +13,7 @@ void Form1::dosyaIndir(Text& address, Text& path) {
     const Variant status = request->get(u"Status");
     if (!__vbaVarTstEq(status, Variant(std::int16_t{200}))) {
       // Never silent: the archive did not come and the user must know why.
+      failedSteps.push_back(u"Sürücü indirme (HTTP durum kodu: " + status.toText() + u")");
       rt_.rtcMsgBox(u"Kurulum sırasında hata oluştu ! HTTP durum kodu: " + status.toText(),
                     vbInformation, kMessageTitle);
       return;
@@ -25,6 +26,7 @@ void Form1::dosyaIndir(Text& address, Text& path) {
     stream->call(u"SaveToFile", {path, std::int16_t{2}});
     stream->call(u"Close", {});
   } catch (const RuntimeError& e) {
+    failedSteps.push_back(u"Sürücü indirme (Hata No: " + __vbaStrI4(e.number()) + u")");
     rt_.rtcMsgBox(u"Kurulum sırasında hata oluştu ! Hata No: " + __vbaStrI4(e.number()),
                   vbInformation, kMessageTitle);
   }

@@ -9,6 +9,13 @@
 
 namespace vk {
 
+// Windows' own programs the run starts, by full path: a bare name is looked
+// for in the setup folder first, and a copy lying there must never run with
+// the rights the tool was given. A 32-bit program on 64-bit Windows is sent
+// to SysWOW64's copies by the file system redirector.
+inline constexpr char16_t kCmd[] = u"C:\\Windows\\System32\\cmd.exe";
+inline constexpr char16_t kRegsvr32[] = u"C:\\Windows\\System32\\regsvr32.exe";
+
 struct DriverRow {
   std::u16string_view prefix;
   std::u16string_view address;

@@ -1,28 +1,53 @@
 // Copies the components of the program-files folder into the system folder
 // and registers the libraries and controls among them, each on the user's word.
 #include "form1/Form1.h"
+#include "install/install.h"
 
-#include <vector>
+#include <algorithm>
 
 namespace vk {
+
+namespace {
+
+// Only the component list's own files go into the system folder: the
+// version record, or whatever the user keeps beside them, never does.
+bool isComponent(const Text& name) {
+  return std::any_of(kComponents.begin(), kComponents.end(),
+                     [&](std::u16string_view c) { return equalsIgnoreCase(c, name); });
+}
+
+} // namespace
 
 void Form1::regVorlanComponents() {
   ErrorMode mode;
   const Text folder = userPath + u"\\Vorlan\\prgDosyaları\\";
+  const auto failed = [&](const Text& file, const RuntimeError& e) {
+    failedSteps.push_back(file + u" kaydı (Hata No: " + __vbaStrI4(e.number()) + u")");
+  };
 
   // Pass 1: copy. The presence test starts listings of its own, so the
   // folder's names are gathered first.
   std::vector<Text> names;
   for (compFile = rt_.rtcDir(folder, vbNormal); compFile != u""; compFile = rt_.rtcDir())
     names.push_back(compFile);
+  bool refused = false;
   for (const Text& name : names) {
+    if (!isComponent(name)) continue;
     copyFromStr = folder + name;
     copyToStr = u"C:\\Windows\\" + sisDir + name;
     // A file the system folder already holds is never replaced: ours may be
-    // older than the system's own.
-    if (rt_.rtcDir(copyToStr, vbHidden | vbSystem | vbDirectory) == u"")
-      rt_.rtcFileCopy(copyFromStr, copyToStr);
+    // older than the system's own. A refused copy (no administrator rights,
+    // a file in use) is named, and the others are still tried.
+    try {
+      if (rt_.rtcDir(copyToStr, vbHidden | vbSystem | vbDirectory) == u"")
+        rt_.rtcFileCopy(copyFromStr, copyToStr);
+    } catch (const RuntimeError& e) {
+      failed(name, e);
+      refused = true;
+    }
   }
+  // Registering what did not reach the system folder cannot work.
+  if (refused) return;
 
   // Pass 2: register, one question per library or control.
   mode([&] { compFile = rt_.rtcDir(folder, vbNormal); });
@@ -31,7 +56,7 @@ void Form1::regVorlanComponents() {
     if (ending == u"DLL" || ending == u"OCX") {
       mode([&] { rt_.rtcMsgBox(u"Registering işlemleri başlatılıyor ...", vbOKOnly); });
       // Quoted, so a blank cannot split the path nor a name add arguments.
-      regStr = u"regsvr32 /s \"C:\\Windows\\" + sisDir + compFile + u"\"";
+      regStr = Text(kRegsvr32) + u" /s \"C:\\Windows\\" + sisDir + compFile + u"\"";
       mode([&] {
         isWillReg = rt_.rtcMsgBox(compFile + u" Register edilsin mi ? (EVET önerilir)",
                                   vbYesNo | vbQuestion | vbDefaultButton2, kMessageTitle);
@@ -40,9 +65,12 @@ void Form1::regVorlanComponents() {
         mode.onErrorResumeNext();
         mode([&] { rt_.rtcShell(regStr, vbMinimizedFocus); });
       }
+      // From the first Yes on, a failure is skipped but named, once per file.
+      if (auto e = mode.takeError()) failed(compFile, *e);
     }
     if (!mode([&] { compFile = rt_.rtcDir(); })) break;
   }
+  mode.takeError();
   mode([&] { rt_.rtcMsgBox(u"Registering işlemleri tamamlandı ...", vbOKOnly); });
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace vk {
 namespace {
@@ -68,7 +69,7 @@ protected:
       unsetenv(v);
     tm.addDrive('d');
     for (const Text dir : {u"C:\\Windows\\System32", u"C:\\Windows\\SysWOW64"}) {
-      tm.installRecorder(dir + u"\\cmd.exe", "cmd.log");
+      tm.installCmd(dir + u"\\cmd.exe", "cmd.log");
       tm.installRecorder(dir + u"\\regsvr32.exe", "regsvr32.log");
     }
     setChrome("104.0.5112.81");
@@ -141,14 +142,14 @@ TEST_F(InstallRun, TheWholeRunAsAPersonDoesIt) {
   EXPECT_NE(info.find("C:\\users\\user\\Desktop\\Vorlan\\Vorlan.exe"), std::string::npos) << info;
 
   // What was started.
-  const std::string cmd = "> cmd.exe /c \"D:\\Kurulum\\Vorlan-Grenvilta\\install.cmd\"\n"
-                          "/c\nD:\\Kurulum\\Vorlan-Grenvilta\\install.cmd\n--\n";
-  EXPECT_NE(test::waitForLog(tm, "cmd.log", cmd).find(cmd), std::string::npos)
-      << tm.readLog("cmd.log");
+  EXPECT_EQ(
+      test::waitForLog(tm, "cmd.log", "--\n"),
+      "> C:\\Windows\\System32\\cmd.exe /c \"\"D:\\Kurulum\\Vorlan-Grenvilta\\install.cmd\"\"\n"
+      "run D:\\Kurulum\\Vorlan-Grenvilta\\install.cmd\n--\n");
   EXPECT_EQ(test::waitForLog(tm, "regsvr32.log", "--\n"),
-            "> regsvr32 /s \"C:\\Windows\\SysWOW64\\MSCOMCTL.OCX\"\n/s\n"
+            "> C:\\Windows\\System32\\regsvr32.exe /s \"C:\\Windows\\SysWOW64\\MSCOMCTL.OCX\"\n/s\n"
             "C:\\Windows\\SysWOW64\\MSCOMCTL.OCX\n--\n");
-  const std::string vorlan = "> C:\\users\\user\\Desktop\\Vorlan\\Vorlan.exe\n";
+  const std::string vorlan = "> \"C:\\users\\user\\Desktop\\Vorlan\\Vorlan.exe\"\n";
   EXPECT_NE(test::waitForLog(tm, "vorlan.log", vorlan).find(vorlan), std::string::npos)
       << tm.readLog("vorlan.log");
 
@@ -170,18 +171,31 @@ TEST_F(InstallRun, TheWholeRunAsAPersonDoesIt) {
   EXPECT_TRUE(pageOpened);
 }
 
-TEST_F(InstallRun, ASecondRunReplacesAndAsksBeforeOverwritingTheDriver) {
+TEST_F(InstallRun, ASecondRunKeepsTheWorkbookAndReplacesThePrograms) {
   const std::vector<std::string> answers{"Devam", "Hayır", "Tamam", "Hayır",
                                          "Tamam", "Tamam", "Kapat"};
   ASSERT_EQ(run(answers).exitStatus, 0);
+  const auto systemFolder = [&] {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(tm.host(u"C:\\Windows\\SysWOW64")))
+      names.insert(e.path().filename().string());
+    return names;
+  };
+  const auto systemBefore = systemFolder();
+  // Between the runs: the user works, and a new package comes.
   tm.writeFile(kVorlan + u"\\Data\\DATA.xlsx", "edited by the user");
+  tm.writeFile(kProgramFiles + u"\\notlar.txt", "the user's notes");
+  tm.installRecorder(setup + u"\\Vorlan.exe", "vorlan-2.log");
   // The shell asks once per file it would replace: replace both.
   std::vector<std::string> again{"Devam", "Evet", "Evet"};
   again.insert(again.end(), answers.begin() + 1, answers.end());
   const auto r = run(again);
   EXPECT_EQ(r.exitStatus, 0) << r.out;
-  EXPECT_EQ(file(kVorlan + u"\\Data\\DATA.xlsx"), "PK workbook");
+  EXPECT_EQ(file(kVorlan + u"\\Data\\DATA.xlsx"), "edited by the user");
+  EXPECT_EQ(file(kVorlan + u"\\Vorlan.exe"), file(setup + u"\\Vorlan.exe"));
   EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[104]\r\n");
+  // Neither the version record nor the user's file went into the system folder.
+  EXPECT_EQ(systemFolder(), systemBefore);
   EXPECT_EQ(server.requests().size(), 2u);
   EXPECT_EQ(tm.readLog("cmd.log"), ""); // answered No both times
   EXPECT_TRUE(tm.exists(kDesktop + u"\\Vorlan.lnk"));
@@ -214,30 +228,6 @@ TEST_F(InstallRun, AllSevenMissingAreCopiedInListOrder) {
   EXPECT_EQ(tm.readLog("regsvr32.log"), "");
 }
 
-TEST_F(InstallRun, FolderWithABlankAndTurkishLettersIsQuoted) {
-  setup = u"D:\\Yeni Klasör";
-  test::laySetupPackage(tm, setup);
-  const auto r = run({"Devam", "Evet", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
-  EXPECT_EQ(r.exitStatus, 0) << r.out;
-  const std::string cmd = "> cmd.exe /c \"D:\\Yeni Klasör\\Vorlan-Grenvilta\\install.cmd\"\n"
-                          "/c\nD:\\Yeni Klasör\\Vorlan-Grenvilta\\install.cmd\n--\n";
-  EXPECT_NE(test::waitForLog(tm, "cmd.log", cmd).find(cmd), std::string::npos)
-      << tm.readLog("cmd.log");
-  EXPECT_EQ(file(setup + u"\\Vorlan-Grenvilta\\chromedriver.exe"), "MZ driver for 104");
-}
-
-TEST_F(InstallRun, FromADriveRootThePathsCarryADoubledBackslash) {
-  setup = u"D:\\";
-  test::laySetupPackage(tm, u"D:");
-  const auto r = run({"Devam", "Evet", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
-  EXPECT_EQ(r.exitStatus, 0) << r.out;
-  EXPECT_EQ(file(u"D:\\Vorlan-Grenvilta\\chromedriver.exe"), "MZ driver for 104");
-  const std::string cmd = "> cmd.exe /c \"D:\\\\Vorlan-Grenvilta\\install.cmd\"\n";
-  EXPECT_NE(test::waitForLog(tm, "cmd.log", cmd).find(cmd), std::string::npos)
-      << tm.readLog("cmd.log");
-  EXPECT_EQ(file(kVorlan + u"\\Data\\DATA.xlsx"), "PK workbook");
-}
-
 TEST_F(InstallRun, UnsupportedVersionFetchesNothingAndGoesOn) {
   setChrome("105.0.5195.102");
   const auto r = run({"Devam", "Tamam", "Hayır", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
@@ -247,6 +237,11 @@ TEST_F(InstallRun, UnsupportedVersionFetchesNothingAndGoesOn) {
   EXPECT_TRUE(server.requests().empty());
   EXPECT_EQ(r.out.find("Sürücü arşivi bulunamadı"), std::string::npos);
   EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[105]\r\n");
+  EXPECT_NE(r.out.find(std::string(kPartly) + "\n─"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Başarısız adımlar:\n"
+                       "Sürücü seçimi (desteklenmeyen Chrome sürümü: 105.0.5195.102)\n"),
+            std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find(kDoneAdvice), std::string::npos);
 }
 
@@ -267,6 +262,7 @@ TEST_F(InstallRun, EmptyOrAbsentVersionEndsBeforeAnythingIsWritten) {
 }
 
 TEST_F(InstallRun, AFailedDownloadIsToldAndTheRunGoesOn) {
+  registerBrowserClasses();
   server.serve(kDriverPath, 404, "no such build");
   const auto r =
       run({"Devam", "Tamam", "Tamam", "Hayır", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
@@ -276,6 +272,12 @@ TEST_F(InstallRun, AFailedDownloadIsToldAndTheRunGoesOn) {
                        "chromedriver_win32.zip"),
             std::string::npos);
   EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[104]\r\n");
+  // The browser test passed, yet the run does not claim success: no driver came.
+  EXPECT_NE(r.out.find(kTested), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(std::string(kPartly) + "\n─"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Başarısız adımlar:\nSürücü indirme (HTTP durum kodu: 404)\n─"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST_F(InstallRun, AMissingApplicationFileIsReportedNotHidden) {
@@ -318,6 +320,121 @@ TEST_F(InstallRun, AFailureBeforeResumeNextEndsOnTheRunTimesBox) {
   EXPECT_FALSE(tm.exists(kProgramFiles + u"\\MSCOMCTL.SRG"));
   EXPECT_FALSE(tm.exists(kVorlan + u"\\Vorlan.exe"));
   EXPECT_EQ(r.out.find(kStartBox), std::string::npos);
+}
+
+// The script's command line, through a cmd.exe that treats quotes as
+// cmd.exe does: whatever the folder is called, install.cmd itself runs, and
+// nothing else.
+struct ScriptFolder {
+  const char* name;
+  const char16_t* folder;
+  const char16_t* package; // the folder as the package is laid out
+  const char* script;      // the script, as the command line names it
+};
+
+void PrintTo(const ScriptFolder& f, std::ostream* os) {
+  *os << f.script;
+}
+
+class ScriptRun : public InstallRun, public ::testing::WithParamInterface<ScriptFolder> {};
+
+TEST_P(ScriptRun, RunsTheRealInstallCmd) {
+  setup = GetParam().folder;
+  test::laySetupPackage(tm, GetParam().package);
+  const auto r = run({"Devam", "Evet", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  const std::string script = GetParam().script;
+  EXPECT_EQ(test::waitForLog(tm, "cmd.log", "--\n"),
+            "> C:\\Windows\\System32\\cmd.exe /c \"\"" + script + "\"\"\nrun " + script + "\n--\n");
+  EXPECT_EQ(file(Text(GetParam().package) + u"\\Vorlan-Grenvilta\\chromedriver.exe"),
+            "MZ driver for 104");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, ScriptRun,
+    ::testing::Values(ScriptFolder{"Parentheses", u"D:\\Kurulum (2)", u"D:\\Kurulum (2)",
+                                   "D:\\Kurulum (2)\\Vorlan-Grenvilta\\install.cmd"},
+                      ScriptFolder{"Ampersand", u"D:\\A & B", u"D:\\A & B",
+                                   "D:\\A & B\\Vorlan-Grenvilta\\install.cmd"},
+                      ScriptFolder{"BlankAndTurkishLetters", u"D:\\Yeni Klasör", u"D:\\Yeni Klasör",
+                                   "D:\\Yeni Klasör\\Vorlan-Grenvilta\\install.cmd"},
+                      // From a drive root every path carries a doubled backslash.
+                      ScriptFolder{"DriveRoot", u"D:\\", u"D:",
+                                   "D:\\\\Vorlan-Grenvilta\\install.cmd"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InstallRun, APartialTreeIsCompletedButAFileNamedVorlanStopsTheRun) {
+  tm.writeFile(kVorlan + u"\\Data\\DATA.xlsx", "the user's workbook");
+  const std::vector<std::string> answers{"Devam", "Hayır", "Tamam", "Hayır",
+                                         "Tamam", "Tamam", "Kapat"};
+  auto r = run(answers);
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  for (const char16_t* sub : {u"\\Firmalarım", u"\\prgDosyaları", u"\\Raporlar", u"\\Yedek"})
+    EXPECT_TRUE(fs::is_directory(tm.host(kVorlan + sub))) << toUtf8(sub);
+  EXPECT_EQ(file(kProgramFiles + u"\\MSCOMCTL.OCX"), "package copy of MSCOMCTL.OCX");
+  EXPECT_EQ(file(kVorlan + u"\\Data\\DATA.xlsx"), "the user's workbook");
+
+  // A file where the folder belongs: nothing safe to repair.
+  fs::remove_all(tm.host(kVorlan));
+  tm.writeFile(kVorlan, "a file");
+  r = run({"Devam", "Tamam"});
+  EXPECT_EQ(r.exitStatus, 1) << r.out;
+  EXPECT_NE(r.out.find("Çalışma zamanı hatası '76':"), std::string::npos) << r.out;
+  EXPECT_EQ(file(kVorlan), "a file");
+}
+
+TEST_F(InstallRun, AnUnwritableSystemFolderNamesEachRefusedComponent) {
+  fs::permissions(tm.host(u"C:\\Windows\\SysWOW64"),
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  // No registration box: nothing reached the system folder to register.
+  const auto r = run({"Devam", "Hayır", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_NE(r.out.find("Başarısız adımlar:\n"
+                       "MSCOMCTL.DEP kaydı (Hata No: 70)\n"
+                       "MSCOMCTL.OCX kaydı (Hata No: 70)\n"
+                       "MSCOMCTL.SRG kaydı (Hata No: 70)\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find(kStartBox), std::string::npos);
+  EXPECT_FALSE(tm.exists(u"C:\\Windows\\SysWOW64\\MSCOMCTL.OCX"));
+}
+
+TEST_F(InstallRun, FailuresOfTheShortcutTheRecordAndTheStartAreNamed) {
+  tm.makeDir(kDesktop + u"\\Vorlan.lnk");
+  tm.makeDir(kProgramFiles + u"\\ChromeDriverVersiyon.txt");
+  // A Vorlan.exe that cannot be started.
+  tm.writeFile(setup + u"\\Vorlan.exe", "not a program");
+  fs::permissions(tm.host(setup + u"\\Vorlan.exe"), fs::perms::owner_read | fs::perms::owner_write);
+  const auto r = run({"Devam", "Hayır", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_NE(r.out.find("Başarısız adımlar:\n"
+                       "Masaüstü kısayolu (Hata No: -2147024891)\n"
+                       "Sürücü sürüm kaydı (Hata No: 70)\n"
+                       "Chrome bağlantı testi (Hata No: 429)\n"
+                       "Vorlan başlatma (Hata No: 53)\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(InstallRun, OnlyThePlannedProgramsAreStarted) {
+  // A desktop whose path holds a blank, and programs lying in wait where a
+  // bare or unquoted name would find them first.
+  const Text desktop = u"C:\\users\\Ali Veli\\Desktop";
+  tm.makeDir(desktop);
+  tm.setRegString(true, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                  "Desktop", toUtf8(desktop));
+  for (const Text& trap :
+       {setup + u"\\cmd.exe", setup + u"\\regsvr32.exe", Text(u"C:\\users\\Ali.exe")})
+    tm.installRecorder(trap, "trap.log");
+  const auto r = run({"Devam", "Evet", "Tamam", "Evet", "Tamam", "Tamam", "Kapat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  const std::string vorlan = "> \"C:\\users\\Ali Veli\\Desktop\\Vorlan\\Vorlan.exe\"\n";
+  EXPECT_NE(test::waitForLog(tm, "vorlan.log", vorlan).find(vorlan), std::string::npos)
+      << tm.readLog("vorlan.log");
+  EXPECT_NE(test::waitForLog(tm, "cmd.log", "--\n").find("\nrun D:\\Kurulum\\"), std::string::npos);
+  EXPECT_NE(test::waitForLog(tm, "regsvr32.log", "--\n").find("MSCOMCTL.OCX"), std::string::npos);
+  EXPECT_EQ(tm.readLog("trap.log"), "");
 }
 
 } // namespace

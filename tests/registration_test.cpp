@@ -65,10 +65,14 @@ TEST_F(Registration, CopiesAllButOffersOnlyLibrariesAndControls) {
   component("MSCOMCTL.SRG");
   component("wmp.dll");
   component("foodll"); // only the last three letters count
+  component("ChromeDriverVersiyon.txt");
   h.answers = {vbOK, vbYes, vbOK, vbNo, vbOK, vbYes, vbOK};
   h.form().regVorlanComponents();
-  for (const char* name : {"MSCOMCTL.OCX", "MSCOMCTL.DEP", "MSCOMCTL.SRG", "wmp.dll", "foodll"})
+  for (const char* name : {"MSCOMCTL.OCX", "MSCOMCTL.DEP", "MSCOMCTL.SRG", "wmp.dll"})
     EXPECT_EQ(h.tm.readFile(kSystem + fromUtf8(name)), "component") << name;
+  // Only the component list's files go into the system folder.
+  for (const Text name : {u"foodll", u"ChromeDriverVersiyon.txt"})
+    EXPECT_FALSE(h.tm.exists(kSystem + name)) << toUtf8(name);
   // Names come sorted: foodll, MSCOMCTL.*, wmp.dll.
   EXPECT_EQ(prompts(),
             (std::vector<std::string>{kStart, question("foodll"), kStart, question("MSCOMCTL.OCX"),
@@ -77,14 +81,18 @@ TEST_F(Registration, CopiesAllButOffersOnlyLibrariesAndControls) {
   EXPECT_EQ(h.boxes[1].title, "VorlanKur v1.0.0");
   EXPECT_EQ(h.unansweredBoxes, 0);
   const std::string log = waitForRegistrations(2);
-  EXPECT_NE(log.find("> regsvr32 /s "
+  EXPECT_NE(log.find("> C:\\Windows\\System32\\regsvr32.exe /s "
                      "\"C:\\Windows\\SysWOW64\\foodll\"\n/s\nC:\\Windows\\SysWOW64\\foodll\n--\n"),
             std::string::npos)
       << log;
-  EXPECT_NE(log.find("> regsvr32 /s \"C:\\Windows\\SysWOW64\\wmp.dll\"\n"), std::string::npos)
+  EXPECT_NE(
+      log.find("> C:\\Windows\\System32\\regsvr32.exe /s \"C:\\Windows\\SysWOW64\\wmp.dll\"\n"),
+      std::string::npos)
       << log;
   EXPECT_EQ(log.find("MSCOMCTL.OCX"), std::string::npos) << log; // answered No
-  EXPECT_EQ(h.form().regStr, u"regsvr32 /s \"C:\\Windows\\SysWOW64\\wmp.dll\"");
+  EXPECT_EQ(h.form().regStr,
+            u"C:\\Windows\\System32\\regsvr32.exe /s \"C:\\Windows\\SysWOW64\\wmp.dll\"");
+  EXPECT_TRUE(h.form().failedSteps.empty());
   EXPECT_EQ(h.form().isWillReg, vbYes);
   EXPECT_EQ(h.form().copyToStr, u"C:\\Windows\\SysWOW64\\wmp.dll");
 }
@@ -98,7 +106,7 @@ TEST_F(Registration, AFileTheSystemAlreadyHoldsStaysUntouched) {
   EXPECT_EQ(prompts(), (std::vector<std::string>{kStart, question("MSCOMCTL.OCX"), kDone}));
 }
 
-TEST_F(Registration, AfterTheFirstYesFailuresAreSkippedSilently) {
+TEST_F(Registration, AfterTheFirstYesFailuresAreSkippedButNamed) {
   component("a.dll");
   component("b.dll");
   // No regsvr32 to start: both starts fail.
@@ -107,22 +115,21 @@ TEST_F(Registration, AfterTheFirstYesFailuresAreSkippedSilently) {
   h.form().regVorlanComponents();
   EXPECT_EQ(prompts(), (std::vector<std::string>{kStart, question("a.dll"), kStart,
                                                  question("b.dll"), kDone}));
+  EXPECT_EQ(h.form().failedSteps,
+            (std::vector<Text>{u"a.dll kaydı (Hata No: 53)", u"b.dll kaydı (Hata No: 53)"}));
 }
 
-TEST_F(Registration, ARefusedCopyEndsTheMethodWithoutAWord) {
-  component("a.dll");
-  component("b.dll");
-  // The system folder is gone (a file stands in its place): the first copy fails.
+TEST_F(Registration, RefusedCopiesAreNamedAndNothingIsRegistered) {
+  component("MSCOMCTL.OCX");
+  component("wmp.dll");
+  // The system folder is gone (a file stands in its place): every copy fails.
   std::filesystem::remove_all(h.tm.host(u"C:\\Windows\\SysWOW64"));
   h.tm.writeFile(u"C:\\Windows\\SysWOW64", "not a folder");
-  try {
-    h.form().regVorlanComponents();
-    FAIL() << "the refused copy must reach the caller";
-  } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), err::PathNotFound);
-  }
+  h.form().regVorlanComponents();
   EXPECT_TRUE(h.boxes.empty());
-  EXPECT_EQ(h.form().copyFromStr, kProgramFiles + u"a.dll");
+  EXPECT_EQ(h.form().failedSteps, (std::vector<Text>{u"MSCOMCTL.OCX kaydı (Hata No: 76)",
+                                                     u"wmp.dll kaydı (Hata No: 76)"}));
+  EXPECT_EQ(h.form().copyFromStr, kProgramFiles + u"wmp.dll");
 }
 
 } // namespace
