@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Checks a built VorlanKur.exe: machine, subsystem, imports, version record,
-icons and the absence of a manifest.
+icons, and a manifest that asks for nothing but "asInvoker".
 
 Usage: check_pe.py EXE [i386|amd64]   (default i386)
 Prints one line per failed check and a summary "pe-check: N passed, M failed";
@@ -9,6 +9,7 @@ exits non-zero when anything failed.
 
 import struct
 import sys
+import xml.etree.ElementTree as ET
 
 import pefile
 
@@ -60,6 +61,36 @@ def resource_data(pe, entry):
     return pe.get_data(rva, size)
 
 
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+
+
+def check_manifest(c, pe, manifests):
+    """One manifest, resource 1, holding only trustInfo with asInvoker: Windows
+    then never virtualizes the program's writes, and nothing else changes (no
+    common-controls dependency, no elevation asked)."""
+    entries = manifests.directory.entries if manifests is not None else []
+    c.check([e.id for e in entries] == [1], f"manifest resources {[e.id for e in entries]}, want [1]")
+    if not entries:
+        return
+    try:
+        root = ET.fromstring(resource_data(pe, entries[0]))
+    except ET.ParseError as e:
+        c.check(False, f"the manifest is not XML: {e}")
+        return
+    c.check(root.tag == ASM_V1 + "assembly", f"manifest root is {root.tag}")
+    children = [child.tag for child in root]
+    c.check(children in ([ASM_V3 + "trustInfo"], [ASM_V1 + "trustInfo"]),
+            f"the manifest holds {children}, want only trustInfo")
+    levels = [e for e in root.iter() if e.tag.endswith("requestedExecutionLevel")]
+    c.check(len(levels) == 1, f"{len(levels)} requestedExecutionLevel elements, want 1")
+    for level in levels:
+        c.check(level.get("level") == "asInvoker", f"execution level {level.get('level')!r}")
+        c.check(level.get("uiAccess", "false") == "false", "uiAccess is asked for")
+    c.check(not any(e.tag.endswith("dependency") for e in root.iter()),
+            "the manifest declares a dependency")
+
+
 def main():
     path = sys.argv[1]
     machine = sys.argv[2] if len(sys.argv) > 2 else "i386"
@@ -104,7 +135,7 @@ def main():
 
     # Icons: the first icon group is the application's; six 48x48 32-bit images.
     types = resource_types(pe)
-    c.check(RT_MANIFEST not in types, "the executable carries a manifest")
+    check_manifest(c, pe, types.get(RT_MANIFEST))
     c.check(RT_VERSION in types, "no version resource")
     groups = types.get(RT_GROUP_ICON)
     c.check(groups is not None and len(groups.directory.entries) >= 1, "no icon group")

@@ -163,14 +163,15 @@ id_text12=104 id_text13=105 id_text14=106 id_text1_0=107 id_text1_7=114
 id_command2=116 id_command1=117 id_command3=118
 
 # --- One case: a copy of the base prefix with the setup package on D:. -----
-new_case() { # name
+new_case() { # name [setup folder on D:, default Kurulum]
   case_dir=$work/$1
   cp -a "$base" "$case_dir" || die "cannot copy the prefix"
   export WINEPREFIX=$case_dir
   prefixes+=("$case_dir")
   desktop=$case_dir/drive_c/users/$user/Desktop
   sys=$case_dir/drive_c/windows/syswow64
-  pkg=$case_dir/drive_d/Kurulum
+  pkg_win="D:\\${2:-Kurulum}"
+  pkg=$case_dir/drive_d/${2:-Kurulum}
   mkdir -p "$pkg/Vorlan Bileşenleri" "$pkg/Vorlan-Grenvilta"
   ln -sfn ../drive_d "$case_dir/dosdevices/d:"
   for c in "${components[@]}"; do echo "component $c" >"$pkg/Vorlan Bileşenleri/$c"; done
@@ -186,7 +187,7 @@ new_case() { # name
 
 start_app() {
   (
-    cd "$case_dir" && "$wine" 'D:\Kurulum\VorlanKur.exe' >"$case_dir/app.out" 2>&1
+    cd "$case_dir" && "$wine" "$pkg_win\\VorlanKur.exe" >"$case_dir/app.out" 2>&1
     echo $? >"$case_dir/app.rc"
   ) &
   app_pid=$!
@@ -240,9 +241,10 @@ join_crlf() {
 }
 
 # === Case 1: the whole run, answering Yes to the script and to the first
-# registration. ==============================================================
+# registration, from a folder named as Windows names a second copy: cmd.exe
+# must still run install.cmd itself. ==========================================
 echo "Case: the whole installation run"
-new_case full
+new_case full 'Kurulum (2)'
 start_app
 drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
 sleep 1
@@ -289,7 +291,7 @@ answer_box "download fails at ADODB.Stream (Wine's gap), with its number" 'Vorla
 expect_eq "the download request reached the server through the tunnel" \
   "$(grep -c "^CONNECT $host:443 " "$work/server.log") $(grep -c "^GET $archive_path HTTP/1.1	host=$host\$" "$work/server.log")" "1 1"
 answer_box "no archive: the missing-archive box" 'VorlanKur v1.0.0' ok \
-  'Sürücü arşivi bulunamadı: D:\Kurulum\Vorlan-Grenvilta\chromedriver_win32.zip'
+  'Sürücü arşivi bulunamadı: D:\Kurulum (2)\Vorlan-Grenvilta\chromedriver_win32.zip'
 answer_box "connection-settings question" 'VorlanKur v1.0.0' yes \
   "Chrome bağlantı ayarları şimdi yapılsın mı ? (EVET önerilir.)"
 expect_eq "the question's buttons, No the default" "$box_buttons" "&Evet|&Hayır*"
@@ -323,8 +325,8 @@ sleep 2
 read_window
 expect_eq "final headline" "$(field $id_text12 5)" \
   "Kurulum işlemi tamamlandı, ancak bazı adımlar başarısız oldu !"
-expect_eq "final detail names the failed step" "$(field $id_text13 5)" \
-  'Başarısız adımlar:\r\nChrome bağlantı testi (Hata No: 429)'
+expect_eq "final detail names the failed steps" "$(field $id_text13 5)" \
+  'Başarısız adımlar:\r\nSürücü indirme (Hata No: -2147319779)\r\nChrome bağlantı testi (Hata No: 429)'
 expect_eq "final instruction" "$(field $id_text14 5)" \
   "Lütfen şimdi kur'u kapatın VorlanKur klasörü ve içeriğini silebilirsiniz. Vorlan uygulaması başlatılacak."
 expect_eq "only Kapat is shown, with the focus" \
@@ -354,10 +356,10 @@ expect_eq "shortcut target" "$(printf '%s\n' "$lnk" | awk -F': ' '/Local path/ {
   "C:\\users\\$user\\Desktop\\Vorlan\\Vorlan.exe"
 expect_eq "shortcut description" "$(printf '%s\n' "$lnk" | awk -F': ' '/Description/ { print $2 }')" "Vorlan"
 for _ in $(seq 100); do [[ -e $pkg/Vorlan-Grenvilta/ran.txt ]] && break; sleep 0.1; done
-expect_true "install.cmd was run" test -e "$pkg/Vorlan-Grenvilta/ran.txt"
+expect_true "Wine's cmd.exe ran install.cmd in \"Kurulum (2)\"" test -e "$pkg/Vorlan-Grenvilta/ran.txt"
 for _ in $(seq 100); do [[ -s $vorlan/started.txt ]] && break; sleep 0.1; done
-expect_eq "Vorlan.exe was started" "$(cat "$vorlan/started.txt" 2>/dev/null)" \
-  "C:\\users\\$user\\Desktop\\Vorlan\\Vorlan.exe"
+expect_eq "Vorlan.exe was started, its path quoted" "$(cat "$vorlan/started.txt" 2>/dev/null)" \
+  "\"C:\\users\\$user\\Desktop\\Vorlan\\Vorlan.exe\""
 expect_eq "the archive was not fetched twice" "$(grep -c '^GET ' "$work/server.log")" "1"
 
 drive click "$title_arg" Kapat >/dev/null
