@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,12 +21,14 @@ namespace {
 // A terminal whose input is a fixed text and whose output is kept.
 class Screen {
 public:
-  explicit Screen(std::string input, bool echo = false) : input_(std::move(input)) {
+  explicit Screen(std::string input, bool echo = false,
+                  std::optional<std::size_t> columns = std::nullopt)
+      : input_(std::move(input)) {
     in_ =
         input_.empty() ? std::fopen("/dev/null", "r") : fmemopen(input_.data(), input_.size(), "r");
     out_ = open_memstream(&buffer_, &size_);
     if (!in_ || !out_) std::abort();
-    terminal_ = std::make_unique<Terminal>(in_, out_, echo);
+    terminal_ = std::make_unique<Terminal>(in_, out_, echo, columns);
   }
   ~Screen() {
     terminal_.reset();
@@ -165,13 +168,48 @@ TEST(TerminalWindowPrint, LabelsWithoutTextPrintNothingButEmptyTextBoxesKeepThei
   EXPECT_EQ(count(out, "\n" + rule), 1u) << out;
 }
 
-TEST(TerminalWindowPrint, ScreenTextBreaksLinesAndDefusesControlCharacters) {
+TEST(TerminalWindowPrint, ScreenTextBreaksLinesWrapsAndDefusesControlCharacters) {
   EXPECT_EQ(screenText(u"a\r\nb"), "a\nb");
   EXPECT_EQ(screenText(u"\r\n"), "\n");
   EXPECT_EQ(screenText(u"a\nb"), "a\nb");
   EXPECT_EQ(screenText(u"a\rb"), "a\uFFFDb"); // would return the cursor over the line
   EXPECT_EQ(screenText(u"\x1b[2J"), "\uFFFD[2J");
   EXPECT_EQ(screenText(u"çık\tŞ"), "çık\tŞ");
+  // Wrapped: at the last blank that fits, which goes.
+  EXPECT_EQ(screenText(u"bir iki üç", 7), "bir iki\nüç");
+  EXPECT_EQ(screenText(u"bir iki üç", 10), "bir iki üç");
+  // A Turkish letter is one column, though two bytes.
+  EXPECT_EQ(screenText(u"çğıöşü İŞ", 6), "çğıöşü\nİŞ");
+  // A word longer than a line breaks where the line ends.
+  EXPECT_EQ(screenText(u"a chromedriver_win32", 6), "a\nchrome\ndriver\n_win32");
+  // The text's own line breaks stay, CR LF and empty lines among them.
+  EXPECT_EQ(screenText(u"ab cd\r\nef\r\n\r\ngh", 2), "ab\ncd\nef\n\ngh");
+  EXPECT_EQ(screenText(u" Chrome yüklü", 7), " Chrome\nyüklü");
+}
+
+TEST(TerminalWindowPrint, TheFrameNarrowsToTheTerminalButNeverWidens) {
+  for (const std::size_t columns : {40u, 200u}) {
+    Screen screen("", false, columns);
+    TerminalWindow window(ctl::kWindow, screen.terminal());
+    Events events;
+    events.onLoad = [&] {
+      window.setText(ctl::Text12, u"Vorlan çalışabilmek için bazı Windows bileşenlerine ihtiyaç "
+                                  u"duyar.");
+    };
+    window.run(events);
+    const std::size_t width = std::min<std::size_t>(columns, 64);
+    std::string heavy;
+    for (std::size_t k = 0; k < width; ++k)
+      heavy += "═";
+    const std::string out = screen.output();
+    EXPECT_NE(out.find("\n" + heavy + "\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find(heavy + "═"), std::string::npos) << out;
+    EXPECT_NE(out.find(width == 40 ? "\nVorlan çalışabilmek için bazı Windows\nbileşenlerine"
+                                   : "\nVorlan çalışabilmek için bazı Windows bileşenlerine "
+                                     "ihtiyaç\nduyar.\n"),
+              std::string::npos)
+        << out;
+  }
 }
 
 // --- Choosing a button at the window -----------------------------------------

@@ -5,20 +5,23 @@
 #include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace vk::posix {
 
 namespace {
 
-constexpr std::size_t kRuleWidth = 64;
+bool isLowSurrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // Columns a text takes, counting each character once (a surrogate pair is
 // one character); enough for the Latin texts this screen shows.
 std::size_t columns(TextView text) {
   std::size_t n = 0;
   for (char16_t c : text)
-    if (c < 0xDC00 || c > 0xDFFF) ++n;
+    if (!isLowSurrogate(c)) ++n;
   return n;
 }
 
@@ -30,13 +33,32 @@ std::string repeat(std::string_view piece, std::size_t times) {
   return out;
 }
 
-// "<lead> <title> <fill...>" to the rule width, or a plain rule.
-std::string titledRule(std::string_view lead, std::string_view fill, TextView title) {
-  if (title.empty()) return std::string(lead) + repeat(fill, kRuleWidth - 1) + "\n";
+// "<lead> <title> <fill...>" to the width, or a plain rule.
+std::string titledRule(std::string_view lead, std::string_view fill, TextView title,
+                       std::size_t width) {
+  std::string out(lead);
+  if (title.empty()) return out += repeat(fill, width - 1) + "\n";
   const std::size_t used = 1 + 2 + columns(title) + 1;
-  const std::size_t rest = used + 3 <= kRuleWidth ? kRuleWidth - used : 3;
-  return std::string(lead) + repeat(fill, 1) + " " + screenText(title) + " " + repeat(fill, rest) +
-         "\n";
+  out += fill;
+  out += ' ';
+  out += screenText(title);
+  out += ' ';
+  out += repeat(fill, used + 3 <= width ? width - used : 3);
+  return out += '\n';
+}
+
+// Where a line of text breaks to fit the width: after the last blank that
+// fits, else (one word longer than the line) at the width itself. Returns
+// the end of the first piece and the start of the rest.
+std::pair<std::size_t, std::size_t> breakLine(TextView line, std::size_t width) {
+  std::size_t end = 0;
+  for (std::size_t cols = 0; end < line.size(); ++end) {
+    if (!isLowSurrogate(line[end]) && ++cols > width) break;
+  }
+  if (end < line.size() && line[end] == u' ') return {end, end + 1};
+  const std::size_t blank = line.rfind(u' ', end);
+  if (blank != TextView::npos && blank > 0) return {blank, blank + 1};
+  return {end, end};
 }
 
 bool isBlank(char c) {
@@ -64,10 +86,15 @@ std::string buttonList(const std::vector<Text>& captions, std::optional<std::siz
   std::string s;
   for (std::size_t k = 0; k < captions.size(); ++k) {
     if (k) s += "  ";
-    s += "[" + std::to_string(k + 1) + "] " + screenText(captions[k]);
+    // Appended piece by piece: GCC 12 at -O3 takes "[" + std::string&& for
+    // an overlapping copy (a false -Wrestrict).
+    s += '[';
+    s += std::to_string(k + 1);
+    s += "] ";
+    s += screenText(captions[k]);
   }
-  if (def) s += "  (Enter: " + screenText(captions[*def]) + ")";
-  return s + " > ";
+  if (def) (s += "  (Enter: ") += screenText(captions[*def]) += ')';
+  return s += " > ";
 }
 
 struct BoxButton {
@@ -117,8 +144,18 @@ const char* iconWord(int icon) {
 
 // --- Terminal ---------------------------------------------------------------
 
-Terminal::Terminal(std::FILE* in, std::FILE* out, std::optional<bool> echoInput)
-    : in_(in), out_(out), echo_(echoInput ? *echoInput : !isatty(fileno(in))) {}
+Terminal::Terminal(std::FILE* in, std::FILE* out, std::optional<bool> echoInput,
+                   std::optional<std::size_t> columns)
+    : in_(in), out_(out), echo_(echoInput ? *echoInput : !isatty(fileno(in))), columns_(columns) {}
+
+std::size_t Terminal::width() const {
+  std::size_t columns = columns_.value_or(kFrameWidth);
+  // Asked each time: the terminal may have been resized since.
+  winsize size{};
+  if (!columns_ && ::ioctl(fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+    columns = size.ws_col;
+  return std::clamp<std::size_t>(columns, 8, kFrameWidth);
+}
 
 std::optional<std::string> Terminal::readLine() {
   flush();
@@ -144,17 +181,16 @@ void Terminal::write(std::string_view utf8) {
   std::fwrite(utf8.data(), 1, utf8.size(), out_);
 }
 
-void Terminal::writeText(TextView text) {
-  write(screenText(text));
-}
-
 void Terminal::flush() {
   std::fflush(out_);
 }
 
 // --- Texts and choices ------------------------------------------------------
 
-std::string screenText(TextView text) {
+namespace {
+
+// Screen form in UTF-16: CR LF as LF, control characters defused.
+Text shownUnits(TextView text) {
   Text shown;
   shown.reserve(text.size());
   for (std::size_t k = 0; k < text.size(); ++k) {
@@ -165,7 +201,37 @@ std::string screenText(TextView text) {
     else
       shown += c;
   }
-  return toUtf8(shown);
+  return shown;
+}
+
+} // namespace
+
+std::string screenText(TextView text) {
+  return toUtf8(shownUnits(text));
+}
+
+std::string screenText(TextView text, std::size_t width) {
+  width = std::max<std::size_t>(width, 1);
+  const Text shown = shownUnits(text);
+  Text out;
+  out.reserve(shown.size() + shown.size() / 8);
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t newline = shown.find(u'\n', start);
+    TextView line =
+        TextView(shown).substr(start, newline == Text::npos ? Text::npos : newline - start);
+    while (columns(line) > width) {
+      const auto [end, next] = breakLine(line, width);
+      out += line.substr(0, end);
+      out += u'\n';
+      line.remove_prefix(next);
+    }
+    out += line;
+    if (newline == Text::npos) break;
+    out += u'\n';
+    start = newline + 1;
+  }
+  return toUtf8(out);
 }
 
 std::optional<std::size_t> chooseButton(std::string_view line, const std::vector<Text>& captions,
@@ -201,16 +267,23 @@ int showMessageBox(Terminal& terminal, const Text& prompt, int buttons, const Te
   // The owner repaints before the modal box covers it.
   if (terminal.owner()) terminal.owner()->repaintIfChanged();
 
-  std::string head = "\n┌─ " + screenText(title);
+  const std::size_t width = terminal.width();
+  std::string box = "\n┌─ ";
+  box += screenText(title);
   std::size_t used = 3 + columns(title);
   if (const char* icon = iconWord(buttons & 0xF0)) {
-    head += std::string(" ─ ") + icon;
+    box += " ─ ";
+    box += icon;
     used += 6;
   }
-  head += " " + repeat("─", used + 4 <= kRuleWidth ? kRuleWidth - used - 1 : 3) + "\n";
-  terminal.write(head);
-  terminal.write(screenText(prompt) + "\n");
-  terminal.write("└" + repeat("─", kRuleWidth - 1) + "\n");
+  box += ' ';
+  box += repeat("─", used + 4 <= width ? width - used - 1 : 3);
+  box += '\n';
+  box += screenText(prompt, width);
+  box += "\n└";
+  box += repeat("─", width - 1);
+  box += '\n';
+  terminal.write(box);
 
   std::vector<Text> captions;
   for (const auto& b : set)
@@ -235,7 +308,8 @@ TerminalWindow::TerminalWindow(const WindowSpec& layout, Terminal& terminal)
   focus_ = controls_.size();
   for (ControlId id = 0; id < controls_.size(); ++id) {
     if (!canTakeFocus(controls_[id])) continue;
-    if (focus_ == controls_.size() || controls_[id].layout.tabIndex < controls_[focus_].layout.tabIndex)
+    if (focus_ == controls_.size() ||
+        controls_[id].layout.tabIndex < controls_[focus_].layout.tabIndex)
       focus_ = id;
   }
   terminal_.setOwner(this);
@@ -298,7 +372,8 @@ void TerminalWindow::moveFocusFrom(ControlId control) {
     if (!canTakeFocus(controls_[id])) continue;
     const int tab = controls_[id].layout.tabIndex;
     if (first == controls_.size() || tab < controls_[first].layout.tabIndex) first = id;
-    if (tab > from && (next == controls_.size() || tab < controls_[next].layout.tabIndex)) next = id;
+    if (tab > from && (next == controls_.size() || tab < controls_[next].layout.tabIndex))
+      next = id;
   }
   focus_ = next != controls_.size() ? next : first;
 }
@@ -337,17 +412,22 @@ void TerminalWindow::print() {
     return controls_[a].layout.left < controls_[b].layout.left;
   });
 
-  std::string out = "\n" + titledRule("═", "═", caption_);
+  const std::size_t width = terminal_.width();
+  std::string out = "\n";
+  out += titledRule("═", "═", caption_, width);
   for (std::size_t k = 0; k < texts.size(); ++k) {
-    if (k) out += repeat("─", kRuleWidth) + "\n";
-    out += screenText(controls_[texts[k]].text) + "\n";
+    if (k) out += repeat("─", width) += '\n';
+    out += screenText(controls_[texts[k]].text, width);
+    out += '\n';
   }
-  out += repeat("═", kRuleWidth) + "\n";
+  out += repeat("═", width) += '\n';
   if (!buttons.empty()) {
-    std::string row;
-    for (ControlId id : buttons)
-      row += "  [ " + screenText(controls_[id].text) + " ]";
-    out += row + "\n";
+    for (ControlId id : buttons) {
+      out += "  [ ";
+      out += screenText(controls_[id].text);
+      out += " ]";
+    }
+    out += '\n';
   }
   terminal_.write(out);
   terminal_.flush();

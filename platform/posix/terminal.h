@@ -24,9 +24,15 @@ class TerminalWindow;
 // One terminal: where the window and the boxes print and read.
 class Terminal {
 public:
+  // The width of the window's frame and of the boxes, in columns.
+  static constexpr std::size_t kFrameWidth = 64;
+
   // echoInput: repeat each line read on the output, so a transcript made
   // from piped input reads like a session. Defaults to "input is no tty".
-  Terminal(std::FILE* in, std::FILE* out, std::optional<bool> echoInput = std::nullopt);
+  // columns: the terminal's width; by default asked of the output when it
+  // is a terminal.
+  Terminal(std::FILE* in, std::FILE* out, std::optional<bool> echoInput = std::nullopt,
+           std::optional<std::size_t> columns = std::nullopt);
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
 
@@ -34,9 +40,10 @@ public:
   // end of input.
   std::optional<std::string> readLine();
   void write(std::string_view utf8);
-  // A text as the screen shows it: a CR LF is a line break.
-  void writeText(TextView text);
   void flush();
+  // Columns the window and the boxes are laid out in: the frame's width, or
+  // the terminal's when that is narrower.
+  std::size_t width() const;
 
   // The window the boxes are modal to. A box brings it up to date before
   // covering it, as the owner window repaints under a modal box.
@@ -47,6 +54,7 @@ private:
   std::FILE* in_;
   std::FILE* out_;
   bool echo_;
+  std::optional<std::size_t> columns_;
   TerminalWindow* owner_ = nullptr;
 };
 
@@ -54,6 +62,10 @@ private:
 // lone CR and other control characters, which would move the cursor or
 // drive the terminal, show as U+FFFD.
 std::string screenText(TextView text);
+// The same, each line broken to fit `width` columns: at the last blank that
+// fits (the blank itself goes), and a word longer than a line where the line
+// ends. A character counts one column, a Turkish letter as any other.
+std::string screenText(TextView text, std::size_t width);
 
 // The user's choice among buttons, from one line typed. The line is trimmed;
 // "" chooses the default (none when there is no default), a number from 1

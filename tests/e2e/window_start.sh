@@ -20,10 +20,11 @@ fail() {
 }
 
 caption="Vorlan Kurulum işlemlerine hoşgeldiniz."
-missing_headline="Vorlan çalışabilmek için bazı Windows bileşenlerine ihtiyaç duyar. Sisteminizde mevcut olmayan bileşenler aşağıya listelendi."
-missing_advice="Bu dosyaları sistem klasörüne ekleyebilmesi için , VorlanKur'un 'YÖNETİCİ' yetkisiyle başlatılmış olması gerekir. Bunu yapmadıysanız DEVAM tuşuna kliklemeden kurulumdan çıkınız."
-present_headline="Kur sisteminizi taradı, Vorlan'in çalışması için gerekli Windows bileşenleri sisteminizde mevcut."
-present_advice="Bir sonraki kurulum aşamasına geçmek için Devam butonunu tıklayın."
+# The messages as the 64-column frame wraps them, at blanks.
+missing_headline=$'Vorlan çalışabilmek için bazı Windows bileşenlerine ihtiyaç\nduyar. Sisteminizde mevcut olmayan bileşenler aşağıya\nlistelendi.'
+missing_advice=$'Bu dosyaları sistem klasörüne ekleyebilmesi için , VorlanKur\'un\n\'YÖNETİCİ\' yetkisiyle başlatılmış olması gerekir. Bunu\nyapmadıysanız DEVAM tuşuna kliklemeden kurulumdan çıkınız.'
+present_headline=$'Kur sisteminizi taradı, Vorlan\'in çalışması için gerekli Windows\nbileşenleri sisteminizde mevcut.'
+present_advice=$'Bir sonraki kurulum aşamasına geçmek için Devam butonunu\ntıklayın.'
 thin="$(printf '─%.0s' $(seq 64))"
 heavy="$(printf '═%.0s' $(seq 64))"
 start_prompt="[1] Devam  [2] Kurulumdan Çık  (Enter: Devam) > "

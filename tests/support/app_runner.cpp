@@ -29,6 +29,18 @@ std::string slurp(const std::string& path) {
 
 } // namespace
 
+bool shows(const std::string& out, const std::string& text) {
+  const auto flat = [](const std::string& s) {
+    std::string f;
+    for (char c : s) {
+      const bool blank = c == ' ' || c == '\n';
+      if (!blank || f.empty() || f.back() != ' ') f += blank ? ' ' : c;
+    }
+    return f;
+  };
+  return flat(out).find(flat(text)) != std::string::npos;
+}
+
 std::size_t count(const std::string& haystack, const std::string& needle) {
   std::size_t n = 0;
   for (auto p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))

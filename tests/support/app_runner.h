@@ -29,6 +29,10 @@ void laySetupPackage(TestMachine& tm, const Text& setupFolder);
 // seconds) until its log holds the text, and returns the log.
 std::string waitForLog(const TestMachine& tm, const std::string& logName, const std::string& text);
 
+// Whether the output shows the text wherever the terminal broke its lines:
+// on both sides a run of blanks and line breaks counts as one blank.
+bool shows(const std::string& out, const std::string& text);
+
 // Counts the occurrences of a text.
 std::size_t count(const std::string& haystack, const std::string& needle);
 
