@@ -22,7 +22,7 @@ jobs=$(nproc)
 build() { # preset folder
   echo "== building $1"
   mkdir -p "$2"
-  if cmake --preset "$1" >"$2/configure.log" 2>&1; then
+  if cmake --preset "$1" -DVK_WERROR=ON >"$2/configure.log" 2>&1; then
     if ninja -C "$2" -j"$jobs"; then
       passed=$((passed + 1))
       return 0

@@ -92,7 +92,7 @@ TEST(VersionRecord, WritesOneLineInTheCodePageAndReplaces) {
   for (const char16_t* prefix : {u"104", u"99.", u"105"}) {
     recordStep(h.rt(), mode, kDesktop, prefix);
     EXPECT_FALSE(mode.error());
-    EXPECT_EQ(h.tm.readFile(kRecord), "[" + toUtf8(prefix) + "]\r\n");
+    EXPECT_EQ(h.tm.readFile(kRecord), std::string("[") + toUtf8(prefix) + "]\r\n");
   }
 }
 

@@ -200,8 +200,6 @@ std::vector<Text> splitMulti(const Text& text) {
   return out;
 }
 
-constexpr std::uint64_t kRegLink = 6;
-
 void setTextOfType(RegValue& v, std::uint64_t type, Text text) {
   switch (type) {
   case 2:

@@ -124,7 +124,7 @@ void TestMachine::setDosAttributes(const Text& windowsPath, unsigned attributes)
 
 void TestMachine::setRegString(bool hkcu, const std::string& key, const std::string& name,
                                const std::string& value) {
-  const std::string lhs = name.empty() ? "@" : "\"" + regEscape(name) + "\"";
+  const std::string lhs = name.empty() ? std::string("@") : '"' + regEscape(name) + '"';
   addRegLines(hkcu, key, {lhs + "=\"" + regEscape(value) + "\""});
 }
 

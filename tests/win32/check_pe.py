@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Checks a built VorlanKur.exe: machine, subsystem, imports, version record,
-icons, and a manifest that asks for nothing but "asInvoker".
+icons, a manifest that asks for nothing but "asInvoker", and that what ships
+(the 32-bit build) is stripped and at most 512 KiB.
 
 Usage: check_pe.py EXE [i386|amd64]   (default i386)
 Prints one line per failed check and a summary "pe-check: N passed, M failed";
@@ -14,6 +15,7 @@ import xml.etree.ElementTree as ET
 import pefile
 
 MACHINES = {"i386": 0x14C, "amd64": 0x8664}
+MAX_SHIPPED_SIZE = 512 * 1024
 GUI_SUBSYSTEM = 2
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 
@@ -101,6 +103,11 @@ def main():
             f"machine is {hex(pe.FILE_HEADER.Machine)}, want {machine}")
     c.check(pe.OPTIONAL_HEADER.Subsystem == GUI_SUBSYSTEM,
             f"subsystem is {pe.OPTIONAL_HEADER.Subsystem}, want GUI (2)")
+    c.check(pe.FILE_HEADER.PointerToSymbolTable == 0 and pe.FILE_HEADER.NumberOfSymbols == 0,
+            "the executable is not stripped")
+    if machine == "i386":
+        size = len(pe.__data__)
+        c.check(size <= MAX_SHIPPED_SIZE, f"{size} bytes, more than {MAX_SHIPPED_SIZE}")
 
     imports = [e.dll.decode().lower() for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
     c.check(bool(imports), "no imports at all")
