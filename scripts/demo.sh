@@ -4,17 +4,23 @@
 #                     MSCOMCTL.DEP and MSCOMCTL.SRG missing from SysWOW64
 #   D:\Kurulum        the setup package, with the setup tool in it (the tool
 #                     takes its folder as the installer folder)
-# Builds the program first if needed (in ./build, or $VK_BUILD_DIR). Arguments
-# are passed to make-machine.sh (for example --32bit, or --present "..." to
-# choose other components).
+# Installs the Debian packages it needs when they are missing, and builds the
+# program first if needed (in ./build, or $VK_BUILD_DIR). Arguments are passed
+# to make-machine.sh (for example --32bit, or --present "..." to choose other
+# components). The setup tool reads its answers from standard input, so
+# `printf 'Devam\n...' | scripts/demo.sh` runs it without a person. Exits with
+# the setup tool's own status.
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$repo"
 
+bash scripts/install-deps.sh --demo
+
 build="${VK_BUILD_DIR:-build}"
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja
+  # The program alone: the tests need more packages than the demo does.
+  cmake -S . -B "$build" -G Ninja -DVK_TESTS=OFF
 fi
 ninja -C "$build" -j2 VorlanKur
 
@@ -83,7 +89,8 @@ fi
 /usr/bin/python3 scripts/demo-server.py "$address" "$server_dir/www" "$server_dir/server.pem" \
   "$server_dir/server.key" "$machine/logs/server.log" 2>"$server_dir/server.err" &
 server_pid=$!
-trap 'kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null' EXIT
+# The server ends with the demo; its status (killed) is not the demo's.
+trap 'kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null || true' EXIT
 sleep 0.5
 if ! kill -0 "$server_pid" 2>/dev/null; then
   echo "The demo's HTTPS server could not start on $address:443 (listening on port 443 needs" \
@@ -94,4 +101,6 @@ echo "Demo machine: $machine (setup package at D:\\Kurulum)"
 echo "Programs the setup starts, and the server's requests, are logged in $machine/logs/."
 echo "After the run, look at the desktop: $machine/drive_c/users/user/Desktop"
 export VORLANKUR_MACHINE="$machine"
-"$setup/VorlanKur.exe"
+status=0
+"$setup/VorlanKur.exe" || status=$?
+exit "$status"

@@ -1,20 +1,41 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need; quiet and quick
-# when they are all there already.
+# Installs the Debian packages the project needs; quiet and quick when they
+# are all there already.
+#
+#   install-deps.sh          everything the test command needs
+#   install-deps.sh --demo   only what the demo needs: the POSIX build and the
+#                            programs the demo run starts
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang-format
-  libgtest-dev libgmock-dev
-  libcurl4-openssl-dev libarchive-dev libssl-dev
-  liblnk-utils libarchive-tools openssl curl zip unzip tmux attr
-  # the browser test: a real headless browser session
-  chromium chromium-driver libnss3-tools nlohmann-json3-dev
-  # the Windows program: cross compilers, the PE check, Wine under Xvfb
+# The POSIX program and the demo run: compiler, libraries, the demo's HTTPS
+# server and archive, and a real headless browser session for the browser test.
+demo=(
+  cmake ninja-build g++
+  libcurl4-openssl-dev libarchive-dev libssl-dev nlohmann-json3-dev
+  openssl libarchive-tools python3
+  chromium chromium-driver libnss3-tools
+)
+# The tests besides: a second compiler, GoogleTest, the tools the tests read
+# files back with.
+tests=(
+  clang clang-format libgtest-dev libgmock-dev
+  liblnk-utils curl zip unzip tmux attr
+  # the Windows program: cross compilers, the PE check, Wine under Xvfb with
+  # the font that draws the caption buttons
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev
-  wine wine64 xvfb imagemagick python3-pefile locales
+  wine wine64 fonts-wine xvfb imagemagick python3-pefile locales
 )
+
+packages=("${demo[@]}")
+case "${1:-}" in
+--demo) ;;
+"") packages+=("${tests[@]}") ;;
+*)
+  echo "usage: install-deps.sh [--demo]" >&2
+  exit 2
+  ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

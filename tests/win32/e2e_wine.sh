@@ -30,6 +30,9 @@ done
 for t in Xvfb import lnkinfo openssl localedef python3; do
   command -v "$t" >/dev/null || { echo "wine-e2e: $t is not installed"; echo "wine-e2e: 0 passed, 1 failed"; exit 1; }
 done
+# Marlett draws the caption buttons; without it they show as "0 1 r".
+[[ -e /usr/share/wine/fonts/marlett.ttf ]] ||
+  { echo "wine-e2e: Wine's fonts (fonts-wine) are not installed"; echo "wine-e2e: 0 passed, 1 failed"; exit 1; }
 
 work=$(mktemp -d /tmp/vorlankur-wine.XXXXXX)
 mkdir -p "$shots"
@@ -133,6 +136,10 @@ export WINEPREFIX=$base
 prefixes+=("$base")
 echo "Making the Wine prefix..."
 "$wine" wineboot -i >"$work/wineboot.out" 2>&1 || die "wineboot failed"
+# Wine 8 as Debian builds it does not load the fonts of fonts-wine from its
+# data folder; installed into the prefix's Fonts folder they are used, and
+# Marlett draws the caption buttons as Windows does.
+cp /usr/share/wine/fonts/*.ttf "$base/drive_c/windows/Fonts/" || die "cannot install Wine's fonts"
 # The user's shell folders must not lead out of the prefix.
 for link in "$base"/drive_c/users/*/*; do
   if [[ -L $link ]]; then rm "$link" && mkdir "$link"; fi
