@@ -321,12 +321,16 @@ std::int32_t transferFailure(CURLcode code, CURL* easy, const char* message) {
     return kTimeout;
   case CURLE_PEER_FAILED_VERIFICATION:
     return certificateFailure(easy);
+  case CURLE_SSL_CACERT_BADFILE:
+    // No authority could be read (a host without its certificate store):
+    // as with a Windows root store that trusts nobody, the server's
+    // certificate has no trusted issuer.
+    return kInvalidCa;
   case CURLE_SSL_CONNECT_ERROR:
   case CURLE_SSL_ENGINE_NOTFOUND:
   case CURLE_SSL_ENGINE_SETFAILED:
   case CURLE_SSL_CERTPROBLEM:
   case CURLE_SSL_CIPHER:
-  case CURLE_SSL_CACERT_BADFILE:
   case CURLE_SSL_SHUTDOWN_FAILED:
   case CURLE_SSL_CRL_BADFILE:
   case CURLE_SSL_ISSUER_ERROR:
