@@ -6,8 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-echo "The whole test takes about 13 minutes on a fresh machine (about 6 of them installing"
-echo "packages), about 7 minutes afterwards. The fast part alone: see the README."
+echo "The whole test takes about 6 minutes on a fresh machine (installing packages included;"
+echo "a slow mirror adds to it), about 2 minutes afterwards. The fast part alone: see the README."
 
 scripts/install-deps.sh
 
