@@ -84,8 +84,7 @@ void Form1::Command1_Click() {
   ErrorMode mode;
   mode.onErrorResumeNext();
   const auto record = [&](const Text& name) {
-    if (auto e = mode.takeError())
-      failedSteps.push_back(name + u" (Hata No: " + __vbaStrI4(e->number()) + u")");
+    if (auto e = mode.takeError()) failedStep(name, e->number());
   };
   const auto finalTexts = [&] {
     if (failedSteps.empty()) {

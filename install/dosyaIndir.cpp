@@ -26,7 +26,7 @@ void Form1::dosyaIndir(Text& address, Text& path) {
     stream->call(u"SaveToFile", {path, std::int16_t{2}});
     stream->call(u"Close", {});
   } catch (const RuntimeError& e) {
-    failedSteps.push_back(u"Sürücü indirme (Hata No: " + __vbaStrI4(e.number()) + u")");
+    failedStep(u"Sürücü indirme", e.number());
     rt_.rtcMsgBox(u"Kurulum sırasında hata oluştu ! Hata No: " + __vbaStrI4(e.number()),
                   vbInformation, kMessageTitle);
   }

@@ -21,9 +21,6 @@ bool isComponent(const Text& name) {
 void Form1::regVorlanComponents() {
   ErrorMode mode;
   const Text folder = userPath + u"\\Vorlan\\prgDosyaları\\";
-  const auto failed = [&](const Text& file, const RuntimeError& e) {
-    failedSteps.push_back(file + u" kaydı (Hata No: " + __vbaStrI4(e.number()) + u")");
-  };
 
   // Pass 1: copy. The presence test starts listings of its own, so the
   // folder's names are gathered first.
@@ -42,7 +39,7 @@ void Form1::regVorlanComponents() {
       if (rt_.rtcDir(copyToStr, vbHidden | vbSystem | vbDirectory) == u"")
         rt_.rtcFileCopy(copyFromStr, copyToStr);
     } catch (const RuntimeError& e) {
-      failed(name, e);
+      failedStep(name + u" kaydı", e.number());
       refused = true;
     }
   }
@@ -66,7 +63,7 @@ void Form1::regVorlanComponents() {
         mode([&] { rt_.rtcShell(regStr, vbMinimizedFocus); });
       }
       // From the first Yes on, a failure is skipped but named, once per file.
-      if (auto e = mode.takeError()) failed(compFile, *e);
+      if (auto e = mode.takeError()) failedStep(compFile + u" kaydı", e->number());
     }
     if (!mode([&] { compFile = rt_.rtcDir(); })) break;
   }
