@@ -5,7 +5,7 @@
 // Prints the medians, their ratio and the peak memory of each side; it
 // measures and reports, it does not judge.
 #include "bench_support.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
 #include "support/https_server.h"
 #include "support/test_machine.h"
@@ -46,7 +46,7 @@ int ourPath(Runtime& rt, const std::string& url) {
   ObjectRef request = rt.rtcCreateObject2(u"MSXML2.XMLHTTP");
   request->call(u"Open", {Variant(u"GET"), Variant(fromUtf8(url)), Variant(false)});
   request->call(u"Send", {});
-  if (!__vbaVarTstEq(request->get(u"Status"), Variant(std::int16_t{200}))) return 1;
+  if (!vbaVarTstEq(request->get(u"Status"), Variant(std::int16_t{200}))) return 1;
   ObjectRef stream = rt.rtcCreateObject2(u"ADODB.Stream");
   stream->call(u"Open", {});
   stream->put(u"Type", Variant(std::int16_t{1}));

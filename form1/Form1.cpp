@@ -68,11 +68,11 @@ void Form1::Form_Load() {
 }
 
 void Form1::Command2_Click() {
-  rt_.__vbaEnd();
+  rt_.vbaEnd();
 }
 
 void Form1::Command3_Click() {
-  rt_.__vbaEnd();
+  rt_.vbaEnd();
 }
 
 } // namespace vk

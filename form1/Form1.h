@@ -59,7 +59,7 @@ public:
 private:
   // Adds "<step> (Hata No: <number>)" to the failed steps.
   void failedStep(const Text& step, std::int32_t number) {
-    failedSteps.push_back(step + u" (Hata No: " + __vbaStrI4(number) + u")");
+    failedSteps.push_back(step + u" (Hata No: " + vbaStrI4(number) + u")");
   }
   Text text(ControlId c) const { return w_.text(c); }
   void setText(ControlId c, const Text& t) { w_.setText(c, t); }

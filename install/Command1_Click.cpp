@@ -155,7 +155,7 @@ void Form1::Command1_Click() {
   // 20. The test message.
   if (browserError)
     mode([&] {
-      rt_.rtcMsgBox(kNotTested + __vbaStrI4(browserError->number()), vbExclamation, kMessageTitle);
+      rt_.rtcMsgBox(kNotTested + vbaStrI4(browserError->number()), vbExclamation, kMessageTitle);
     });
   else
     mode([&] { rt_.rtcMsgBox(kTested, vbInformation, kMessageTitle); });

@@ -47,13 +47,13 @@ BrowserVersion versionStep(Runtime& rt) {
       v.version = Variant(u"");
     }
   }
-  if (__vbaVarTstEq(v.version, Variant(u""))) {
+  if (vbaVarTstEq(v.version, Variant(u""))) {
     rt.rtcMsgBox(kNotInstalled, vbInformation, kMessageTitle);
-    rt.__vbaEnd();
+    rt.vbaEnd();
   }
   v.prefix = rtcLeftCharVar(v.version.toText(), 3);
   for (const auto& row : kDriverTable) {
-    if (__vbaVarTstEq(Variant(v.prefix), Variant(Text(row.prefix)))) {
+    if (vbaVarTstEq(Variant(v.prefix), Variant(Text(row.prefix)))) {
       v.driverAddress = row.address;
       break;
     }

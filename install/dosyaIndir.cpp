@@ -11,7 +11,7 @@ void Form1::dosyaIndir(Text& address, Text& path) {
   try {
     request->call(u"Send", {});
     const Variant status = request->get(u"Status");
-    if (!__vbaVarTstEq(status, Variant(std::int16_t{200}))) {
+    if (!vbaVarTstEq(status, Variant(std::int16_t{200}))) {
       // Never silent: the archive did not come and the user must know why.
       failedSteps.push_back(u"Sürücü indirme (HTTP durum kodu: " + status.toText() + u")");
       rt_.rtcMsgBox(u"Kurulum sırasında hata oluştu ! HTTP durum kodu: " + status.toText(),
@@ -27,7 +27,7 @@ void Form1::dosyaIndir(Text& address, Text& path) {
     stream->call(u"Close", {});
   } catch (const RuntimeError& e) {
     failedStep(u"Sürücü indirme", e.number());
-    rt_.rtcMsgBox(u"Kurulum sırasında hata oluştu ! Hata No: " + __vbaStrI4(e.number()),
+    rt_.rtcMsgBox(u"Kurulum sırasında hata oluştu ! Hata No: " + vbaStrI4(e.number()),
                   vbInformation, kMessageTitle);
   }
 }

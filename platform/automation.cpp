@@ -14,8 +14,8 @@ Text Variant::toText() const {
   if (auto* t = std::get_if<Text>(&value_)) return *t;
   if (isEmpty()) return Text();
   if (auto* b = std::get_if<bool>(&value_)) return *b ? u"True" : u"False";
-  if (auto* i = std::get_if<std::int16_t>(&value_)) return __vbaStrI4(*i);
-  if (auto* i = std::get_if<std::int32_t>(&value_)) return __vbaStrI4(*i);
+  if (auto* i = std::get_if<std::int16_t>(&value_)) return vbaStrI4(*i);
+  if (auto* i = std::get_if<std::int32_t>(&value_)) return vbaStrI4(*i);
   if (auto* d = std::get_if<double>(&value_)) {
     if (std::trunc(*d) == *d && std::fabs(*d) < 1e15) {
       const std::string s = std::to_string(static_cast<long long>(*d));
@@ -71,7 +71,7 @@ ObjectRef Variant::toObject() const {
   throw RuntimeError(err::TypeMismatch);
 }
 
-bool __vbaVarTstEq(const Variant& a, const Variant& b) {
+bool vbaVarTstEq(const Variant& a, const Variant& b) {
   if (a.isText() || b.isText()) return a.toText() == b.toText();
   if (a.isNumber() || b.isNumber() || a.isEmpty() || b.isEmpty())
     return a.toDouble() == b.toDouble();

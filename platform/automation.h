@@ -61,7 +61,7 @@ private:
 
 // Exact comparison: texts by character, numbers by value. A text and a
 // number compare as texts, Empty as "" or 0.
-bool __vbaVarTstEq(const Variant& a, const Variant& b);
+bool vbaVarTstEq(const Variant& a, const Variant& b);
 
 using Args = std::vector<Variant>;
 

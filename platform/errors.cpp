@@ -40,7 +40,7 @@ RuntimeError::RuntimeError(std::int32_t number, Text description)
 RuntimeError::RuntimeError(std::int32_t number) : RuntimeError(number, describeError(number)) {}
 
 void showRuntimeErrorBox(Runtime& rt, const RuntimeError& error) {
-  rt.rtcMsgBox(u"Çalışma zamanı hatası '" + __vbaStrI4(error.number()) + u"':\r\n\r\n" +
+  rt.rtcMsgBox(u"Çalışma zamanı hatası '" + vbaStrI4(error.number()) + u"':\r\n\r\n" +
                    error.description(),
                vbCritical, u"VorlanKur");
 }

@@ -51,7 +51,7 @@ private:
 // The Turkish description the run-time gives a number it knows.
 Text describeError(std::int32_t number);
 
-// Thrown by __vbaEnd: unwinds every procedure and closes the window.
+// Thrown by vbaEnd: unwinds every procedure and closes the window.
 struct ProgramEnd {};
 
 // One procedure's error mode. Statements run through it; in resume-next mode

@@ -48,7 +48,7 @@ public:
   virtual int rtcMsgBox(const Text& prompt, int buttons,
                         const std::optional<Text>& title = std::nullopt) = 0;
   // Ends the program: never returns.
-  [[noreturn]] virtual void __vbaEnd() = 0;
+  [[noreturn]] virtual void vbaEnd() = 0;
   // An automation object by programmatic identifier.
   virtual ObjectRef rtcCreateObject2(const Text& progId) = 0;
   // An automation object by class and interface identifier ("{...}").

@@ -121,12 +121,12 @@ Text rtcUpperCaseVar(const Text& text) {
   return out;
 }
 
-Text __vbaStrI4(std::int32_t number) {
+Text vbaStrI4(std::int32_t number) {
   const std::string s = std::to_string(number);
   return Text(s.begin(), s.end());
 }
 
-int __vbaStrCmp(TextView a, TextView b) {
+int vbaStrCmp(TextView a, TextView b) {
   return a.compare(b) < 0 ? -1 : a == b ? 0 : 1;
 }
 

@@ -25,8 +25,8 @@ bool equalsIgnoreCase(TextView a, TextView b);
 Text rtcLeftCharVar(const Text& text, long count);
 Text rtcRightCharVar(const Text& text, long count);
 Text rtcUpperCaseVar(const Text& text);
-Text __vbaStrI4(std::int32_t number);
+Text vbaStrI4(std::int32_t number);
 // Exact, case-sensitive comparison; 0 when equal.
-int __vbaStrCmp(TextView a, TextView b);
+int vbaStrCmp(TextView a, TextView b);
 
 } // namespace vk

@@ -12,28 +12,27 @@ echo "a slow mirror adds to it), about 2 minutes afterwards. The fast part alone
 scripts/install-deps.sh
 
 jobs=$(nproc)
-strict=(-G Ninja -DVK_WERROR=ON -DVK_TESTS=ON)
+# The builds are presets of CMakePresets.json: test, clang, asan, win32, win64.
+build() { # preset
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j"$jobs"
+}
 
 echo "== GCC, Release"
-cmake -S . -B build "${strict[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C build -j"$jobs"
-(cd build && ctest --output-on-failure -j"$jobs")
+build test
+ctest --preset test -j"$jobs"
 
 # A second compiler guards the code; its build is not run.
 echo "== Clang"
-cmake -S . -B build-clang "${strict[@]}" -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C build-clang -j"$jobs"
+build clang
 
 # The Windows program: both cross builds, the executable's check, and the run
 # under Wine.
 bash scripts/test-win32.sh
 
 echo "== GCC, Debug, AddressSanitizer and UBSan"
-cmake -S . -B build-asan "${strict[@]}" -DCMAKE_BUILD_TYPE=Debug -DVK_SANITIZE=ON >/dev/null
-ninja -C build-asan -j"$jobs"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --output-on-failure -j"$jobs")
+build asan
+ctest --preset asan -j"$jobs"
 
 echo "== The demo, with scripted answers"
 VK_BUILD_DIR=build bash tests/demo_scripted.sh

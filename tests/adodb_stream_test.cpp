@@ -1,8 +1,8 @@
 // The byte stream the download is written through: its contents reach the
 // file byte for byte, a failed save leaves nothing behind, and a closed
 // stream refuses everything.
-#include "platform/posix/machine.h"
-#include "platform/posix/objects.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/objects/objects.h"
 #include "support/fake_runtime_posix.h"
 #include "support/test_machine.h"
 

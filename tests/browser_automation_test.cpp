@@ -3,9 +3,9 @@
 // servers whose certificates come from an authority made here. Host names
 // reach the servers through the machine's hosts file; nothing leaves the
 // machine.
-#include "platform/posix/browser_automation.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/objects.h"
+#include "platform/posix/objects/browser_automation.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/objects/objects.h"
 #include "support/fake_runtime_posix.h"
 #include "support/https_server.h"
 #include "support/test_machine.h"

@@ -1,7 +1,7 @@
 // The stand-in machine: Windows paths on the host, the registry hives, DOS
 // attributes, the desktop's user and the machine's code page.
 #include "platform/errors.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "support/failures.h"
 #include "support/test_machine.h"
 

@@ -1,7 +1,7 @@
 // The run-time services on the stand-in machine: Dir, MkDir, FileCopy,
 // Shell, MsgBox, End and object creation.
 #include "platform/errors.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
 #include "support/failures.h"
 #include "support/test_machine.h"
@@ -530,13 +530,13 @@ TEST_F(RuntimeTest, MessageBoxWithoutTitleShowsTheApplicationTitle) {
 }
 
 TEST_F(RuntimeTest, EndThrowsProgramEndWhichNoResumeNextSwallows) {
-  EXPECT_THROW(rt().__vbaEnd(), ProgramEnd);
+  EXPECT_THROW(rt().vbaEnd(), ProgramEnd);
   ErrorMode mode;
   mode.onErrorResumeNext();
   bool after = false;
   EXPECT_THROW(
       {
-        mode([&] { rt().__vbaEnd(); });
+        mode([&] { rt().vbaEnd(); });
         after = true;
       },
       ProgramEnd);

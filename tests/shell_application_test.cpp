@@ -1,7 +1,7 @@
 // The shell application's archive folders, driven the way the setup tool's
 // extraction drives them, on zip archives made here.
-#include "platform/posix/machine.h"
-#include "platform/posix/objects.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/objects/objects.h"
 #include "support/fake_runtime_posix.h"
 #include "support/test_machine.h"
 

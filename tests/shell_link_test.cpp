@@ -1,7 +1,7 @@
 // The .lnk writer and reader, and the ANSI code pages they use; links are
 // read back with Debian's lnkinfo as an independent reader.
-#include "platform/posix/codepage.h"
-#include "platform/posix/shell_link.h"
+#include "platform/posix/machine/codepage.h"
+#include "platform/posix/machine/shell_link.h"
 #include "support/lnkinfo.h"
 
 #include <gtest/gtest.h>

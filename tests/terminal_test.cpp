@@ -2,7 +2,7 @@
 // driven through in-memory streams.
 #include "form1/controls.h"
 #include "platform/errors.h"
-#include "platform/posix/terminal.h"
+#include "platform/posix/terminal/terminal.h"
 #include "platform/runtime.h"
 
 #include <gtest/gtest.h>

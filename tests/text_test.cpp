@@ -38,14 +38,14 @@ TEST(RuntimeText, LeftRightUpperAndNumbers) {
   EXPECT_EQ(rtcRightCharVar(u"ab", 3), u"ab");
   EXPECT_THROW(rtcLeftCharVar(u"x", -1), RuntimeError);
   EXPECT_EQ(rtcUpperCaseVar(u"mscomctl.ocx"), u"MSCOMCTL.OCX");
-  EXPECT_EQ(__vbaStrI4(-2146697211), u"-2146697211");
-  EXPECT_EQ(__vbaStrCmp(u"a", u"A") != 0, true);
+  EXPECT_EQ(vbaStrI4(-2146697211), u"-2146697211");
+  EXPECT_EQ(vbaStrCmp(u"a", u"A") != 0, true);
 }
 
 TEST(Variants, CompareAsTheRunTimeDoes) {
-  EXPECT_TRUE(__vbaVarTstEq(Variant(std::int32_t{200}), Variant(std::int16_t{200})));
-  EXPECT_FALSE(__vbaVarTstEq(Variant(u"104"), Variant(u"104 ")));
-  EXPECT_TRUE(__vbaVarTstEq(Variant(), Variant(u"")));
+  EXPECT_TRUE(vbaVarTstEq(Variant(std::int32_t{200}), Variant(std::int16_t{200})));
+  EXPECT_FALSE(vbaVarTstEq(Variant(u"104"), Variant(u"104 ")));
+  EXPECT_TRUE(vbaVarTstEq(Variant(), Variant(u"")));
   EXPECT_EQ(Variant(std::int32_t{-5}).toText(), u"-5");
   EXPECT_THROW(Variant().toObject(), RuntimeError);
   EXPECT_THROW(Variant(ObjectRef{}).toObject(), RuntimeError);

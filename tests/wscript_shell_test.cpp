@@ -1,6 +1,6 @@
 // "WScript.Shell" on a simulated machine: registry reads, special folders,
 // and shortcuts read back with Debian's lnkinfo.
-#include "platform/posix/shell_link.h"
+#include "platform/posix/machine/shell_link.h"
 #include "support/failures.h"
 #include "support/lnkinfo.h"
 #include "support/object_test.h"

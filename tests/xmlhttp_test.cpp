@@ -1,7 +1,7 @@
 // The request object against a loopback HTTP(S) server with a certificate
 // authority made here; host names reach it through the machine's hosts file.
-#include "platform/posix/machine.h"
-#include "platform/posix/objects.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/objects/objects.h"
 #include "support/fake_runtime_posix.h"
 #include "support/https_server.h"
 #include "support/test_machine.h"
@@ -121,7 +121,7 @@ TEST_F(XmlHttpTest, DeliversStatusAndTheExactBinaryBody) {
   ObjectRef r = get(server.url(kDriverHost, kDriverPath));
   const Variant status = r->get(u"Status");
   ASSERT_TRUE(std::holds_alternative<std::int32_t>(status.value()));
-  EXPECT_TRUE(__vbaVarTstEq(status, Variant(std::int16_t{200})));
+  EXPECT_TRUE(vbaVarTstEq(status, Variant(std::int16_t{200})));
   EXPECT_EQ(r->get(u"responseBody").toBytes(), body);
   // Reading it again gives the same bytes.
   EXPECT_EQ(r->get(u"RESPONSEBODY").toBytes().size(), body.size());

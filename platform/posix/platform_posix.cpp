@@ -2,9 +2,9 @@
 // program on one of its drives, and run the application with its window and
 // message boxes on the terminal.
 #include "platform/platform.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
-#include "platform/posix/terminal.h"
+#include "platform/posix/terminal/terminal.h"
 
 #include <cstdio>
 #include <exception>

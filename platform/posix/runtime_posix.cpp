@@ -1,9 +1,9 @@
 #include "platform/posix/runtime_posix.h"
 
 #include "platform/errors.h"
-#include "platform/posix/io.h"
-#include "platform/posix/objects.h"
-#include "platform/posix/unique.h"
+#include "platform/posix/host/io.h"
+#include "platform/posix/objects/objects.h"
+#include "platform/posix/host/unique.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -468,7 +468,7 @@ int PosixRuntime::rtcMsgBox(const Text& prompt, int buttons, const std::optional
   return messageBox_(prompt, buttons, title ? *title : title_);
 }
 
-void PosixRuntime::__vbaEnd() {
+void PosixRuntime::vbaEnd() {
   throw ProgramEnd{};
 }
 

@@ -1,7 +1,7 @@
 // The run-time services of the stand-in machine.
 #pragma once
 
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/runtime.h"
 
 #include <functional>
@@ -27,7 +27,7 @@ public:
   void rtcFileCopy(const Text& source, const Text& destination) override;
   double rtcShell(const Text& commandLine, int windowStyle) override;
   int rtcMsgBox(const Text& prompt, int buttons, const std::optional<Text>& title) override;
-  [[noreturn]] void __vbaEnd() override;
+  [[noreturn]] void vbaEnd() override;
   ObjectRef rtcCreateObject2(const Text& progId) override;
   ObjectRef createObject(const Text& classId, const Text& interfaceId) override;
   Text appPath() override { return appPath_; }

@@ -128,7 +128,7 @@ int Win32Runtime::rtcMsgBox(const Text& prompt, int buttons, const std::optional
   return result;
 }
 
-void Win32Runtime::__vbaEnd() {
+void Win32Runtime::vbaEnd() {
   throw ProgramEnd{};
 }
 

@@ -16,7 +16,7 @@ public:
   void rtcFileCopy(const Text& source, const Text& destination) override;
   double rtcShell(const Text& commandLine, int windowStyle) override;
   int rtcMsgBox(const Text& prompt, int buttons, const std::optional<Text>& title) override;
-  [[noreturn]] void __vbaEnd() override;
+  [[noreturn]] void vbaEnd() override;
   ObjectRef rtcCreateObject2(const Text& progId) override;
   ObjectRef createObject(const Text& classId, const Text& interfaceId) override;
   Text appPath() override;

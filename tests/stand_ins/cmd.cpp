@@ -8,7 +8,7 @@
 // The log gets "> " and the raw line, then per command "run <program>" (a
 // file that exists) or "unknown <token>", then "--".
 #include "platform/errors.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/text.h"
 
 #include <cstdlib>

@@ -3,8 +3,8 @@
 // on a real simulated machine. File and process services are not offered.
 #pragma once
 
-#include "platform/posix/machine.h"
-#include "platform/posix/objects.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/objects/objects.h"
 #include "platform/runtime.h"
 
 #include <deque>
@@ -50,7 +50,7 @@ public:
   void rtcMakeDir(const Text&) override { throw RuntimeError(err::InvalidCall); }
   void rtcFileCopy(const Text&, const Text&) override { throw RuntimeError(err::InvalidCall); }
   double rtcShell(const Text&, int) override { throw RuntimeError(err::InvalidCall); }
-  [[noreturn]] void __vbaEnd() override { throw ProgramEnd{}; }
+  [[noreturn]] void vbaEnd() override { throw ProgramEnd{}; }
   Text appPath() override { return u"C:\\Kurulum"; }
 
 private:

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "form1/Form1.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
 #include "support/test_machine.h"
 

@@ -1,8 +1,8 @@
 // A fixture for the automation objects on a simulated machine.
 #pragma once
 
-#include "platform/posix/machine.h"
-#include "platform/posix/objects.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/objects/objects.h"
 #include "support/fake_runtime_posix.h"
 #include "support/test_machine.h"
 

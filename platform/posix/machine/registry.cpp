@@ -12,7 +12,7 @@
 // A line ending in "\" continues on the next one. Strings escape "\", the
 // delimiter and control characters, and may hold non-ASCII characters either
 // as \xNNNN or written out in UTF-8 (newer Wine versions).
-#include "platform/posix/registry_file.h"
+#include "platform/posix/machine/registry_file.h"
 
 #include <array>
 #include <fstream>

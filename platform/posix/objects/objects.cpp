@@ -1,4 +1,4 @@
-#include "platform/posix/objects.h"
+#include "platform/posix/objects/objects.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "platform/posix/hosts_file.h"
+#include "platform/posix/machine/hosts_file.h"
 
 #include <arpa/inet.h>
 

@@ -1,9 +1,9 @@
 // "WScript.Shell": registry reading, special folders and shortcuts, as
 // Windows Script Host gives them, on the simulated machine.
-#include "platform/posix/codepage.h"
-#include "platform/posix/io.h"
-#include "platform/posix/objects.h"
-#include "platform/posix/shell_link.h"
+#include "platform/posix/machine/codepage.h"
+#include "platform/posix/host/io.h"
+#include "platform/posix/objects/objects.h"
+#include "platform/posix/machine/shell_link.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -236,7 +236,7 @@ private:
     if (is(member, u"TargetPath")) return link_.targetPath;
     if (is(member, u"Arguments")) return link_.arguments;
     if (is(member, u"WorkingDirectory")) return link_.workingDirectory;
-    if (is(member, u"IconLocation")) return link_.iconLocation + u"," + __vbaStrI4(link_.iconIndex);
+    if (is(member, u"IconLocation")) return link_.iconLocation + u"," + vbaStrI4(link_.iconIndex);
     if (is(member, u"WindowStyle")) return static_cast<std::int32_t>(link_.showCommand);
     return std::nullopt;
   }

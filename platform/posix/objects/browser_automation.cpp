@@ -37,10 +37,10 @@
 // The description is Turkish and ends with the driver's or the browser's own
 // message, e.g. "Sunucu adı çözümlenemedi: unknown error:
 // net::ERR_NAME_NOT_RESOLVED".
-#include "platform/posix/browser_automation.h"
-#include "platform/posix/hosts_file.h"
-#include "platform/posix/io.h"
-#include "platform/posix/unique.h"
+#include "platform/posix/objects/browser_automation.h"
+#include "platform/posix/machine/hosts_file.h"
+#include "platform/posix/host/io.h"
+#include "platform/posix/host/unique.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/codepage.h"
+#include "platform/posix/machine/codepage.h"
 
 #include <array>
 

@@ -13,8 +13,8 @@
 //
 // Text streams ("Type" 2, the default) are accepted as a type but this
 // stream offers no text members; the program only writes bytes.
-#include "platform/posix/io.h"
-#include "platform/posix/objects.h"
+#include "platform/posix/host/io.h"
+#include "platform/posix/objects/objects.h"
 
 #include <algorithm>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // The registry of the stand-in machine: the hive files Wine keeps as text.
 #pragma once
 
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 
 #include <memory>
 #include <string>

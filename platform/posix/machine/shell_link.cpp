@@ -1,6 +1,6 @@
-#include "platform/posix/shell_link.h"
+#include "platform/posix/machine/shell_link.h"
 
-#include "platform/posix/codepage.h"
+#include "platform/posix/machine/codepage.h"
 
 #include <array>
 #include <vector>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/automation.h"
-#include "platform/posix/unique.h"
+#include "platform/posix/host/unique.h"
 
 #include <cstddef>
 #include <optional>

@@ -1,8 +1,8 @@
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 
 #include "platform/errors.h"
-#include "platform/posix/registry_file.h"
-#include "platform/posix/unique.h"
+#include "platform/posix/machine/registry_file.h"
+#include "platform/posix/host/unique.h"
 
 #include <cctype>
 #include <cerrno>

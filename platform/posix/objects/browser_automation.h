@@ -3,7 +3,7 @@
 // headless Chromium).
 #pragma once
 
-#include "platform/posix/objects.h"
+#include "platform/posix/objects/objects.h"
 
 #include <sys/types.h>
 

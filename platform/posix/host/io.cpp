@@ -1,4 +1,4 @@
-#include "platform/posix/io.h"
+#include "platform/posix/host/io.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/automation.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/runtime.h"
 
 namespace vk::posix {
