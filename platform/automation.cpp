@@ -1,6 +1,8 @@
 #include "platform/automation.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace vk {
 
@@ -17,12 +19,12 @@ Text Variant::toText() const {
   if (auto* i = std::get_if<std::int16_t>(&value_)) return vbaStrI4(*i);
   if (auto* i = std::get_if<std::int32_t>(&value_)) return vbaStrI4(*i);
   if (auto* d = std::get_if<double>(&value_)) {
-    if (std::trunc(*d) == *d && std::fabs(*d) < 1e15) {
-      const std::string s = std::to_string(static_cast<long long>(*d));
-      return Text(s.begin(), s.end());
-    }
-    const std::string s = std::to_string(*d);
-    return Text(s.begin(), s.end());
+    // As the run-time writes a Double: 15 significant digits, no trailing
+    // zeros, an exponent of at least two digits ("1E+15", "1E-05"), and no
+    // negative zero.
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.15G", *d == 0 ? 0.0 : *d);
+    return Text(buffer, buffer + std::strlen(buffer));
   }
   throw RuntimeError(err::TypeMismatch);
 }
@@ -55,7 +57,9 @@ bool Variant::toBool() const {
   return toDouble() != 0;
 }
 
-const Bytes& Variant::toBytes() const { return *sharedBytes(); }
+const Bytes& Variant::toBytes() const {
+  return *sharedBytes();
+}
 
 SharedBytes Variant::sharedBytes() const {
   if (auto* b = std::get_if<SharedBytes>(&value_); b && *b) return *b;

@@ -47,6 +47,18 @@ TEST(Variants, CompareAsTheRunTimeDoes) {
   EXPECT_FALSE(vbaVarTstEq(Variant(u"104"), Variant(u"104 ")));
   EXPECT_TRUE(vbaVarTstEq(Variant(), Variant(u"")));
   EXPECT_EQ(Variant(std::int32_t{-5}).toText(), u"-5");
+  // Doubles as the run-time writes them.
+  for (const auto& [value, text] : {std::pair{1.5, u"1.5"},
+                                    {200.0, u"200"},
+                                    {-0.0, u"0"},
+                                    {1.0 / 3, u"0.333333333333333"},
+                                    {2.0 / 3, u"0.666666666666667"},
+                                    {123456789012345.0, u"123456789012345"},
+                                    {1e15, u"1E+15"},
+                                    {-2.5e-7, u"-2.5E-07"},
+                                    {1e-5, u"1E-05"},
+                                    {1e100, u"1E+100"}})
+    EXPECT_EQ(Variant(value).toText(), Text(text)) << value;
   EXPECT_THROW(Variant().toObject(), RuntimeError);
   EXPECT_THROW(Variant(ObjectRef{}).toObject(), RuntimeError);
   try {
