@@ -3,7 +3,9 @@
 // stream refuses everything.
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/objects/objects.h"
+#include "support/failures.h"
 #include "support/fake_runtime_posix.h"
+#include "support/host_files.h"
 #include "support/test_machine.h"
 
 #include <gtest/gtest.h>
@@ -26,30 +28,12 @@ constexpr std::int32_t kNotInContext = 3219;
 constexpr std::int32_t kClosed = 3704;
 constexpr std::int32_t kOpen = 3705;
 
-template <class F> std::int32_t numberOf(F&& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    EXPECT_FALSE(e.description().empty());
-    return e.number();
-  }
-  return 0;
-}
-
 Bytes sample(std::size_t n) {
   Bytes b(n);
   for (std::size_t i = 0; i < n; ++i)
     b[i] = static_cast<std::uint8_t>((i * 7919) >> 3);
   b[0] = 0;
   return b;
-}
-
-// Files in a folder whose names start with a dot: the save's temporaries.
-std::vector<std::string> leftovers(const std::string& folder) {
-  std::vector<std::string> out;
-  for (const auto& e : fs::directory_iterator(folder))
-    if (e.path().filename().string().front() == '.') out.push_back(e.path().filename());
-  return out;
 }
 
 class AdodbStreamTest : public ::testing::Test {
@@ -87,7 +71,7 @@ TEST_F(AdodbStreamTest, SavesAndReplacesByteForByte) {
   // The Windows path is matched without regard to case, like on Windows.
   save(Bytes{'x'}, u"c:\\KURULUM\\vorlan-grenvilta\\CHROMEDRIVER_WIN32.ZIP");
   EXPECT_EQ(tm.readFile(path), "x");
-  EXPECT_TRUE(leftovers(tm.host(u"C:\\Kurulum\\Vorlan-Grenvilta")).empty());
+  EXPECT_TRUE(test::temporaries(tm.host(u"C:\\Kurulum\\Vorlan-Grenvilta")).empty());
 
   // An empty stream makes an empty file.
   save(Bytes{}, u"C:\\Kurulum\\empty.bin");
@@ -96,36 +80,37 @@ TEST_F(AdodbStreamTest, SavesAndReplacesByteForByte) {
 
 TEST_F(AdodbStreamTest, OptionOneNeverReplaces) {
   tm.writeFile(u"C:\\Kurulum\\old.bin", "old");
-  EXPECT_EQ(numberOf([&] {
+  EXPECT_EQ(test::errorNumber([&] {
               save(Bytes{'n', 'e', 'w'}, u"C:\\Kurulum\\old.bin", 1);
             }),
             kWriteFailed);
   EXPECT_EQ(tm.readFile(u"C:\\Kurulum\\old.bin"), "old");
   save(Bytes{'n', 'e', 'w'}, u"C:\\Kurulum\\new.bin", 1);
   EXPECT_EQ(tm.readFile(u"C:\\Kurulum\\new.bin"), "new");
-  EXPECT_TRUE(leftovers(tm.host(u"C:\\Kurulum")).empty());
+  EXPECT_TRUE(test::temporaries(tm.host(u"C:\\Kurulum")).empty());
 }
 
 TEST_F(AdodbStreamTest, FailedSavesReport3004AndLeaveNothing) {
   tm.makeDir(u"C:\\Kurulum");
   // The sibling folder is missing.
-  EXPECT_EQ(numberOf([&] { save(sample(100), u"C:\\Kurulum\\Vorlan-Grenvilta\\a.zip"); }),
+  EXPECT_EQ(test::errorNumber([&] { save(sample(100), u"C:\\Kurulum\\Vorlan-Grenvilta\\a.zip"); }),
             kWriteFailed);
   EXPECT_FALSE(tm.exists(u"C:\\Kurulum\\Vorlan-Grenvilta"));
   // A folder stands where the file should go.
   tm.makeDir(u"C:\\Kurulum\\a.zip");
-  EXPECT_EQ(numberOf([&] { save(sample(100), u"C:\\Kurulum\\a.zip"); }), kWriteFailed);
+  EXPECT_EQ(test::errorNumber([&] { save(sample(100), u"C:\\Kurulum\\a.zip"); }), kWriteFailed);
   EXPECT_TRUE(fs::is_directory(tm.host(u"C:\\Kurulum\\a.zip")));
   // A drive the machine does not have, and a relative path.
-  EXPECT_EQ(numberOf([&] { save(sample(100), u"Q:\\a.zip"); }), kWriteFailed);
-  EXPECT_EQ(numberOf([&] { save(sample(100), u"a.zip"); }), kWriteFailed);
-  EXPECT_TRUE(leftovers(tm.host(u"C:\\Kurulum")).empty());
+  EXPECT_EQ(test::errorNumber([&] { save(sample(100), u"Q:\\a.zip"); }), kWriteFailed);
+  EXPECT_EQ(test::errorNumber([&] { save(sample(100), u"a.zip"); }), kWriteFailed);
+  EXPECT_TRUE(test::temporaries(tm.host(u"C:\\Kurulum")).empty());
 
   if (geteuid() != 0) {
     // A folder that cannot be written (root writes anywhere, so only then).
     tm.makeDir(u"C:\\Kurulum\\ro");
     fs::permissions(tm.host(u"C:\\Kurulum\\ro"), fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(numberOf([&] { save(sample(100), u"C:\\Kurulum\\ro\\a.zip"); }), kWriteFailed);
+    EXPECT_EQ(test::errorNumber([&] { save(sample(100), u"C:\\Kurulum\\ro\\a.zip"); }),
+              kWriteFailed);
     EXPECT_TRUE(fs::is_empty(tm.host(u"C:\\Kurulum\\ro")));
   }
 }
@@ -153,7 +138,7 @@ TEST_F(AdodbStreamTest, ASaveCutShortKeepsTheOldFileWhole) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the save did not fail with 3004";
   EXPECT_EQ(tm.readFile(u"C:\\Kurulum\\driver.zip"), "old content");
-  EXPECT_TRUE(leftovers(tm.host(u"C:\\Kurulum")).empty());
+  EXPECT_TRUE(test::temporaries(tm.host(u"C:\\Kurulum")).empty());
 }
 
 TEST_F(AdodbStreamTest, WritesAtThePositionAndReadsBack) {
@@ -173,8 +158,8 @@ TEST_F(AdodbStreamTest, WritesAtThePositionAndReadsBack) {
   EXPECT_EQ(s->call(u"Read", {Variant(2)}).toBytes(), (Bytes{9, 8}));
   s->call(u"SetEOS", {});
   EXPECT_EQ(s->get(u"Size").toInt32(), 4);
-  EXPECT_EQ(numberOf([&] { s->put(u"Position", Variant(5)); }), kBadArguments);
-  EXPECT_EQ(numberOf([&] { s->put(u"Position", Variant(-1)); }), kBadArguments);
+  EXPECT_EQ(test::errorNumber([&] { s->put(u"Position", Variant(5)); }), kBadArguments);
+  EXPECT_EQ(test::errorNumber([&] { s->put(u"Position", Variant(-1)); }), kBadArguments);
   // The saved file is the whole stream, wherever the position is.
   s->call(u"SaveToFile", {Variant(u"C:\\whole.bin"), Variant(2)});
   EXPECT_EQ(tm.readFile(u"C:\\whole.bin"), std::string("\x01\x09\x09\x08", 4));
@@ -184,37 +169,37 @@ TEST_F(AdodbStreamTest, RefusesWhatTheStreamIsNotReadyFor) {
   ObjectRef s = stream();
   EXPECT_EQ(s->get(u"State").toInt32(), 0);
   // Closed: every operation on the contents fails with 3704.
-  EXPECT_EQ(numberOf([&] { s->call(u"Write", {Variant(Bytes{1})}); }), kClosed);
-  EXPECT_EQ(numberOf([&] { s->put(u"Position", Variant(0)); }), kClosed);
-  EXPECT_EQ(numberOf([&] {
+  EXPECT_EQ(test::errorNumber([&] { s->call(u"Write", {Variant(Bytes{1})}); }), kClosed);
+  EXPECT_EQ(test::errorNumber([&] { s->put(u"Position", Variant(0)); }), kClosed);
+  EXPECT_EQ(test::errorNumber([&] {
               s->call(u"SaveToFile", {Variant(u"C:\\x.bin"), Variant(2)});
             }),
             kClosed);
-  EXPECT_EQ(numberOf([&] { s->call(u"Close", {}); }), kClosed);
+  EXPECT_EQ(test::errorNumber([&] { s->call(u"Close", {}); }), kClosed);
   EXPECT_FALSE(tm.exists(u"C:\\x.bin"));
 
   s->call(u"Open", {});
   EXPECT_EQ(s->get(u"State").toInt32(), 1);
-  EXPECT_EQ(numberOf([&] { s->call(u"Open", {}); }), kOpen);
+  EXPECT_EQ(test::errorNumber([&] { s->call(u"Open", {}); }), kOpen);
   // A new stream holds text until told otherwise: bytes are refused.
   EXPECT_EQ(s->get(u"Type").toInt32(), 2);
-  EXPECT_EQ(numberOf([&] { s->call(u"Write", {Variant(Bytes{1})}); }), kNotInContext);
-  EXPECT_EQ(numberOf([&] { s->put(u"Type", Variant(3)); }), kBadArguments);
+  EXPECT_EQ(test::errorNumber([&] { s->call(u"Write", {Variant(Bytes{1})}); }), kNotInContext);
+  EXPECT_EQ(test::errorNumber([&] { s->put(u"Type", Variant(3)); }), kBadArguments);
   s->put(u"Type", Variant(1));
-  EXPECT_EQ(numberOf([&] { s->call(u"Write", {Variant(u"text")}); }), kBadArguments);
+  EXPECT_EQ(test::errorNumber([&] { s->call(u"Write", {Variant(u"text")}); }), kBadArguments);
   s->call(u"Write", {Variant(Bytes{1, 2})});
   // The type changes only at the start of the stream.
-  EXPECT_EQ(numberOf([&] { s->put(u"Type", Variant(2)); }), kNotInContext);
-  EXPECT_EQ(numberOf([&] {
+  EXPECT_EQ(test::errorNumber([&] { s->put(u"Type", Variant(2)); }), kNotInContext);
+  EXPECT_EQ(test::errorNumber([&] {
               s->call(u"SaveToFile", {Variant(u"C:\\x.bin"), Variant(3)});
             }),
             kBadArguments);
-  EXPECT_EQ(numberOf([&] { s->call(u"Write", {}); }), err::WrongArgumentCount);
-  EXPECT_EQ(numberOf([&] { s->call(u"LoadFromFile", {Variant(u"C:\\x.bin")}); }),
+  EXPECT_EQ(test::errorNumber([&] { s->call(u"Write", {}); }), err::WrongArgumentCount);
+  EXPECT_EQ(test::errorNumber([&] { s->call(u"LoadFromFile", {Variant(u"C:\\x.bin")}); }),
             err::NoSuchMember);
 
   s->call(u"Close", {});
-  EXPECT_EQ(numberOf([&] { s->call(u"Write", {Variant(Bytes{1})}); }), kClosed);
+  EXPECT_EQ(test::errorNumber([&] { s->call(u"Write", {Variant(Bytes{1})}); }), kClosed);
   // Reopened, it is empty again.
   s->call(u"Open", {});
   EXPECT_EQ(s->get(u"Size").toInt32(), 0);

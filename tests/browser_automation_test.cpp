@@ -3,10 +3,12 @@
 // servers whose certificates come from an authority made here. Host names
 // reach the servers through the machine's hosts file; nothing leaves the
 // machine.
-#include "platform/posix/objects/browser_automation.h"
 #include "platform/posix/machine/machine.h"
+#include "platform/posix/objects/browser_automation.h"
 #include "platform/posix/objects/objects.h"
+#include "support/failures.h"
 #include "support/fake_runtime_posix.h"
+#include "support/host_files.h"
 #include "support/https_server.h"
 #include "support/test_machine.h"
 
@@ -51,17 +53,6 @@ const std::string kFallbackKey = "Software\\Classes\\CLSID\\{0277FC34-FD1B-4616-
 const std::string kPage = "<!DOCTYPE html><html><head><title>Vorlan</title></head>"
                           "<body>tamam</body></html>";
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeAll(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
 // A simulated machine with the library's classes registered (or not), a
 // hosts file and, optionally, extra trusted authorities.
 struct Box {
@@ -69,8 +60,8 @@ struct Box {
                const std::optional<std::string>& authorities = std::nullopt) {
     for (const auto& key : classKeys)
       tm.setRegString(false, key, "", "Tarayıcı otomasyonu");
-    writeAll(tm.root() + "/drive_c/windows/system32/drivers/etc/hosts", hosts);
-    if (authorities) writeAll(tm.root() + "/ca-certificates.pem", *authorities);
+    test::writeHostFile(tm.root() + "/drive_c/windows/system32/drivers/etc/hosts", hosts);
+    if (authorities) test::writeHostFile(tm.root() + "/ca-certificates.pem", *authorities);
     machine = std::make_unique<posix::Machine>(tm.root());
     rt = std::make_unique<test::FakeRuntime>(*machine);
   }
@@ -79,18 +70,9 @@ struct Box {
   std::unique_ptr<test::FakeRuntime> rt;
 };
 
-template <class F> std::optional<RuntimeError> failure(F&& statement) {
-  try {
-    statement();
-  } catch (const RuntimeError& e) {
-    return e;
-  }
-  return std::nullopt;
-}
-
 #define EXPECT_FAILS_WITH(statement, expected)                                                     \
   do {                                                                                             \
-    const auto e_ = failure([&] { statement; });                                                   \
+    const auto e_ = test::errorOf([&] { statement; });                                             \
     ASSERT_TRUE(e_.has_value()) << #statement " did not fail";                                     \
     EXPECT_EQ(e_->number(), (expected)) << toUtf8(e_->description());                              \
   } while (0)
@@ -109,8 +91,8 @@ std::vector<pid_t> processesUsing(const std::string& folder) {
     const pid_t pid = std::stoi(name);
     if (pid == getpid()) continue;
     const std::string dir = entry.path().string();
-    if (readAll(dir + "/cmdline").find(needle) != std::string::npos ||
-        readAll(dir + "/environ").find(needle) != std::string::npos)
+    if (test::readHostFile(dir + "/cmdline").find(needle) != std::string::npos ||
+        test::readHostFile(dir + "/environ").find(needle) != std::string::npos)
       found.push_back(pid);
   }
   return found;
@@ -190,19 +172,19 @@ TEST(BrowserAutomationMembers, RefuseMisuseWithoutStartingAnything) {
 
   // Opening an address before a session was started.
   const auto noSession =
-      failure([&] { o.callId(BrowserAutomation::kGet, {u"https://www.google.com"}); });
+      test::errorOf([&] { o.callId(BrowserAutomation::kGet, {u"https://www.google.com"}); });
   ASSERT_TRUE(noSession);
   EXPECT_EQ(noSession->number(), be::NoSession);
   EXPECT_NE(toUtf8(noSession->description()).find("oturumu"), std::string::npos);
 
   // Only Chrome is driven; the name is part of the description.
   for (const char16_t* name : {u"Firefox", u"Edge", u"", u"Chrome "}) {
-    const auto e = failure([&] { o.callId(BrowserAutomation::kStart, {Text(name)}); });
+    const auto e = test::errorOf([&] { o.callId(BrowserAutomation::kStart, {Text(name)}); });
     ASSERT_TRUE(e) << toUtf8(name);
     EXPECT_EQ(e->number(), be::UnsupportedBrowser);
     EXPECT_NE(toUtf8(e->description()).find("Desteklenmeyen tarayıcı"), std::string::npos);
   }
-  const auto firefox = failure([&] { o.callId(BrowserAutomation::kStart, {u"Firefox"}); });
+  const auto firefox = test::errorOf([&] { o.callId(BrowserAutomation::kStart, {u"Firefox"}); });
   ASSERT_TRUE(firefox);
   EXPECT_NE(toUtf8(firefox->description()).find("Firefox"), std::string::npos);
 
@@ -250,7 +232,7 @@ TEST(BrowserAutomationMembers, MissingOrFailingHostProgramsFail) {
   Box box({}, "", TestCa().pem());
   const auto start = [&](posix::BrowserPrograms programs) {
     BrowserAutomation b(box.rt->context(), std::move(programs));
-    const auto e = failure([&] { b.callId(BrowserAutomation::kStart, {u"Chrome"}); });
+    const auto e = test::errorOf([&] { b.callId(BrowserAutomation::kStart, {u"Chrome"}); });
     EXPECT_EQ(b.driverProcess(), 0);
     EXPECT_EQ(b.workFolder(), "");
     EXPECT_EQ(temp.sessionFolders(), 0) << "a failed start left its folder in " << temp.dir();
@@ -326,7 +308,7 @@ TEST(BrowserSession, OpensATrustedPageAndEndsEverythingWhenReleased) {
   EXPECT_NE(std::find(running.begin(), running.end(), driver), running.end());
 
   const std::string url = server.url("www.google.com", "/kontrol");
-  const auto e = failure([&] { ref->callId(BrowserAutomation::kGet, {fromUtf8(url)}); });
+  const auto e = test::errorOf([&] { ref->callId(BrowserAutomation::kGet, {fromUtf8(url)}); });
   ASSERT_FALSE(e) << toUtf8(e->description());
   EXPECT_TRUE(received(server, "/kontrol"));
   const auto requests = server.requests();
@@ -352,7 +334,7 @@ TEST(BrowserSession, FailedLoadsCarryTheirNumbersAndTheSessionGoesOn) {
   ref->callId(BrowserAutomation::kStart, {u"chrome"}); // the name is not case-sensitive
 
   const auto open = [&](const std::string& url) {
-    return failure([&] { ref->callId(BrowserAutomation::kGet, {fromUtf8(url)}); });
+    return test::errorOf([&] { ref->callId(BrowserAutomation::kGet, {fromUtf8(url)}); });
   };
 
   // A certificate from an authority the machine does not trust.
@@ -425,7 +407,7 @@ TEST(BrowserSession, StartingAgainReplacesTheSession) {
   const pid_t driver = automation(ref).driverProcess();
   EXPECT_NE(folder, firstFolder);
 
-  const auto e = failure([&] {
+  const auto e = test::errorOf([&] {
     ref->callId(BrowserAutomation::kGet, {fromUtf8(server.url("vorlan.test", "/ikinci"))});
   });
   EXPECT_FALSE(e) << toUtf8(e->description());
@@ -442,9 +424,9 @@ public:
   Port443Server(const std::string& address, const Credentials& credentials,
                 const std::string& folder)
       : log_(folder + "/requests.log") {
-    writeAll(folder + "/server.pem", credentials.certificatePem);
-    writeAll(folder + "/server.key", credentials.keyPem);
-    writeAll(folder + "/server.py", R"(import http.server, os, ssl, sys
+    test::writeHostFile(folder + "/server.pem", credentials.certificatePem);
+    test::writeHostFile(folder + "/server.key", credentials.keyPem);
+    test::writeHostFile(folder + "/server.py", R"(import http.server, os, ssl, sys
 address, cert, key, log = sys.argv[1:5]
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
@@ -495,7 +477,7 @@ server.serve_forever()
         std::string(buf).rfind("ready", 0) == 0)
       ready_ = true;
     else
-      why_ = readAll(folder + "/server.err");
+      why_ = test::readHostFile(folder + "/server.err");
     close(out[0]);
   }
   ~Port443Server() {
@@ -506,7 +488,7 @@ server.serve_forever()
   }
   bool ready() const { return ready_; }
   const std::string& why() const { return why_; }
-  std::string requests() const { return readAll(log_); }
+  std::string requests() const { return test::readHostFile(log_); }
 
 private:
   std::string log_;
@@ -529,7 +511,7 @@ TEST(BrowserSession, TheProgramsOwnAddressThroughTheFallbackClass) {
   const std::string folder = automation(ref).workFolder();
   const pid_t driver = automation(ref).driverProcess();
   const auto e =
-      failure([&] { ref->callId(BrowserAutomation::kGet, {u"https://www.google.com"}); });
+      test::errorOf([&] { ref->callId(BrowserAutomation::kGet, {u"https://www.google.com"}); });
   EXPECT_FALSE(e) << toUtf8(e->description());
   const std::string log = server.requests();
   EXPECT_NE(log.find("/ www.google.com\n"), std::string::npos) << log;

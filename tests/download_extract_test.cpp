@@ -1,6 +1,7 @@
 // Fetching the driver archive and unpacking it beside the setup tool, with
 // the boxes the user sees when either goes wrong.
 #include "support/harness.h"
+#include "support/host_files.h"
 #include "support/https_server.h"
 
 #include <cstdlib>
@@ -18,23 +19,6 @@ const Text kSibling = u"D:\\Kurulum\\Vorlan-Grenvilta";
 const Text kArchive = u"D:\\Kurulum\\Vorlan-Grenvilta\\chromedriver_win32.zip";
 constexpr char kHost[] = "chromedriver.storage.googleapis.com";
 constexpr char kPath[] = "/104.0.5112.79/chromedriver_win32.zip";
-
-// A zip made by the host's bsdtar from files laid out in a scratch folder.
-std::string makeZip(Harness& h, const std::vector<std::pair<std::string, std::string>>& files) {
-  const std::string dir = h.tm.root() + "/zip-src";
-  std::filesystem::create_directories(dir);
-  std::string names;
-  for (const auto& [name, content] : files) {
-    std::filesystem::create_directories(std::filesystem::path(dir + "/" + name).parent_path());
-    std::ofstream(dir + "/" + name, std::ios::binary) << content;
-    names += " '" + name + "'";
-  }
-  const std::string zip = h.tm.root() + "/made.zip";
-  const std::string cmd = "cd '" + dir + "' && bsdtar --format zip -cf '" + zip + "'" + names;
-  if (std::system(cmd.c_str()) != 0) throw std::runtime_error("bsdtar failed");
-  std::ifstream in(zip, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 struct Download : ::testing::Test {
   TestCa ca;
@@ -115,7 +99,8 @@ TEST_F(Download, AnEmptyAddressIsRefusedBeforeTheHandler) {
 
 TEST_F(Download, TheArchiveIsUnpackedBesideItself) {
   server.serve(kPath, 200,
-               makeZip(h, {{"chromedriver.exe", "driver"}, {"LICENSE.chromedriver", "text"}}));
+               test::makeZip(h.tm.root() + "/zip-src",
+                             {{"chromedriver.exe", "driver"}, {"LICENSE.chromedriver", "text"}}));
   fetch();
   h.form().unzip();
   EXPECT_TRUE(h.boxes.empty());

@@ -1,6 +1,7 @@
 // The whole installation run, driven through the terminal as a person would,
 // each case in a fresh machine with the driver server on loopback.
 #include "support/app_runner.h"
+#include "support/host_files.h"
 #include "support/https_server.h"
 #include "support/lnkinfo.h"
 
@@ -37,19 +38,6 @@ constexpr char kAskSettings[] = "Chrome bağlantı ayarları şimdi yapılsın m
 constexpr char kTested[] = "Chrome bağlantısı test edildi.";
 constexpr char kStartBox[] = "Registering işlemleri başlatılıyor ...";
 constexpr char kDoneBox[] = "Registering işlemleri tamamlandı ...";
-
-// A zip as the driver server holds it.
-std::string driverZip(const std::string& scratch) {
-  fs::create_directories(scratch);
-  std::ofstream(scratch + "/chromedriver.exe", std::ios::binary) << "MZ driver for 104";
-  std::ofstream(scratch + "/LICENSE.chromedriver", std::ios::binary) << "license text";
-  const std::string cmd = "cd '" + scratch +
-                          "' && bsdtar --format zip -cf driver.zip chromedriver.exe "
-                          "LICENSE.chromedriver";
-  if (std::system(cmd.c_str()) != 0) throw std::runtime_error("bsdtar failed");
-  std::ifstream in(scratch + "/driver.zip", std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // One machine: 64-bit, Chrome 104, MSCOMCTL.* missing, the package on
 // D:\Kurulum, the driver server on its own loopback address at port 443.
@@ -106,7 +94,9 @@ protected:
   Text setup = u"D:\\Kurulum";
   TestCa ca;
   HttpsServer server{ca.issue({kDriverHost, kTestHost}), address(), 443};
-  std::string zip = driverZip(tm.root() + "/zip-src");
+  std::string zip =
+      test::makeZip(tm.root() + "/zip-src", {{"chromedriver.exe", "MZ driver for 104"},
+                                             {"LICENSE.chromedriver", "license text"}});
 };
 
 TEST_F(InstallRun, TheWholeRunAsAPersonDoesIt) {

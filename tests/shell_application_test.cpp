@@ -3,6 +3,7 @@
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/objects/objects.h"
 #include "support/fake_runtime_posix.h"
+#include "support/host_files.h"
 #include "support/test_machine.h"
 
 #include <archive.h>
@@ -87,14 +88,6 @@ std::string randomBytes(std::size_t n, unsigned seed) {
   return s;
 }
 
-// Names of temporaries (".vk-...") anywhere under a folder.
-std::vector<std::string> temporaries(const std::string& folder) {
-  std::vector<std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(folder))
-    if (e.path().filename().string().rfind(".vk-", 0) == 0) out.push_back(e.path());
-  return out;
-}
-
 class ShellApplicationTest : public ::testing::Test {
 protected:
   test::TestMachine tm;
@@ -144,7 +137,7 @@ TEST_F(ShellApplicationTest, ExtractsTheTopLevelEntriesBesideTheArchive) {
   ASSERT_EQ(stat(host(u"C:\\Kurulum\\Vorlan-Grenvilta\\chromedriver.exe").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, 1650000000);
   EXPECT_TRUE(rt.boxes.empty());
-  EXPECT_TRUE(temporaries(host(u"C:\\Kurulum")).empty());
+  EXPECT_TRUE(test::temporaries(host(u"C:\\Kurulum")).empty());
 }
 
 TEST_F(ShellApplicationTest, UnmarkedNamesAreReadAsUtf8OrInTheOemCodePage) {
@@ -223,7 +216,7 @@ TEST_F(ShellApplicationTest, ASecondExtractionAsksBeforeReplacingEachFile) {
   unzip(kArchive, kSibling, 256 + 16);
   EXPECT_TRUE(rt.boxes.empty());
   EXPECT_EQ(tm.readFile(u"C:\\Kurulum\\Vorlan-Grenvilta\\A.TXT"), "new a");
-  EXPECT_TRUE(temporaries(host(u"C:\\Kurulum")).empty());
+  EXPECT_TRUE(test::temporaries(host(u"C:\\Kurulum")).empty());
 }
 
 TEST_F(ShellApplicationTest, ADamagedArchiveShowsAnErrorAndKeepsWhatCameBefore) {
@@ -242,7 +235,7 @@ TEST_F(ShellApplicationTest, ADamagedArchiveShowsAnErrorAndKeepsWhatCameBefore) 
   EXPECT_EQ(tm.readFile(u"C:\\Kurulum\\Vorlan-Grenvilta\\second.bin"), randomBytes(20000, 2));
   // Never a part of a file.
   EXPECT_FALSE(tm.exists(u"C:\\Kurulum\\Vorlan-Grenvilta\\third.bin"));
-  EXPECT_TRUE(temporaries(host(u"C:\\Kurulum")).empty());
+  EXPECT_TRUE(test::temporaries(host(u"C:\\Kurulum")).empty());
 }
 
 TEST_F(ShellApplicationTest, AnEntryWhoseChecksumFailsIsNotWritten) {
@@ -263,7 +256,7 @@ TEST_F(ShellApplicationTest, AnEntryWhoseChecksumFailsIsNotWritten) {
   EXPECT_EQ(tm.readFile(u"C:\\Kurulum\\Vorlan-Grenvilta\\good.txt"), good);
   ASSERT_EQ(rt.boxes.size(), 1u);
   EXPECT_EQ(rt.boxes[0].title, "Sıkıştırılmış (zip) Klasörler Hatası");
-  EXPECT_TRUE(temporaries(host(u"C:\\Kurulum")).empty());
+  EXPECT_TRUE(test::temporaries(host(u"C:\\Kurulum")).empty());
 }
 
 TEST_F(ShellApplicationTest, AFileThatIsNoArchiveAtAllShowsTheError) {
@@ -320,7 +313,7 @@ TEST_F(ShellApplicationTest, NothingIsWrittenOutsideTheDestination) {
     EXPECT_EQ(rt.boxes[i].title, "Sıkıştırılmış (zip) Klasörler Hatası");
     EXPECT_EQ(rt.boxes[i].buttons, vbOKOnly + vbCritical);
   }
-  EXPECT_TRUE(temporaries(host(u"C:\\Kurulum")).empty());
+  EXPECT_TRUE(test::temporaries(host(u"C:\\Kurulum")).empty());
 }
 
 TEST_F(ShellApplicationTest, NameSpaceOfWhatIsNoFolderIsNothing) {

@@ -4,6 +4,7 @@
 #include "platform/errors.h"
 #include "platform/posix/terminal/terminal.h"
 #include "platform/runtime.h"
+#include "support/app_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,8 @@
 
 namespace vk::posix {
 namespace {
+
+using test::count;
 
 // A terminal whose input is a fixed text and whose output is kept.
 class Screen {
@@ -72,14 +75,6 @@ struct Events final : WindowEvents {
     if (onClick) onClick(button);
   }
 };
-
-std::size_t count(const std::string& haystack, const std::string& needle) {
-  std::size_t n = 0;
-  for (auto at = haystack.find(needle); at != std::string::npos;
-       at = haystack.find(needle, at + needle.size()))
-    ++n;
-  return n;
-}
 
 const std::string kCaption = "Vorlan Kurulum işlemlerine hoşgeldiniz.";
 const std::string kStartPrompt = "[1] Devam  [2] Kurulumdan Çık  (Enter: Devam) > ";

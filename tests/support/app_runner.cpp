@@ -1,5 +1,7 @@
 #include "support/app_runner.h"
 
+#include "support/host_files.h"
+
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -17,17 +19,6 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace vk::test {
-
-namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-} // namespace
 
 bool shows(const std::string& out, const std::string& text) {
   const auto flat = [](const std::string& s) {
@@ -119,8 +110,8 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  run.out = slurp(out);
-  run.err = slurp(err);
+  run.out = readHostFile(out);
+  run.err = readHostFile(err);
   return run;
 }
 

@@ -5,25 +5,31 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace vk::test {
 
-// The number of the run-time error f fails with; 0 when it succeeds.
-template <class F> int errorNumber(F&& f) {
+// The run-time error f fails with; nothing when it succeeds.
+template <class F> std::optional<RuntimeError> errorOf(F&& f) {
   try {
     f();
   } catch (const RuntimeError& e) {
-    return e.number();
+    // Every error the run-time raises comes with its text.
+    EXPECT_FALSE(e.description().empty()) << e.number();
+    return e;
   }
-  return 0;
+  return std::nullopt;
+}
+
+// The number of the run-time error f fails with; 0 when it succeeds.
+template <class F> int errorNumber(F&& f) {
+  const auto e = errorOf(std::forward<F>(f));
+  return e ? e->number() : 0;
 }
 
 // The run-time error f fails with; a failure of the test when it succeeds.
 template <class F> RuntimeError failure(F&& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e;
-  }
+  if (auto e = errorOf(std::forward<F>(f))) return *e;
   ADD_FAILURE() << "no error";
   return RuntimeError(0, u"");
 }

@@ -1,0 +1,49 @@
+#include "support/host_files.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace vk::test {
+
+std::string readHostFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeHostFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary);
+  out << content;
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<std::string> temporaries(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    if (e.path().filename().string().rfind(".vk-", 0) == 0) out.push_back(e.path());
+  return out;
+}
+
+std::string makeZip(const std::string& scratch,
+                    const std::vector<std::pair<std::string, std::string>>& files) {
+  fs::create_directories(scratch);
+  std::string names;
+  for (const auto& [name, content] : files) {
+    fs::create_directories(fs::path(scratch + "/" + name).parent_path());
+    writeHostFile(scratch + "/" + name, content);
+    names += " '" + name + "'";
+  }
+  const std::string zip = scratch + "/.made.zip";
+  fs::remove(zip);
+  const std::string cmd = "cd '" + scratch + "' && bsdtar --format zip -cf '" + zip + "'" + names;
+  if (std::system(cmd.c_str()) != 0) throw std::runtime_error("bsdtar failed");
+  std::string bytes = readHostFile(zip);
+  fs::remove(zip);
+  return bytes;
+}
+
+} // namespace vk::test

@@ -1,0 +1,23 @@
+// Host files as the tests make and inspect them, outside any simulated
+// program: whole contents, the stand-in's temporaries, zips made by bsdtar.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vk::test {
+
+// The whole content of a host file; "" when it cannot be read.
+std::string readHostFile(const std::string& path);
+void writeHostFile(const std::string& path, const std::string& content);
+
+// Paths of the stand-in's temporaries (".vk-...") anywhere under a folder.
+std::vector<std::string> temporaries(const std::string& folder);
+
+// A zip made by the host's bsdtar from the files (relative name, content),
+// laid out in the scratch folder; returns the archive's bytes.
+std::string makeZip(const std::string& scratch,
+                    const std::vector<std::pair<std::string, std::string>>& files);
+
+} // namespace vk::test
