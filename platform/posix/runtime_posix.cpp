@@ -1,9 +1,10 @@
 #include "platform/posix/runtime_posix.h"
 
 #include "platform/errors.h"
-#include "platform/posix/host/io.h"
-#include "platform/posix/objects/objects.h"
+#include "platform/posix/host/files.h"
+#include "platform/posix/host/temp_file.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/objects/objects.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -125,13 +126,6 @@ bool lessIgnoreCase(const Text& a, const Text& b) {
   return a < b;
 }
 
-std::string parentOf(const std::string& hostPath) {
-  const auto slash = hostPath.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return hostPath.substr(0, slash);
-}
-
 // Whether the simulated user may write into a folder. Write bits count even
 // for the host's root, so a folder made read-only refuses everybody.
 bool folderWritable(const std::string& folder) {
@@ -234,7 +228,7 @@ void PosixRuntime::rtcMakeDir(const Text& path) {
   const std::string host = machine_.hostPath(path);
   struct stat st {};
   if (::lstat(host.c_str(), &st) == 0) throw RuntimeError(err::PathFileAccess);
-  const std::string parent = parentOf(host);
+  const std::string parent = parentFolder(host);
   if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     throw RuntimeError(err::PathNotFound);
   if (!folderWritable(parent)) throw RuntimeError(err::PermissionDenied);
@@ -251,7 +245,7 @@ void PosixRuntime::rtcFileCopy(const Text& source, const Text& destination) {
     throw RuntimeError(err::FileNotFound);
 
   const std::string to = machine_.hostPath(destination);
-  const std::string folder = parentOf(to);
+  const std::string folder = parentFolder(to);
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     throw RuntimeError(err::PathNotFound);
@@ -356,7 +350,7 @@ pid_t spawnDetached(const std::string& program, std::vector<std::string> args,
                     std::vector<std::string> env) {
   std::vector<char*> argv = pointers(args);
   std::vector<char*> envp = pointers(env);
-  const std::string folder = parentOf(program);
+  const std::string folder = parentFolder(program);
   const char* output = std::getenv("VORLANKUR_CHILD_OUTPUT");
   const bool inheritOutput = output && std::string_view(output) == "inherit";
 

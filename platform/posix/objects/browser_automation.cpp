@@ -38,9 +38,9 @@
 // message, e.g. "Sunucu adı çözümlenemedi: unknown error:
 // net::ERR_NAME_NOT_RESOLVED".
 #include "platform/posix/objects/browser_automation.h"
-#include "platform/posix/machine/hosts_file.h"
-#include "platform/posix/host/io.h"
+#include "platform/posix/host/files.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/machine/hosts_file.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>

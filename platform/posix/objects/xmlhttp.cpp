@@ -50,10 +50,10 @@
 //
 // The request always runs synchronously: an asynchronous "Open" is performed
 // the same way, and its results are there when "Send" returns.
-#include "platform/posix/machine/hosts_file.h"
-#include "platform/posix/host/io.h"
-#include "platform/posix/objects/objects.h"
+#include "platform/posix/host/files.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/machine/hosts_file.h"
+#include "platform/posix/objects/objects.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
