@@ -38,6 +38,7 @@
 // message, e.g. "Sunucu adı çözümlenemedi: unknown error:
 // net::ERR_NAME_NOT_RESOLVED".
 #include "platform/posix/objects/browser_automation.h"
+#include "platform/posix/host/curl.h"
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/hosts_file.h"
@@ -62,7 +63,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -294,8 +294,7 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
 }
 
 Reply http(const char* method, const std::string& url, const std::string* body, long timeoutMs) {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  setUpCurl();
   Reply reply;
   const unique_curl easy(curl_easy_init());
   if (!easy) {

@@ -50,6 +50,7 @@
 //
 // The request always runs synchronously: an asynchronous "Open" is performed
 // the same way, and its results are there when "Send" returns.
+#include "platform/posix/host/curl.h"
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/hosts_file.h"
@@ -62,7 +63,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -140,11 +140,6 @@ Text describe(std::int32_t number) {
 
 [[noreturn]] void fail(std::int32_t number) {
   throw RuntimeError(number, describe(number));
-}
-
-void globalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 std::string lower(std::string s) {
@@ -478,7 +473,7 @@ private:
 
   void send(const Variant& payload) {
     if (readyState_ != 1 || sent_) fail(kUnexpected);
-    globalInit();
+    setUpCurl();
     std::string requestBody;
     if (payload.isBytes())
       requestBody.assign(payload.toBytes().begin(), payload.toBytes().end());
