@@ -484,13 +484,8 @@ void BrowserAutomation::start(const Text& browser) {
 
     trustMachineAuthorities(work_ + "/home");
 
-    std::string rules;
-    try {
-      rules = hostResolverRules(
-          readFile(machine_.hostPath(u"C:\\Windows\\System32\\drivers\\etc\\hosts")));
-    } catch (const RuntimeError&) {
-      // A machine without drive C: has no hosts file either.
-    }
+    const auto hostsFile = machine_.hostsFile();
+    const std::string rules = hostsFile ? hostResolverRules(readFile(*hostsFile)) : std::string();
 
     launchDriver(driver);
 
@@ -534,7 +529,7 @@ void BrowserAutomation::start(const Text& browser) {
 }
 
 void BrowserAutomation::trustMachineAuthorities(const std::string& home) {
-  const auto authorities = pemCertificates(readFile(machine_.root() + "/ca-certificates.pem"));
+  const auto authorities = pemCertificates(readFile(machine_.authoritiesFile()));
   if (authorities.empty()) return;
   const std::string certutil = findProgram(programs_.certutil, "certutil");
   if (certutil.empty())

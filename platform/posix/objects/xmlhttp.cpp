@@ -193,13 +193,9 @@ std::int32_t parseTarget(const std::string& url, Target& out) {
 
 // The machine's hosts file; none when the machine has no drive C:.
 std::vector<HostsEntry> readHostsFile(const Machine& machine) {
-  std::string path;
-  try {
-    path = machine.hostPath(u"C:\\Windows\\System32\\drivers\\etc\\hosts");
-  } catch (const RuntimeError&) {
-    return {};
-  }
-  return parseHostsFile(readHostFile(path).value_or(std::string()));
+  const auto path = machine.hostsFile();
+  if (!path) return {};
+  return parseHostsFile(readHostFile(*path).value_or(std::string()));
 }
 
 // The port proxy's forward for a connection to address:port ("[v6]" never
@@ -524,8 +520,7 @@ private:
     // added only on hosts without that folder, since parsing it costs some
     // 50 ms on every connection.
     std::string authorities;
-    const std::string extra =
-        readHostFile(machine_.root() + "/ca-certificates.pem").value_or(std::string());
+    const std::string extra = readHostFile(machine_.authoritiesFile()).value_or(std::string());
     if (!extra.empty()) {
       char* folder = nullptr;
       struct stat st {};
