@@ -1,9 +1,11 @@
 #include "platform/posix/runtime_posix.h"
 
 #include "platform/errors.h"
-#include "platform/posix/host/io.h"
-#include "platform/posix/objects/objects.h"
+#include "platform/posix/host/files.h"
+#include "platform/posix/host/process.h"
+#include "platform/posix/host/temp_file.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/objects/objects.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,16 +13,12 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/close_range.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace vk::posix {
 
@@ -125,13 +123,6 @@ bool lessIgnoreCase(const Text& a, const Text& b) {
   return a < b;
 }
 
-std::string parentOf(const std::string& hostPath) {
-  const auto slash = hostPath.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return hostPath.substr(0, slash);
-}
-
 // Whether the simulated user may write into a folder. Write bits count even
 // for the host's root, so a folder made read-only refuses everybody.
 bool folderWritable(const std::string& folder) {
@@ -158,13 +149,6 @@ bool folderWritable(const std::string& folder) {
     throw RuntimeError(fallback);
   }
 }
-
-// The message the intermediate child of rtcShell sends back.
-struct SpawnReport {
-  enum Kind : int { Started = 1, ExecFailed = 2, ForkFailed = 3 };
-  int kind;
-  int value; // the pid, or the errno
-};
 
 } // namespace
 
@@ -234,7 +218,7 @@ void PosixRuntime::rtcMakeDir(const Text& path) {
   const std::string host = machine_.hostPath(path);
   struct stat st {};
   if (::lstat(host.c_str(), &st) == 0) throw RuntimeError(err::PathFileAccess);
-  const std::string parent = parentOf(host);
+  const std::string parent = parentFolder(host);
   if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     throw RuntimeError(err::PathNotFound);
   if (!folderWritable(parent)) throw RuntimeError(err::PermissionDenied);
@@ -251,7 +235,7 @@ void PosixRuntime::rtcFileCopy(const Text& source, const Text& destination) {
     throw RuntimeError(err::FileNotFound);
 
   const std::string to = machine_.hostPath(destination);
-  const std::string folder = parentOf(to);
+  const std::string folder = parentFolder(to);
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     throw RuntimeError(err::PathNotFound);
@@ -298,7 +282,8 @@ namespace {
 // The host executable a program name stands for, as CreateProcess finds it:
 // ".exe" appended to a name without extension; a name with a drive or "\"
 // is a path, a bare one is looked for in the application's folder, then
-// C:\Windows\System32, then C:\Windows.
+// C:\Windows\System32, then C:\Windows; the first file there the host can
+// execute.
 std::optional<std::string> findProgram(const Machine& machine, const Text& appPath, Text name) {
   if (name.empty()) return std::nullopt;
   std::size_t baseStart = 0;
@@ -322,104 +307,15 @@ std::optional<std::string> findProgram(const Machine& machine, const Text& appPa
     candidates.push_back(u"C:\\Windows\\System32\\" + name);
     candidates.push_back(u"C:\\Windows\\" + name);
   }
+  std::vector<std::string> hostCandidates;
   for (const Text& candidate : candidates) {
-    std::string host;
     try {
-      host = machine.hostPath(candidate);
+      hostCandidates.push_back(machine.hostPath(candidate));
     } catch (const RuntimeError&) {
-      continue;
+      // a relative path or a drive the machine lacks: no program there
     }
-    struct stat st {};
-    if (::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return host;
   }
-  return std::nullopt;
-}
-
-std::vector<std::string> childEnvironment(const std::string& commandLine) {
-  static constexpr std::string_view kName = "VORLANKUR_COMMAND_LINE=";
-  std::vector<std::string> env;
-  for (char** e = environ; e && *e; ++e)
-    if (std::string_view(*e).substr(0, kName.size()) != kName) env.emplace_back(*e);
-  env.push_back(std::string(kName) + commandLine);
-  return env;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (auto& s : strings)
-    out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
-
-pid_t spawnDetached(const std::string& program, std::vector<std::string> args,
-                    std::vector<std::string> env) {
-  std::vector<char*> argv = pointers(args);
-  std::vector<char*> envp = pointers(env);
-  const std::string folder = parentOf(program);
-  const char* output = std::getenv("VORLANKUR_CHILD_OUTPUT");
-  const bool inheritOutput = output && std::string_view(output) == "inherit";
-
-  unique_fd devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
-  if (!devNull) throw RuntimeError(err::FileNotFound);
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) throw RuntimeError(err::FileNotFound);
-  unique_fd readEnd(fds[0]), writeEnd(fds[1]);
-
-  // Double fork: the program becomes a child of init (or of a subreaper),
-  // which reaps it, so no SIGCHLD handling is needed here and no zombie is
-  // left. Only async-signal-safe calls follow the forks.
-  const pid_t middle = ::fork();
-  if (middle < 0) throw RuntimeError(err::FileNotFound);
-  if (middle == 0) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-      int failure = 0;
-      // Its own session: keys typed at the setup's terminal never reach it.
-      ::setsid();
-      auto toNull = [&](int target) {
-        if (devNull.get() == target) return ::fcntl(target, F_SETFD, 0) == 0;
-        return ::dup2(devNull.get(), target) == target;
-      };
-      if (!toNull(0) || (!inheritOutput && (!toNull(1) || !toNull(2)))) failure = errno;
-      // Nothing else of the setup (its terminal, its sockets) goes along.
-      ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-      if (!failure && ::chdir(folder.c_str()) != 0) failure = errno;
-      if (!failure) {
-        ::execve(program.c_str(), argv.data(), envp.data());
-        failure = errno;
-      }
-      const SpawnReport report{SpawnReport::ExecFailed, failure};
-      (void)!::write(writeEnd.get(), &report, sizeof report);
-      ::_exit(127);
-    }
-    const SpawnReport report = child < 0 ? SpawnReport{SpawnReport::ForkFailed, errno}
-                                         : SpawnReport{SpawnReport::Started, child};
-    (void)!::write(writeEnd.get(), &report, sizeof report);
-    ::_exit(0);
-  }
-  writeEnd.reset();
-  devNull.reset();
-
-  // The reports end when the program has been exec'd (the pipe closes on
-  // exec) or has failed to be.
-  pid_t started = -1;
-  bool failed = false;
-  SpawnReport report{};
-  for (;;) {
-    const ssize_t n = ::read(readEnd.get(), &report, sizeof report);
-    if (n < 0 && errno == EINTR) continue;
-    if (n != static_cast<ssize_t>(sizeof report)) break;
-    if (report.kind == SpawnReport::Started)
-      started = report.value;
-    else
-      failed = true;
-  }
-  int status = 0;
-  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (failed || started <= 0) throw RuntimeError(err::FileNotFound);
-  return started;
+  return firstExecutable(hostCandidates);
 }
 
 } // namespace
@@ -455,13 +351,23 @@ double PosixRuntime::rtcShell(const Text& commandLine, int windowStyle) {
     argsStart = end;
   }
   if (!program) throw RuntimeError(err::FileNotFound);
-  if (::access(program->c_str(), X_OK) != 0) throw RuntimeError(err::FileNotFound);
 
-  std::vector<std::string> args{*program};
+  ProcessOptions options;
+  options.argv.push_back(*program);
   for (const Text& a : splitArguments(TextView(commandLine).substr(argsStart)))
-    args.push_back(toUtf8(a));
-  return static_cast<double>(
-      spawnDetached(*program, std::move(args), childEnvironment(toUtf8(commandLine))));
+    options.argv.push_back(toUtf8(a));
+  // The whole command line, as Windows hands it to the program; argv cannot
+  // carry its quoting.
+  options.environment = environmentWith({{"VORLANKUR_COMMAND_LINE", toUtf8(commandLine)}});
+  options.folder = parentFolder(*program);
+  const char* output = std::getenv("VORLANKUR_CHILD_OUTPUT");
+  if (output && std::string_view(output) == "inherit")
+    options.output = ProcessOptions::Output::Inherit;
+  options.group = ProcessOptions::Group::OwnSession;
+  options.detached = true;
+  const StartedProcess started = startProcess(options);
+  if (!started.pid) throw RuntimeError(err::FileNotFound);
+  return static_cast<double>(started.pid);
 }
 
 int PosixRuntime::rtcMsgBox(const Text& prompt, int buttons, const std::optional<Text>& title) {

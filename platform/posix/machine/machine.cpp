@@ -1,8 +1,8 @@
 #include "platform/posix/machine/machine.h"
 
 #include "platform/errors.h"
-#include "platform/posix/machine/registry_file.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/machine/registry_file.h"
 
 #include <cctype>
 #include <cerrno>
@@ -176,6 +176,14 @@ std::string Machine::hostPath(const Text& windowsPath) const {
     out = joinHost(out, *entry);
   }
   return out;
+}
+
+std::optional<std::string> Machine::hostsFile() const {
+  try {
+    return hostPath(u"C:\\Windows\\System32\\drivers\\etc\\hosts");
+  } catch (const RuntimeError&) {
+    return std::nullopt;
+  }
 }
 
 std::optional<Text> Machine::windowsPath(const std::string& hostPath) const {

@@ -66,6 +66,13 @@ public:
   // path lies on no drive. A drive root keeps its "\" ("C:\").
   std::optional<Text> windowsPath(const std::string& hostPath) const;
 
+  // Host path of the hosts file (C:\Windows\System32\drivers\etc\hosts),
+  // nullopt when the machine has no drive C:.
+  std::optional<std::string> hostsFile() const;
+  // Host path of the extra authorities the machine trusts besides the
+  // host's; the file may be missing.
+  std::string authoritiesFile() const { return root_ + "/ca-certificates.pem"; }
+
   const Registry& registry() const;
   // DOS attributes of a host file (hidden/system from user.DOSATTRIB,
   // read-only from the write permission, directory from its type).

@@ -13,7 +13,8 @@
 //
 // Text streams ("Type" 2, the default) are accepted as a type but this
 // stream offers no text members; the program only writes bytes.
-#include "platform/posix/host/io.h"
+#include "platform/posix/host/files.h"
+#include "platform/posix/host/temp_file.h"
 #include "platform/posix/objects/objects.h"
 
 #include <algorithm>
@@ -55,8 +56,7 @@ constexpr std::int32_t adSaveCreateOverWrite = 2;
 // Saves the bytes at path through a temporary file in the same folder, so
 // the path holds either its old content or the whole new one, never a part.
 void saveAtomically(const std::string& path, const Bytes& bytes, bool overwrite) {
-  const auto slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  const std::string folder = parentFolder(path);
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) fail(kWriteFailed);
   if (::lstat(path.c_str(), &st) == 0) {

@@ -38,16 +38,16 @@
 // message, e.g. "Sunucu adı çözümlenemedi: unknown error:
 // net::ERR_NAME_NOT_RESOLVED".
 #include "platform/posix/objects/browser_automation.h"
-#include "platform/posix/machine/hosts_file.h"
-#include "platform/posix/host/io.h"
+#include "platform/posix/host/curl.h"
+#include "platform/posix/host/files.h"
+#include "platform/posix/host/process.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/machine/hosts_file.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,12 +62,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace vk::posix {
 
@@ -119,92 +116,33 @@ std::string lastLine(const std::string& path) {
   return last;
 }
 
-bool executable(const std::string& path) {
-  return !path.empty() && access(path.c_str(), X_OK) == 0 && !fs::is_directory(path);
-}
-
-// The usual place first, then the search path.
+// The given program, or else the one of that name on the host.
 std::string findProgram(const std::string& given, const std::string& name) {
-  if (!given.empty()) return executable(given) ? given : std::string();
-  if (executable("/usr/bin/" + name)) return "/usr/bin/" + name;
-  const char* path = std::getenv("PATH");
-  if (!path) return {};
-  std::istringstream dirs(path);
-  std::string dir;
-  while (std::getline(dirs, dir, ':'))
-    if (!dir.empty() && executable(dir + "/" + name)) return dir + "/" + name;
-  return {};
+  const auto found = given.empty() ? findHostProgram(name) : firstExecutable({given});
+  return found.value_or(std::string());
 }
 
 // The host's environment with the session's own HOME and temporary folder,
 // so the browser keeps nothing of the host user's and leaves nothing behind.
 std::vector<std::string> sessionEnvironment(const std::string& work) {
-  std::vector<std::string> env;
-  for (char** e = environ; e && *e; ++e) {
-    const std::string_view entry(*e);
-    const auto name = entry.substr(0, entry.find('='));
-    if (name == "HOME" || name == "TMPDIR" || name == "XDG_CONFIG_HOME" ||
-        name == "XDG_CACHE_HOME" || name == "XDG_DATA_HOME")
-      continue;
-    env.emplace_back(entry);
-  }
   const std::string home = work + "/home";
-  env.push_back("HOME=" + home);
-  env.push_back("TMPDIR=" + work + "/tmp");
-  env.push_back("XDG_CONFIG_HOME=" + home + "/.config");
-  env.push_back("XDG_CACHE_HOME=" + home + "/.cache");
-  env.push_back("XDG_DATA_HOME=" + home + "/.local/share");
-  return env;
+  return environmentWith({{"HOME", home},
+                          {"TMPDIR", work + "/tmp"},
+                          {"XDG_CONFIG_HOME", home + "/.config"},
+                          {"XDG_CACHE_HOME", home + "/.cache"},
+                          {"XDG_DATA_HOME", home + "/.local/share"}});
 }
 
-// Starts a program with stdin from /dev/null and its output appended to a
-// log; ownGroup puts it at the head of a new process group. -1 and errno
-// when it cannot be started.
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& log, bool ownGroup) {
-  std::vector<char*> args, envp;
-  for (const auto& a : argv)
-    args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  for (const auto& e : env)
-    envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  posix_spawn_file_actions_adddup2(&files, 1, 2);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-  // The caller's other descriptors (sockets, the window's) are none of its business.
-  posix_spawn_file_actions_addclosefrom_np(&files, 3);
-#endif
-
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD})
-    sigaddset(&defaults, s);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  if (ownGroup) {
-    flags |= POSIX_SPAWN_SETPGROUP;
-    posix_spawnattr_setpgroup(&attr, 0);
-  }
-  posix_spawnattr_setflags(&attr, flags);
-
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, args[0], &files, &attr, args.data(), envp.data());
-  posix_spawnattr_destroy(&attr);
-  posix_spawn_file_actions_destroy(&files);
-  if (rc != 0) {
-    errno = rc;
-    return -1;
-  }
-  return pid;
+// Starts one of the session's programs, its output appended to log.
+StartedProcess startInSession(std::vector<std::string> argv, const std::string& work,
+                              const std::string& log, ProcessOptions::Group group) {
+  ProcessOptions options;
+  options.argv = std::move(argv);
+  options.environment = sessionEnvironment(work);
+  options.output = ProcessOptions::Output::AppendToLog;
+  options.log = log;
+  options.group = group;
+  return startProcess(options);
 }
 
 // Waits up to `limit` for a child to end; true once it is reaped (or is no
@@ -294,8 +232,7 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
 }
 
 Reply http(const char* method, const std::string& url, const std::string* body, long timeoutMs) {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  setUpCurl();
   Reply reply;
   const unique_curl easy(curl_easy_init());
   if (!easy) {
@@ -485,13 +422,8 @@ void BrowserAutomation::start(const Text& browser) {
 
     trustMachineAuthorities(work_ + "/home");
 
-    std::string rules;
-    try {
-      rules = hostResolverRules(
-          readFile(machine_.hostPath(u"C:\\Windows\\System32\\drivers\\etc\\hosts")));
-    } catch (const RuntimeError&) {
-      // A machine without drive C: has no hosts file either.
-    }
+    const auto hostsFile = machine_.hostsFile();
+    const std::string rules = hostsFile ? hostResolverRules(readFile(*hostsFile)) : std::string();
 
     launchDriver(driver);
 
@@ -535,7 +467,7 @@ void BrowserAutomation::start(const Text& browser) {
 }
 
 void BrowserAutomation::trustMachineAuthorities(const std::string& home) {
-  const auto authorities = pemCertificates(readFile(machine_.root() + "/ca-certificates.pem"));
+  const auto authorities = pemCertificates(readFile(machine_.authoritiesFile()));
   if (authorities.empty()) return;
   const std::string certutil = findProgram(programs_.certutil, "certutil");
   if (certutil.empty())
@@ -543,13 +475,14 @@ void BrowserAutomation::trustMachineAuthorities(const std::string& home) {
          "certutil not found");
   const std::string db = "sql:" + home + "/.pki/nssdb";
   fs::create_directories(home + "/.pki/nssdb");
-  const auto env = sessionEnvironment(work_);
   const std::string log = work_ + "/certutil.log";
-  const auto run = [&](const std::vector<std::string>& argv) {
-    const pid_t pid = spawn(argv, env, log, false);
-    if (pid < 0)
+  const auto run = [&](std::vector<std::string> argv) {
+    const StartedProcess started =
+        startInSession(std::move(argv), work_, log, ProcessOptions::Group::Ours);
+    if (!started.pid)
       fail(browser_err::CertificateStore, u"Güvenilen sertifikalar tarayıcıya eklenemedi",
-           certutil + ": " + std::strerror(errno));
+           certutil + ": " + std::strerror(started.error));
+    const pid_t pid = started.pid;
     int status = 0;
     if (!reap(pid, 20s, &status)) {
       kill(pid, SIGKILL);
@@ -572,7 +505,6 @@ void BrowserAutomation::trustMachineAuthorities(const std::string& home) {
 }
 
 void BrowserAutomation::launchDriver(const std::string& driver) {
-  const auto env = sessionEnvironment(work_);
   const std::string log = work_ + "/chromedriver.log";
   std::string why;
   // A port found free can be taken before the driver binds it; then the
@@ -583,10 +515,12 @@ void BrowserAutomation::launchDriver(const std::string& driver) {
       why = std::string("no free loopback port: ") + std::strerror(errno);
       break;
     }
-    const pid_t pid = spawn({driver, "--port=" + std::to_string(port)}, env, log, true);
-    if (pid < 0)
+    const StartedProcess started = startInSession({driver, "--port=" + std::to_string(port)}, work_,
+                                                  log, ProcessOptions::Group::Own);
+    if (!started.pid)
       fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü başlatılamadı",
-           driver + ": " + std::strerror(errno));
+           driver + ": " + std::strerror(started.error));
+    const pid_t pid = started.pid;
     driver_ = pid;
     endpoint_ = "http://127.0.0.1:" + std::to_string(port);
     const auto deadline = Clock::now() + kDriverReady;

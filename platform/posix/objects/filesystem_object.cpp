@@ -1,8 +1,8 @@
 // "Scripting.FileSystemObject" and the text files it writes.
-#include "platform/posix/machine/codepage.h"
-#include "platform/posix/host/io.h"
-#include "platform/posix/objects/objects.h"
+#include "platform/posix/host/files.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/machine/codepage.h"
+#include "platform/posix/objects/objects.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -19,9 +19,9 @@
 // text, into a folder, and copying into an archive; those fail with
 // 0x80004001 (E_NOTIMPL). NameSpace of a special folder number fails with
 // the run-time's 5.
-#include "platform/posix/host/io.h"
-#include "platform/posix/objects/objects.h"
+#include "platform/posix/host/temp_file.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/objects/objects.h"
 #include "platform/runtime.h"
 
 #include <archive.h>

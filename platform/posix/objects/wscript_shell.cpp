@@ -1,9 +1,10 @@
 // "WScript.Shell": registry reading, special folders and shortcuts, as
 // Windows Script Host gives them, on the simulated machine.
+#include "platform/posix/host/files.h"
+#include "platform/posix/host/temp_file.h"
 #include "platform/posix/machine/codepage.h"
-#include "platform/posix/host/io.h"
-#include "platform/posix/objects/objects.h"
 #include "platform/posix/machine/shell_link.h"
+#include "platform/posix/objects/objects.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -157,8 +158,7 @@ std::int32_t hresultOf(int error) {
 // the same folder, which is then renamed over it, so a reader sees the old
 // file or the whole new one, never a part.
 void replaceFile(const std::string& hostFile, std::string_view bytes, const Text& fullName) {
-  const std::size_t slash = hostFile.rfind('/');
-  const std::string folder = slash == 0 ? "/" : hostFile.substr(0, slash);
+  const std::string folder = parentFolder(hostFile);
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) failSave(fullName, kPathNotFound);
   if (::lstat(hostFile.c_str(), &st) == 0) {

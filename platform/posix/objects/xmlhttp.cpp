@@ -50,10 +50,11 @@
 //
 // The request always runs synchronously: an asynchronous "Open" is performed
 // the same way, and its results are there when "Send" returns.
-#include "platform/posix/machine/hosts_file.h"
-#include "platform/posix/host/io.h"
-#include "platform/posix/objects/objects.h"
+#include "platform/posix/host/curl.h"
+#include "platform/posix/host/files.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/machine/hosts_file.h"
+#include "platform/posix/objects/objects.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
@@ -62,7 +63,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -142,11 +142,6 @@ Text describe(std::int32_t number) {
   throw RuntimeError(number, describe(number));
 }
 
-void globalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 std::string lower(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -198,13 +193,9 @@ std::int32_t parseTarget(const std::string& url, Target& out) {
 
 // The machine's hosts file; none when the machine has no drive C:.
 std::vector<HostsEntry> readHostsFile(const Machine& machine) {
-  std::string path;
-  try {
-    path = machine.hostPath(u"C:\\Windows\\System32\\drivers\\etc\\hosts");
-  } catch (const RuntimeError&) {
-    return {};
-  }
-  return parseHostsFile(readHostFile(path).value_or(std::string()));
+  const auto path = machine.hostsFile();
+  if (!path) return {};
+  return parseHostsFile(readHostFile(*path).value_or(std::string()));
 }
 
 // The port proxy's forward for a connection to address:port ("[v6]" never
@@ -478,7 +469,7 @@ private:
 
   void send(const Variant& payload) {
     if (readyState_ != 1 || sent_) fail(kUnexpected);
-    globalInit();
+    setUpCurl();
     std::string requestBody;
     if (payload.isBytes())
       requestBody.assign(payload.toBytes().begin(), payload.toBytes().end());
@@ -529,8 +520,7 @@ private:
     // added only on hosts without that folder, since parsing it costs some
     // 50 ms on every connection.
     std::string authorities;
-    const std::string extra =
-        readHostFile(machine_.root() + "/ca-certificates.pem").value_or(std::string());
+    const std::string extra = readHostFile(machine_.authoritiesFile()).value_or(std::string());
     if (!extra.empty()) {
       char* folder = nullptr;
       struct stat st {};

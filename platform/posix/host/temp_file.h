@@ -1,26 +1,12 @@
-// File and buffer pieces the host's objects share.
+// A temporary file that becomes another in one step.
 #pragma once
 
-#include "platform/automation.h"
 #include "platform/posix/host/unique.h"
 
-#include <cstddef>
-#include <optional>
 #include <string>
 #include <sys/types.h>
 
 namespace vk::posix {
-
-// Writes all of data to fd, again after a signal; false, with errno set, on
-// any failure.
-bool writeAll(int fd, const void* data, std::size_t size);
-
-// The whole content of a host file; nullopt when it cannot be opened.
-std::optional<std::string> readHostFile(const std::string& path);
-
-// Room for size bytes with its pages made present in one call: for a
-// buffer of megabytes that costs far less than a page fault every 4 KB.
-void reserveAndPrefault(Bytes& b, std::size_t size);
 
 // A new file with a name of its own in the folder of the file it is to
 // become, so that the destination holds its old content or the whole new

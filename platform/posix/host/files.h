@@ -1,0 +1,27 @@
+// Host files: whole reads and writes, buffers for their content, folder names.
+#pragma once
+
+#include "platform/automation.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace vk::posix {
+
+// Writes all of data to fd, again after a signal; false, with errno set, on
+// any failure.
+bool writeAll(int fd, const void* data, std::size_t size);
+
+// The whole content of a host file; nullopt when it cannot be opened.
+std::optional<std::string> readHostFile(const std::string& path);
+
+// Room for size bytes with its pages made present in one call: for a
+// buffer of megabytes that costs far less than a page fault every 4 KB.
+void reserveAndPrefault(Bytes& b, std::size_t size);
+
+// The folder a host path names an entry of: "." for a bare name, "/" for an
+// entry of the root.
+std::string parentFolder(const std::string& hostPath);
+
+} // namespace vk::posix

@@ -1,0 +1,70 @@
+// The host's processes: finding a program, the environment it gets, and
+// starting it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace vk::posix {
+
+// The first of candidates (host paths, in order) that is a regular file this
+// process may execute; nullopt when none is.
+std::optional<std::string> firstExecutable(const std::vector<std::string>& candidates);
+
+// A host program by name: /usr/bin first, then the folders of PATH.
+std::optional<std::string> findHostProgram(const std::string& name);
+
+// A variable of a child's environment: set to value, or left out when value
+// is nullopt.
+struct EnvironmentChange {
+  std::string name;
+  std::optional<std::string> value;
+};
+
+// This process's environment ("NAME=value" each) with the named variables
+// changed: the others keep their order, the ones set follow.
+std::vector<std::string> environmentWith(const std::vector<EnvironmentChange>& changes);
+
+// How a program starts. Its stdin is always /dev/null: nothing started here
+// reads the setup's terminal.
+struct ProcessOptions {
+  std::vector<std::string> argv; // argv[0] is the program's host path
+  std::vector<std::string> environment;
+  std::string folder; // the working folder; empty keeps this process's
+
+  // Where stdout and stderr both go.
+  enum class Output {
+    Discard,    // /dev/null
+    Inherit,    // this process's own
+    AppendToLog // the end of log, made (0600) when missing
+  };
+  Output output = Output::Discard;
+  std::string log;
+
+  enum class Group {
+    Ours,      // this process's group
+    Own,       // the head of a new group, so the group can be signalled as one
+    OwnSession // a new session: no key typed at the setup's terminal reaches it
+  };
+  Group group = Group::Ours;
+
+  // A detached program is no child of ours: init (or a subreaper) reaps it.
+  // Otherwise the caller waits for it.
+  bool detached = false;
+};
+
+// A started program's process id, or 0 and the errno that kept it from
+// starting (an exec that failed included).
+struct StartedProcess {
+  pid_t pid = 0;
+  int error = 0;
+};
+
+// Starts a program and returns once it runs or has failed to. It gets none
+// of this process's other descriptors, no blocked signals and the default
+// action for the signals a shell may have set to be ignored.
+StartedProcess startProcess(const ProcessOptions& options);
+
+} // namespace vk::posix
