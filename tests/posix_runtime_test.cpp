@@ -461,6 +461,10 @@ TEST_F(RuntimeTest, ShellFailuresAndTheirNumbers) {
   EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"\"C:\\Kurulum\\ok.exe", 1); }), 0);
   EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"\"C:\\Kurulum\\ok\" x", 1); }), 0);
   EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"C:\\Kurulum\\Vorlan.exe", 1); }), err::FileNotFound);
+  // Found first in the application's folder, as Windows looks: it shadows
+  // the system folder's program and fails to start.
+  makeScript(tm_, u"C:\\Windows\\System32\\Vorlan.exe", "exit 0\n");
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"Vorlan.exe", 1); }), err::FileNotFound);
   EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"Q:\\Vorlan.exe", 1); }), err::FileNotFound);
   EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"", 1); }), err::FileNotFound);
   EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"   ", 1); }), err::FileNotFound);

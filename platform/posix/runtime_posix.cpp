@@ -282,8 +282,8 @@ namespace {
 // The host executable a program name stands for, as CreateProcess finds it:
 // ".exe" appended to a name without extension; a name with a drive or "\"
 // is a path, a bare one is looked for in the application's folder, then
-// C:\Windows\System32, then C:\Windows; the first file there the host can
-// execute.
+// C:\Windows\System32, then C:\Windows; the first file there, which fails
+// to start when it is no program.
 std::optional<std::string> findProgram(const Machine& machine, const Text& appPath, Text name) {
   if (name.empty()) return std::nullopt;
   std::size_t baseStart = 0;
@@ -315,7 +315,7 @@ std::optional<std::string> findProgram(const Machine& machine, const Text& appPa
       // a relative path or a drive the machine lacks: no program there
     }
   }
-  return firstExecutable(hostCandidates);
+  return firstProgram(hostCandidates, Accept::AnyFile);
 }
 
 } // namespace

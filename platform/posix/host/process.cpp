@@ -19,9 +19,10 @@ namespace vk::posix {
 
 namespace {
 
-bool isExecutableFile(const std::string& path) {
+bool accepted(const std::string& path, Accept accept) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+         (accept == Accept::AnyFile || ::access(path.c_str(), X_OK) == 0);
 }
 
 // What the forked side tells the caller through the report pipe.
@@ -110,9 +111,9 @@ void waitFor(pid_t pid) {
 
 } // namespace
 
-std::optional<std::string> firstExecutable(const std::vector<std::string>& candidates) {
+std::optional<std::string> firstProgram(const std::vector<std::string>& candidates, Accept accept) {
   for (const std::string& candidate : candidates)
-    if (isExecutableFile(candidate)) return candidate;
+    if (accepted(candidate, accept)) return candidate;
   return std::nullopt;
 }
 
@@ -128,7 +129,7 @@ std::optional<std::string> findHostProgram(const std::string& name) {
       rest.remove_prefix(colon + 1);
     }
   }
-  return firstExecutable(candidates);
+  return firstProgram(candidates, Accept::Executable);
 }
 
 std::vector<std::string> environmentWith(const std::vector<EnvironmentChange>& changes) {

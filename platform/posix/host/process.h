@@ -9,9 +9,14 @@
 
 namespace vk::posix {
 
-// The first of candidates (host paths, in order) that is a regular file this
-// process may execute; nullopt when none is.
-std::optional<std::string> firstExecutable(const std::vector<std::string>& candidates);
+// Which files a look-up stops at: any regular file, as Windows finds a
+// program (one it then cannot run fails to start), or only one this process
+// may execute, as a shell finds a host program.
+enum class Accept { AnyFile, Executable };
+
+// The first of candidates (host paths, in order) that is accepted; nullopt
+// when none is.
+std::optional<std::string> firstProgram(const std::vector<std::string>& candidates, Accept accept);
 
 // A host program by name: /usr/bin first, then the folders of PATH.
 std::optional<std::string> findHostProgram(const std::string& name);

@@ -118,7 +118,8 @@ std::string lastLine(const std::string& path) {
 
 // The given program, or else the one of that name on the host.
 std::string findProgram(const std::string& given, const std::string& name) {
-  const auto found = given.empty() ? findHostProgram(name) : firstExecutable({given});
+  const auto found =
+      given.empty() ? findHostProgram(name) : firstProgram({given}, Accept::Executable);
   return found.value_or(std::string());
 }
 
