@@ -1,8 +1,8 @@
 // "Scripting.FileSystemObject" and the text files it writes.
-#include "platform/posix/machine/codepage.h"
 #include "platform/posix/host/io.h"
-#include "platform/posix/objects/objects.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/machine/codepage.h"
+#include "platform/posix/objects/objects.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -121,8 +121,7 @@ private:
 
   // A second Close is harmless, as on Windows.
   void close() {
-    if (!fd_) return;
-    if (::close(fd_.release()) != 0 && errno != EINTR) failErrno(errno);
+    if (!closeNow(fd_) && errno != EINTR) failErrno(errno);
   }
 
   unique_fd fd_;

@@ -20,8 +20,8 @@
 // 0x80004001 (E_NOTIMPL). NameSpace of a special folder number fails with
 // the run-time's 5.
 #include "platform/posix/host/io.h"
-#include "platform/posix/objects/objects.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/objects/objects.h"
 #include "platform/runtime.h"
 
 #include <archive.h>
@@ -92,21 +92,20 @@ class Utf8Names {
 public:
   Utf8Names() {
     for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-      locale_ = ::newlocale(LC_CTYPE_MASK, name, locale_t(0));
+      locale_.reset(::newlocale(LC_CTYPE_MASK, name, locale_t(0)));
       if (locale_) break;
     }
-    if (locale_) previous_ = ::uselocale(locale_);
+    if (locale_) previous_ = ::uselocale(locale_.get());
   }
+  // The thread goes back to its own locale before this one is freed.
   ~Utf8Names() {
-    if (!locale_) return;
-    ::uselocale(previous_);
-    ::freelocale(locale_);
+    if (locale_) ::uselocale(previous_);
   }
   Utf8Names(const Utf8Names&) = delete;
   Utf8Names& operator=(const Utf8Names&) = delete;
 
 private:
-  locale_t locale_ = locale_t(0);
+  unique_locale locale_;
   locale_t previous_ = locale_t(0);
 };
 
@@ -127,16 +126,14 @@ Text entryName(const Machine& machine, archive_entry* e) {
   const std::string bytes = raw;
   Text name = fromUtf8(bytes);
   if (toUtf8(name) == bytes) return name;
-  iconv_t cd = ::iconv_open("UTF-8", oemCharset(machine.ansiCodePage()));
-  if (cd == reinterpret_cast<iconv_t>(-1)) return name;
+  const unique_iconv cd(::iconv_open("UTF-8", oemCharset(machine.ansiCodePage())));
+  if (!cd) return name;
   std::string out(bytes.size() * 4, '\0');
   char* in = const_cast<char*>(bytes.data());
   std::size_t inLeft = bytes.size();
   char* to = out.data();
   std::size_t outLeft = out.size();
-  const bool ok = ::iconv(cd, &in, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
-  ::iconv_close(cd);
-  if (!ok) return name;
+  if (::iconv(cd.get(), &in, &inLeft, &to, &outLeft) == static_cast<std::size_t>(-1)) return name;
   out.resize(out.size() - outLeft);
   return fromUtf8(out);
 }

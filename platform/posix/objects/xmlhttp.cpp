@@ -50,10 +50,10 @@
 //
 // The request always runs synchronously: an asynchronous "Open" is performed
 // the same way, and its results are there when "Send" returns.
-#include "platform/posix/machine/hosts_file.h"
 #include "platform/posix/host/io.h"
-#include "platform/posix/objects/objects.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/machine/hosts_file.h"
+#include "platform/posix/objects/objects.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
@@ -163,37 +163,26 @@ struct Target {
 // Parses an absolute http(s) address; the number tells why it is refused.
 std::int32_t parseTarget(const std::string& url, Target& out) {
   if (url.empty()) return kUnrecognizedScheme;
-  CURLU* u = curl_url();
+  const unique_curl_url u(curl_url());
   if (!u) return kOutOfMemory;
-  std::int32_t result = 0;
-  const CURLUcode rc = curl_url_set(u, CURLUPART_URL, url.c_str(), 0);
-  if (rc == CURLUE_UNSUPPORTED_SCHEME || rc == CURLUE_BAD_SCHEME) {
-    result = kUnrecognizedScheme;
-  } else if (rc == CURLUE_OUT_OF_MEMORY) {
-    result = kOutOfMemory;
-  } else if (rc != CURLUE_OK) {
+  const CURLUcode rc = curl_url_set(u.get(), CURLUPART_URL, url.c_str(), 0);
+  if (rc == CURLUE_UNSUPPORTED_SCHEME || rc == CURLUE_BAD_SCHEME) return kUnrecognizedScheme;
+  if (rc == CURLUE_OUT_OF_MEMORY) return kOutOfMemory;
+  if (rc != CURLUE_OK) {
     // A text without any "scheme:" is no address of a known protocol either.
-    result = url.find("://") == std::string::npos ? kUnrecognizedScheme : kInvalidUrl;
-  } else {
-    char *scheme = nullptr, *host = nullptr, *port = nullptr;
-    if (curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
-      result = kUnrecognizedScheme;
-    } else if (lower(scheme) != "http" && lower(scheme) != "https") {
-      result = kUnrecognizedScheme;
-    } else if (curl_url_get(u, CURLUPART_HOST, &host, 0) != CURLUE_OK || !*host ||
-               curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) != CURLUE_OK) {
-      result = kInvalidUrl;
-    } else {
-      out.scheme = lower(scheme);
-      out.host = lower(host);
-      out.port = std::strtol(port, nullptr, 10);
-    }
-    curl_free(scheme);
-    curl_free(host);
-    curl_free(port);
+    return url.find("://") == std::string::npos ? kUnrecognizedScheme : kInvalidUrl;
   }
-  curl_url_cleanup(u);
-  return result;
+  unique_curl_string scheme, host, port;
+  if (curl_url_get(u.get(), CURLUPART_SCHEME, scheme.put(), 0) != CURLUE_OK)
+    return kUnrecognizedScheme;
+  if (lower(scheme.get()) != "http" && lower(scheme.get()) != "https") return kUnrecognizedScheme;
+  if (curl_url_get(u.get(), CURLUPART_HOST, host.put(), 0) != CURLUE_OK || !*host.get() ||
+      curl_url_get(u.get(), CURLUPART_PORT, port.put(), CURLU_DEFAULT_PORT) != CURLUE_OK)
+    return kInvalidUrl;
+  out.scheme = lower(scheme.get());
+  out.host = lower(host.get());
+  out.port = std::strtol(port.get(), nullptr, 10);
+  return 0;
 }
 
 // The machine's hosts file; none when the machine has no drive C:.
