@@ -53,6 +53,7 @@
 #include "platform/posix/host/io.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/hosts_file.h"
+#include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
 
 #include <arpa/inet.h>
@@ -359,68 +360,9 @@ std::int32_t transferFailure(CURLcode code, CURL* easy, const char* message) {
 // A longer chain of redirects is taken for a loop (WinHTTP stops at 10 too).
 constexpr int kMaxRedirects = 10;
 
-class XmlHttp final : public Object {
+class XmlHttp final : public TableObject<XmlHttp> {
 public:
   explicit XmlHttp(ObjectContext ctx) : machine_(ctx.machine) {}
-
-  Variant call(TextView member, const Args& args) override {
-    if (equalsIgnoreCase(member, u"Open")) {
-      expectArgs(args, 2, 5);
-      open(args);
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"Send")) {
-      expectArgs(args, 0, 1);
-      send(args.empty() ? Variant() : args[0]);
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"setRequestHeader")) {
-      expectArgs(args, 2, 2);
-      if (readyState_ != 1 || sent_) fail(kUnexpected);
-      requestHeaders_.push_back(toUtf8(args[0].toText()) + ": " + toUtf8(args[1].toText()));
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"readyState")) {
-      expectArgs(args, 0, 0);
-      return Variant(readyState_);
-    }
-    if (equalsIgnoreCase(member, u"Status")) {
-      expectArgs(args, 0, 0);
-      requireResponse();
-      return Variant(status_);
-    }
-    if (equalsIgnoreCase(member, u"statusText")) {
-      expectArgs(args, 0, 0);
-      requireResponse();
-      return Variant(statusText_);
-    }
-    if (equalsIgnoreCase(member, u"responseBody")) {
-      expectArgs(args, 0, 0);
-      requireResponse();
-      return Variant(body_); // shared, not copied: it never changes once received
-    }
-    if (equalsIgnoreCase(member, u"responseText")) {
-      expectArgs(args, 0, 0);
-      requireResponse();
-      return Variant(
-          fromUtf8(std::string_view(reinterpret_cast<const char*>(body_->data()), body_->size())));
-    }
-    if (equalsIgnoreCase(member, u"getResponseHeader")) {
-      expectArgs(args, 1, 1);
-      requireResponse();
-      return Variant(responseHeader(toUtf8(args[0].toText())));
-    }
-    noSuchMember(member);
-  }
-
-  void put(TextView member, const Variant&) override {
-    // Every member the object has is read-only or a method.
-    if (equalsIgnoreCase(member, u"Status") || equalsIgnoreCase(member, u"responseBody") ||
-        equalsIgnoreCase(member, u"readyState") || equalsIgnoreCase(member, u"statusText") ||
-        equalsIgnoreCase(member, u"responseText"))
-      throw RuntimeError(err::WrongArgumentCount);
-    noSuchMember(member);
-  }
 
 private:
   void open(const Args& args) {
@@ -449,6 +391,41 @@ private:
     responseHeaders_.clear();
   }
 
+  void send(const Args& args) { sendPayload(args.empty() ? Variant() : args[0]); }
+
+  void setRequestHeader(const Args& args) {
+    if (readyState_ != 1 || sent_) fail(kUnexpected);
+    requestHeaders_.push_back(toUtf8(args[0].toText()) + ": " + toUtf8(args[1].toText()));
+  }
+
+  std::int32_t readyState() const { return readyState_; }
+
+  std::int32_t status() const {
+    requireResponse();
+    return status_;
+  }
+
+  const Text& statusText() const {
+    requireResponse();
+    return statusText_;
+  }
+
+  // Shared, not copied: it never changes once received.
+  const SharedBytes& responseBody() const {
+    requireResponse();
+    return body_;
+  }
+
+  Text responseText() const {
+    requireResponse();
+    return fromUtf8(std::string_view(reinterpret_cast<const char*>(body_->data()), body_->size()));
+  }
+
+  Text getResponseHeader(const Args& args) const {
+    requireResponse();
+    return responseHeader(toUtf8(args[0].toText()));
+  }
+
   void requireResponse() const {
     if (readyState_ != 4) fail(kPending);
   }
@@ -465,7 +442,7 @@ private:
     return Text();
   }
 
-  void send(const Variant& payload) {
+  void sendPayload(const Variant& payload) {
     if (readyState_ != 1 || sent_) fail(kUnexpected);
     globalInit();
     std::string requestBody;
@@ -594,7 +571,7 @@ private:
           (code == 301 || code == 302 || code == 303 || code == 307 || code == 308) && location;
       if (!redirect) {
         status_ = static_cast<std::int32_t>(code);
-        statusText_ = statusText(received.statusLine);
+        statusText_ = statusTextOf(received.statusLine);
         body_ = std::make_shared<const Bytes>(std::move(received.body));
         responseHeaders_ = std::move(received.headers);
         return;
@@ -614,7 +591,7 @@ private:
     }
   }
 
-  static Text statusText(const std::string& statusLine) {
+  static Text statusTextOf(const std::string& statusLine) {
     // "HTTP/1.1 200 OK": the words after the code.
     const auto first = statusLine.find(' ');
     if (first == std::string::npos) return Text();
@@ -623,6 +600,25 @@ private:
     return fromUtf8(statusLine.substr(second + 1));
   }
 
+public:
+  static constexpr Member<XmlHttp> kMembers[] = {
+      method<&XmlHttp::open>(u"Open", 2, 5),
+      method<&XmlHttp::send>(u"Send", 0, 1),
+      method<&XmlHttp::setRequestHeader>(u"setRequestHeader", 2, 2),
+      propertyGet<&XmlHttp::readyState>(u"readyState"),
+      readOnly<XmlHttp>(u"readyState"),
+      propertyGet<&XmlHttp::status>(u"Status"),
+      readOnly<XmlHttp>(u"Status"),
+      propertyGet<&XmlHttp::statusText>(u"statusText"),
+      readOnly<XmlHttp>(u"statusText"),
+      propertyGet<&XmlHttp::responseBody>(u"responseBody"),
+      readOnly<XmlHttp>(u"responseBody"),
+      propertyGet<&XmlHttp::responseText>(u"responseText"),
+      readOnly<XmlHttp>(u"responseText"),
+      method<&XmlHttp::getResponseHeader>(u"getResponseHeader", 1, 1),
+  };
+
+private:
   const Machine& machine_;
   std::int32_t readyState_ = 0; // 0 new, 1 opened, 4 response complete
   bool sent_ = false;
