@@ -360,6 +360,13 @@ std::int32_t transferFailure(CURLcode code, CURL* easy, const char* message) {
 // A longer chain of redirects is taken for a loop (WinHTTP stops at 10 too).
 constexpr int kMaxRedirects = 10;
 
+// What one hop of a request asks for; redirects change it.
+struct Request {
+  std::string method;
+  std::string url;
+  bool withBody = false;
+};
+
 class XmlHttp final : public TableObject<XmlHttp> {
 public:
   explicit XmlHttp(ObjectContext ctx) : machine_(ctx.machine) {}
@@ -470,7 +477,31 @@ private:
     Received received;
     received.easy = c;
     char message[CURL_ERROR_SIZE] = {};
+    setTransferOptions(c, received, message);
+    std::string authorities; // read in place by the transfer
+    addMachineAuthorities(c, authorities);
+    const unique_curl_slist headers = requestHeaderList();
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
 
+    const std::vector<HostsEntry> hosts = readHostsFile(machine_);
+    std::vector<unique_curl_slist> resolves; // each must live until the transfer ends
+    // A GET or HEAD carries no body, whatever "Send" was given.
+    Request request{method_, url_, !requestBody.empty() && method_ != "GET" && method_ != "HEAD"};
+    for (int hop = 0;; ++hop) {
+      routeThroughMachine(c, request.url, hop, hosts, resolves);
+      setRequest(c, request, requestBody);
+      received.body.clear();
+      message[0] = '\0';
+      const CURLcode rc = curl_easy_perform(c);
+      if (rc != CURLE_OK) fail(transferFailure(rc, c, message));
+      if (!followRedirect(c, request, hop)) break;
+    }
+    keepResponse(c, received);
+  }
+
+  // What every transfer of the object keeps: the Windows object's checks,
+  // limits and name, and the callbacks that collect the response.
+  static void setTransferOptions(CURL* c, Received& received, char* message) {
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, message);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -488,13 +519,14 @@ private:
     // Redirects are followed here rather than by libcurl, so that each new
     // host goes through the hosts file too.
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  }
 
-    // The machine's own authorities join the host's. The host's certificate
-    // folder (hashed, read only for the issuer a chain needs) stays in use
-    // and holds the same authorities as its bundle; the bundle itself is
-    // added only on hosts without that folder, since parsing it costs some
-    // 50 ms on every connection.
-    std::string authorities;
+  // The machine's own authorities join the host's. The host's certificate
+  // folder (hashed, read only for the issuer a chain needs) stays in use
+  // and holds the same authorities as its bundle; the bundle itself is
+  // added only on hosts without that folder, since parsing it costs some
+  // 50 ms on every connection.
+  void addMachineAuthorities(CURL* c, std::string& authorities) const {
     const std::string extra =
         readHostFile(machine_.root() + "/ca-certificates.pem").value_or(std::string());
     if (!extra.empty()) {
@@ -510,85 +542,89 @@ private:
       curl_blob blob{authorities.data(), authorities.size(), CURL_BLOB_NOCOPY};
       curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
     }
+  }
 
+  unique_curl_slist requestHeaderList() const {
     unique_curl_slist headers;
     for (const auto& h : requestHeaders_)
       headers = append(std::move(headers), h);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+    return headers;
+  }
 
-    const std::vector<HostsEntry> hosts = readHostsFile(machine_);
-    std::vector<unique_curl_slist> resolves; // each must live until the transfer ends
-    std::string method = method_;
-    std::string url = url_;
-    // A GET or HEAD carries no body, whatever "Send" was given.
-    bool withBody = !requestBody.empty() && method != "GET" && method != "HEAD";
-
-    for (int hop = 0;; ++hop) {
-      Target target;
-      if (const std::int32_t why = parseTarget(url, target); why != 0)
-        fail(hop == 0 ? why : kRedirectFailed);
-      std::string address = isAddressLiteral(target.host) ? target.host : std::string();
-      for (const auto& e : hosts) {
-        if (e.name != target.host) continue;
-        address = e.address;
-        resolves.push_back(
-            append({}, e.name + ":" + std::to_string(target.port) + ":" + e.address));
-        curl_easy_setopt(c, CURLOPT_RESOLVE, resolves.back().get());
-      }
-      const std::string forward = portProxy(machine_, address, target.port);
-      if (!forward.empty()) {
-        resolves.push_back(
-            append({}, target.host + ":" + std::to_string(target.port) + ":" + forward));
-        curl_easy_setopt(c, CURLOPT_CONNECT_TO, resolves.back().get());
-      } else {
-        curl_easy_setopt(c, CURLOPT_CONNECT_TO, nullptr);
-      }
-
-      curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-      curl_easy_setopt(c, CURLOPT_NOBODY, method == "HEAD" ? 1L : 0L);
-      if (method == "GET") {
-        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
-        curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
-      } else if (method != "HEAD") {
-        curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
-      }
-      if (withBody) {
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(requestBody.size()));
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, requestBody.data());
-      }
-
-      received.body.clear();
-      message[0] = '\0';
-      const CURLcode rc = curl_easy_perform(c);
-      if (rc != CURLE_OK) fail(transferFailure(rc, c, message));
-
-      long code = 0;
-      curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
-      char* location = nullptr;
-      curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &location);
-      const bool redirect =
-          (code == 301 || code == 302 || code == 303 || code == 307 || code == 308) && location;
-      if (!redirect) {
-        status_ = static_cast<std::int32_t>(code);
-        statusText_ = statusTextOf(received.statusLine);
-        body_ = std::make_shared<const Bytes>(std::move(received.body));
-        responseHeaders_ = std::move(received.headers);
-        return;
-      }
-      if (hop == kMaxRedirects) fail(kRedirectFailed);
-      const std::string next = location;
-      Target nextTarget;
-      if (parseTarget(next, nextTarget) != 0) fail(kRedirectFailed);
-      // As browsers do: 303 always, and 301/302 after a POST, turn into GET.
-      if ((code == 303 && method != "HEAD") || ((code == 301 || code == 302) && method == "POST")) {
-        method = "GET";
-        withBody = false;
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(-1));
-      }
-      url = next;
+  // Sends the hop's connection where the machine would send it: a name in
+  // its hosts file to the address listed there, and an address and port its
+  // port proxy forwards on to where they are forwarded.
+  void routeThroughMachine(CURL* c, const std::string& url, int hop,
+                           const std::vector<HostsEntry>& hosts,
+                           std::vector<unique_curl_slist>& resolves) const {
+    Target target;
+    if (const std::int32_t why = parseTarget(url, target); why != 0)
+      fail(hop == 0 ? why : kRedirectFailed);
+    std::string address = isAddressLiteral(target.host) ? target.host : std::string();
+    for (const auto& e : hosts) {
+      if (e.name != target.host) continue;
+      address = e.address;
+      resolves.push_back(append({}, e.name + ":" + std::to_string(target.port) + ":" + e.address));
+      curl_easy_setopt(c, CURLOPT_RESOLVE, resolves.back().get());
     }
+    const std::string forward = portProxy(machine_, address, target.port);
+    if (!forward.empty()) {
+      resolves.push_back(
+          append({}, target.host + ":" + std::to_string(target.port) + ":" + forward));
+      curl_easy_setopt(c, CURLOPT_CONNECT_TO, resolves.back().get());
+    } else {
+      curl_easy_setopt(c, CURLOPT_CONNECT_TO, nullptr);
+    }
+  }
+
+  static void setRequest(CURL* c, const Request& request, const std::string& body) {
+    curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(c, CURLOPT_NOBODY, request.method == "HEAD" ? 1L : 0L);
+    if (request.method == "GET") {
+      curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+      curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
+    } else if (request.method != "HEAD") {
+      curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+    if (request.withBody) {
+      curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+    }
+  }
+
+  // After a response that redirects, turns the request into the next hop's
+  // and says so; false for a response that is the last.
+  static bool followRedirect(CURL* c, Request& request, int hop) {
+    long code = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
+    char* location = nullptr;
+    curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &location);
+    const bool redirect =
+        (code == 301 || code == 302 || code == 303 || code == 307 || code == 308) && location;
+    if (!redirect) return false;
+    if (hop == kMaxRedirects) fail(kRedirectFailed);
+    const std::string next = location;
+    Target nextTarget;
+    if (parseTarget(next, nextTarget) != 0) fail(kRedirectFailed);
+    // As browsers do: 303 always, and 301/302 after a POST, turn into GET.
+    if ((code == 303 && request.method != "HEAD") ||
+        ((code == 301 || code == 302) && request.method == "POST")) {
+      request.method = "GET";
+      request.withBody = false;
+      curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
+      curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(-1));
+    }
+    request.url = next;
+    return true;
+  }
+
+  void keepResponse(CURL* c, Received& received) {
+    long code = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
+    status_ = static_cast<std::int32_t>(code);
+    statusText_ = statusTextOf(received.statusLine);
+    body_ = std::make_shared<const Bytes>(std::move(received.body));
+    responseHeaders_ = std::move(received.headers);
   }
 
   static Text statusTextOf(const std::string& statusLine) {
