@@ -199,12 +199,9 @@ public:
       propertyLet<&AdodbStream::setType>(u"Type"),
       propertyGet<&AdodbStream::position>(u"Position"),
       propertyLet<&AdodbStream::setPosition>(u"Position"),
-      propertyGet<&AdodbStream::size>(u"Size"),
-      readOnly<AdodbStream>(u"Size"),
-      propertyGet<&AdodbStream::eos>(u"EOS"),
-      readOnly<AdodbStream>(u"EOS"),
-      propertyGet<&AdodbStream::state>(u"State"),
-      readOnly<AdodbStream>(u"State"),
+      readOnlyProperty<&AdodbStream::size>(u"Size"),
+      readOnlyProperty<&AdodbStream::eos>(u"EOS"),
+      readOnlyProperty<&AdodbStream::state>(u"State"),
   };
 
   const Machine& machine_;

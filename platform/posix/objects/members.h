@@ -4,9 +4,9 @@
 // look the name up here, so every object answers unknown names, wrong
 // argument counts and read-only properties the same way:
 //
-//   no row of the name (or of the kind asked for)   438, no such member
-//   a row, with too few or too many arguments       450
-//   an assignment to a property marked read-only    450
+//   no row of the name (or of the kind asked for)    438, no such member
+//   a row, with too few or too many arguments        450
+//   an assignment to a property marked read-only     450
 //
 // Names match without regard to case, as late binding matches them.
 #pragma once
@@ -30,13 +30,14 @@ inline constexpr std::size_t kAnyArgs = std::numeric_limits<std::size_t>::max();
 inline constexpr std::int32_t kNoDispId = -1; // DISPID_UNKNOWN
 
 template <class Self> struct Member {
-  const char16_t* name; // none: called by dispatch identifier only
-  MemberKind kind;
-  std::size_t minArgs;
-  std::size_t maxArgs;
-  Variant (*invoke)(Self&, const Args&); // Method, Get
-  void (*assign)(Self&, const Variant&); // Let; none: read-only, assigning is 450
-  std::int32_t dispId;
+  const char16_t* name = nullptr; // none: called by dispatch identifier only
+  MemberKind kind = MemberKind::Method;
+  std::size_t minArgs = 0;
+  std::size_t maxArgs = 0;
+  Variant (*invoke)(Self&, const Args&) = nullptr; // Method, Get
+  void (*assign)(Self&, const Variant&) = nullptr; // Let
+  std::int32_t dispId = kNoDispId;
+  bool readOnly = false; // Get: an assignment is refused with 450 rather than 438
 };
 
 namespace member_detail {
@@ -89,24 +90,35 @@ const Member<Self>* find(const Member<Self>* first, std::size_t count, TextView 
 template <auto Fn>
 constexpr Member<member_detail::SelfOf<Fn>> method(const char16_t* name, std::size_t minArgs,
                                                    std::size_t maxArgs) {
-  return {name,    MemberKind::Method, minArgs, maxArgs, &member_detail::invoke<Fn>,
-          nullptr, kNoDispId};
+  return {
+      .name = name, .minArgs = minArgs, .maxArgs = maxArgs, .invoke = &member_detail::invoke<Fn>};
 }
 template <auto Fn>
 constexpr Member<member_detail::SelfOf<Fn>> methodId(std::int32_t dispId, std::size_t minArgs,
                                                      std::size_t maxArgs) {
-  return {nullptr, MemberKind::Method, minArgs, maxArgs, &member_detail::invoke<Fn>, nullptr,
-          dispId};
+  return {.minArgs = minArgs,
+          .maxArgs = maxArgs,
+          .invoke = &member_detail::invoke<Fn>,
+          .dispId = dispId};
 }
 template <auto Fn> constexpr Member<member_detail::SelfOf<Fn>> propertyGet(const char16_t* name) {
-  return {name, MemberKind::Get, 0, 0, &member_detail::invoke<Fn>, nullptr, kNoDispId};
+  return {.name = name, .kind = MemberKind::Get, .invoke = &member_detail::invoke<Fn>};
+}
+// A property read whose assignment the object refuses with 450, as ActiveX
+// objects do; a property without a Let row otherwise answers 438.
+template <auto Fn>
+constexpr Member<member_detail::SelfOf<Fn>> readOnlyProperty(const char16_t* name) {
+  return {.name = name,
+          .kind = MemberKind::Get,
+          .invoke = &member_detail::invoke<Fn>,
+          .readOnly = true};
 }
 template <auto Fn> constexpr Member<member_detail::SelfOf<Fn>> propertyLet(const char16_t* name) {
-  return {name, MemberKind::Let, 1, 1, nullptr, &member_detail::assign<Fn>, kNoDispId};
-}
-// A property the object shows but refuses to have assigned, with 450.
-template <class Self> constexpr Member<Self> readOnly(const char16_t* name) {
-  return {name, MemberKind::Let, 1, 1, nullptr, nullptr, kNoDispId};
+  return {.name = name,
+          .kind = MemberKind::Let,
+          .minArgs = 1,
+          .maxArgs = 1,
+          .assign = &member_detail::assign<Fn>};
 }
 
 // A method call or property read by name.
@@ -121,10 +133,23 @@ Variant callMember(Self& self, const Member<Self> (&table)[N], TextView name, co
 // A property assignment by name.
 template <class Self, std::size_t N>
 void putMember(Self& self, const Member<Self> (&table)[N], TextView name, const Variant& value) {
-  const Member<Self>* row = member_detail::find(table, N, name, true);
-  if (!row) noSuchMember(name);
-  if (!row->assign) throw RuntimeError(err::WrongArgumentCount);
-  row->assign(self, value);
+  if (const Member<Self>* row = member_detail::find(table, N, name, true))
+    return row->assign(self, value);
+  const Member<Self>* read = member_detail::find(table, N, name, false);
+  if (read && read->readOnly) throw RuntimeError(err::WrongArgumentCount);
+  noSuchMember(name);
+}
+
+// A call by dispatch identifier.
+template <class Self, std::size_t N>
+Variant callMemberId(Self& self, const Member<Self> (&table)[N], std::int32_t dispId,
+                     const Args& args) {
+  for (const Member<Self>& row : table) {
+    if (row.dispId == kNoDispId || row.dispId != dispId || row.kind == MemberKind::Let) continue;
+    expectArgs(args, row.minArgs, row.maxArgs);
+    return row.invoke(self, args);
+  }
+  throw RuntimeError(err::NoSuchMember);
 }
 
 // An object that answers from its table, Self::kMembers (public, after the
@@ -138,17 +163,5 @@ public:
     putMember(static_cast<Self&>(*this), Self::kMembers, member, value);
   }
 };
-
-// A call by dispatch identifier.
-template <class Self, std::size_t N>
-Variant callMemberId(Self& self, const Member<Self> (&table)[N], std::int32_t dispId,
-                     const Args& args) {
-  for (const Member<Self>& row : table) {
-    if (row.dispId == kNoDispId || row.dispId != dispId || row.kind == MemberKind::Let) continue;
-    expectArgs(args, row.minArgs, row.maxArgs);
-    return row.invoke(self, args);
-  }
-  throw RuntimeError(err::NoSuchMember);
-}
 
 } // namespace vk::posix
