@@ -197,6 +197,8 @@ TEST_F(AdodbStreamTest, RefusesWhatTheStreamIsNotReadyFor) {
   EXPECT_EQ(test::errorNumber([&] { s->call(u"Write", {}); }), err::WrongArgumentCount);
   EXPECT_EQ(test::errorNumber([&] { s->call(u"LoadFromFile", {Variant(u"C:\\x.bin")}); }),
             err::NoSuchMember);
+  // A property that is only read refuses assignment as the run-time does.
+  EXPECT_EQ(test::errorNumber([&] { s->put(u"Size", Variant(0)); }), err::WrongArgumentCount);
 
   s->call(u"Close", {});
   EXPECT_EQ(test::errorNumber([&] { s->call(u"Write", {Variant(Bytes{1})}); }), kClosed);

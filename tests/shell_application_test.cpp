@@ -371,6 +371,7 @@ TEST_F(ShellApplicationTest, WhatTheShellDoesNotOfferFailsClearly) {
             }),
             kNotImplemented);
   EXPECT_EQ(numberOf([&] { dest->call(u"CopyHere", {}); }), err::WrongArgumentCount);
+  EXPECT_EQ(numberOf([&] { dest->call(u"MoveHere", {folder->get(u"Items")}); }), kNotImplemented);
   EXPECT_EQ(numberOf([&] { app->call(u"NameSpace", {}); }), err::WrongArgumentCount);
   EXPECT_EQ(numberOf([&] { app->call(u"Explore", {Variant(kSibling)}); }), err::NoSuchMember);
   EXPECT_EQ(numberOf([&] { app->call(u"NameSpace", {Variant(0)}); }), err::InvalidCall);

@@ -176,6 +176,7 @@ TEST_F(ShellTest, DesktopComesFromTheShellFoldersKey) {
   // Without a name, the collection answers by Item.
   const ObjectRef folders = deref(sh).call(u"SpecialFolders", {}).toObject();
   EXPECT_EQ(deref(folders).call(u"Item", {u"Desktop"}).toText(), u"D:\\Masaüstü");
+  EXPECT_EQ(deref(folders).call(u"", {u"Desktop"}).toText(), u"D:\\Masaüstü"); // its default
 }
 
 TEST_F(ShellTest, DesktopFallsBackToTheProfileFolder) {

@@ -19,8 +19,8 @@ unique_variant bytesVariant(const Bytes& bytes) {
     void* data = nullptr;
     const HRESULT hr = ::SafeArrayAccessData(array, &data);
     if (FAILED(hr)) throwHresult(hr);
+    const auto unaccess = scope_exit([array]() noexcept { ::SafeArrayUnaccessData(array); });
     std::memcpy(data, bytes.data(), bytes.size());
-    ::SafeArrayUnaccessData(array);
   }
   return v;
 }
@@ -36,10 +36,10 @@ Bytes bytesOf(SAFEARRAY* array) {
   void* data = nullptr;
   const HRESULT hr = ::SafeArrayAccessData(array, &data);
   if (FAILED(hr)) throwHresult(hr);
+  // Unlocked even when the copy runs out of memory.
+  const auto unaccess = scope_exit([array]() noexcept { ::SafeArrayUnaccessData(array); });
   const auto* first = static_cast<const std::uint8_t*>(data);
-  Bytes bytes(first, first + count);
-  ::SafeArrayUnaccessData(array);
-  return bytes;
+  return Bytes(first, first + count);
 }
 
 // An object reference from an interface of a result: its IDispatch, or

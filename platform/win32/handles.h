@@ -1,104 +1,36 @@
-// Ownership of Windows resources: one RAII template for handle-like values
-// with a short alias per kind, a COM pointer, and owned BSTR and VARIANT.
+// Ownership of Windows resources: one alias per handle kind over the
+// template both platforms share, a COM pointer, and an owned VARIANT.
 #pragma once
 
+#include "platform/unique_any.h"
 #include "platform/win32/win32.h"
 
+#include <cstdint>
 #include <utility>
 
 namespace vk::win32 {
 
-// Owns one value of a handle kind; Traits give its empty value and how it is
-// closed.
-template <class Traits> class unique_any {
-public:
-  using pointer = typename Traits::type;
+inline void releaseScreenDc(HDC dc) noexcept {
+  ::ReleaseDC(nullptr, dc);
+}
 
-  unique_any() noexcept = default;
-  explicit unique_any(pointer value) noexcept : value_(value) {}
-  unique_any(unique_any&& other) noexcept : value_(other.release()) {}
-  unique_any& operator=(unique_any&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  unique_any(const unique_any&) = delete;
-  unique_any& operator=(const unique_any&) = delete;
-  ~unique_any() { reset(); }
+// The kinds this program owns. Failing calls give nullptr for most and
+// INVALID_HANDLE_VALUE for files and listings.
+using unique_handle = unique_any<HANDLE, ::CloseHandle>;
+using unique_hfile = unique_any<HANDLE, ::CloseHandle, std::intptr_t{-1}>;
+using unique_find = unique_any<HANDLE, ::FindClose, std::intptr_t{-1}>;
+using unique_hwnd = unique_any<HWND, ::DestroyWindow>;
+using unique_hfont = unique_any<HFONT, ::DeleteObject>;
+using unique_hbrush = unique_any<HBRUSH, ::DeleteObject>;
+using unique_hpen = unique_any<HPEN, ::DeleteObject>;
+using unique_screen_dc = unique_any<HDC, releaseScreenDc>;
+using unique_bstr = unique_any<BSTR, ::SysFreeString>;
+using unique_hlocal = unique_any<HLOCAL, ::LocalFree>;
 
-  pointer get() const noexcept { return value_; }
-  explicit operator bool() const noexcept { return value_ != Traits::invalid(); }
-  pointer release() noexcept { return std::exchange(value_, Traits::invalid()); }
-  void reset(pointer value = Traits::invalid()) noexcept {
-    const pointer old = std::exchange(value_, value);
-    if (old != Traits::invalid()) Traits::close(old);
-  }
-  // For out-parameters: frees what is held and hands out the slot.
-  pointer* put() noexcept {
-    reset();
-    return &value_;
-  }
-
-private:
-  pointer value_ = Traits::invalid();
-};
-
-namespace traits {
-struct Handle {
-  using type = HANDLE;
-  static type invalid() noexcept { return nullptr; }
-  static void close(type h) noexcept { ::CloseHandle(h); }
-};
-struct Find {
-  using type = HANDLE;
-  static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void close(type h) noexcept { ::FindClose(h); }
-};
-struct Window {
-  using type = HWND;
-  static type invalid() noexcept { return nullptr; }
-  static void close(type h) noexcept { ::DestroyWindow(h); }
-};
-struct Font {
-  using type = HFONT;
-  static type invalid() noexcept { return nullptr; }
-  static void close(type h) noexcept { ::DeleteObject(h); }
-};
-struct Brush {
-  using type = HBRUSH;
-  static type invalid() noexcept { return nullptr; }
-  static void close(type h) noexcept { ::DeleteObject(h); }
-};
-struct Pen {
-  using type = HPEN;
-  static type invalid() noexcept { return nullptr; }
-  static void close(type h) noexcept { ::DeleteObject(h); }
-};
-struct ScreenDc {
-  using type = HDC;
-  static type invalid() noexcept { return nullptr; }
-  static void close(type h) noexcept { ::ReleaseDC(nullptr, h); }
-};
-struct LocalMemory {
-  using type = HLOCAL;
-  static type invalid() noexcept { return nullptr; }
-  static void close(type h) noexcept { ::LocalFree(h); }
-};
-struct Bstr {
-  using type = BSTR;
-  static type invalid() noexcept { return nullptr; }
-  static void close(type h) noexcept { ::SysFreeString(h); }
-};
-} // namespace traits
-
-using unique_handle = unique_any<traits::Handle>;
-using unique_find = unique_any<traits::Find>;
-using unique_hwnd = unique_any<traits::Window>;
-using unique_hfont = unique_any<traits::Font>;
-using unique_hbrush = unique_any<traits::Brush>;
-using unique_hpen = unique_any<traits::Pen>;
-using unique_screen_dc = unique_any<traits::ScreenDc>;
-using unique_bstr = unique_any<traits::Bstr>;
-using unique_hlocal = unique_any<traits::LocalMemory>;
+// The types below are no single value freed by a single call: a COM
+// pointer is shared by counting references, a VARIANT is a struct cleared
+// in place, a class registration is a name with its module, and COM on a
+// thread is a result to check. So they are classes of their own.
 
 // An owned reference to a COM interface.
 template <class T> class com_ptr {

@@ -274,6 +274,8 @@ void Win32Window::click(ControlId id) {
     pending_ = std::current_exception();
   }
   busy_ = false;
+  // Destroyed in place, not reset: the messages of its going still see the
+  // handle, and WM_NCDESTROY lets go of it.
   if (pending_ && window_) ::DestroyWindow(window_.get());
 }
 
@@ -289,6 +291,12 @@ void Win32Window::paint(HDC dc) {
   const HGDIOBJ oldFont = ::SelectObject(dc, defaultFont_.get());
   const HGDIOBJ oldPen = ::SelectObject(dc, outlinePen_.get());
   const HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
+  // The device context leaves as it came, whatever happens below.
+  const auto restore = scope_exit([&]() noexcept {
+    ::SelectObject(dc, oldBrush);
+    ::SelectObject(dc, oldPen);
+    ::SelectObject(dc, oldFont);
+  });
   for (const Control* c : drawn) {
     RECT r = bounds(*c->layout);
     if (c->layout->kind == ControlKind::Shape) {
@@ -308,9 +316,6 @@ void Win32Window::paint(HDC dc) {
                   DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
     }
   }
-  ::SelectObject(dc, oldBrush);
-  ::SelectObject(dc, oldPen);
-  ::SelectObject(dc, oldFont);
 }
 
 LRESULT CALLBACK Win32Window::procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -323,7 +328,7 @@ LRESULT CALLBACK Win32Window::procedure(HWND hwnd, UINT message, WPARAM wParam, 
   if (!self) return ::DefWindowProcW(hwnd, message, wParam, lParam);
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->window_.release(); // already gone
+    (void)self->window_.release(); // already gone
     self->runtime_.setOwner(nullptr);
     for (Control& c : self->controls_)
       c.hwnd = nullptr;
@@ -337,8 +342,8 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam, HWND hwn
   case WM_PAINT: {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd, &ps);
+    const auto end = scope_exit([&]() noexcept { ::EndPaint(hwnd, &ps); });
     paint(dc);
-    ::EndPaint(hwnd, &ps);
     return 0;
   }
   case WM_CTLCOLORSTATIC: // read-only edits ask with this one
@@ -396,13 +401,10 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam, HWND hwn
 }
 
 void Win32Window::run(WindowEvents& events) {
-  struct Reset {
-    Win32Window& w;
-    ~Reset() {
-      w.events_ = nullptr;
-      w.running_ = false;
-    }
-  } reset{*this};
+  const auto detach = scope_exit([this]() noexcept {
+    events_ = nullptr;
+    running_ = false;
+  });
   events_ = &events;
   // The load event runs before the window is ever shown; what it throws
   // leaves from here with the window unseen.

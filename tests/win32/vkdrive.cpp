@@ -32,6 +32,7 @@
 #include <vector>
 
 using namespace vk::win32;
+using vk::unique_any;
 
 namespace {
 
@@ -265,20 +266,19 @@ int key(const std::wstring& title, const std::wstring& name) {
   return 0;
 }
 
+void closeStore(HCERTSTORE store) noexcept {
+  ::CertCloseStore(store, 0);
+}
+
 int addRoot(const wchar_t* path) {
-  const unique_handle file(
+  const unique_hfile file(
       ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return fail(L"cannot read the certificate");
+  if (!file) return fail(L"cannot read the certificate");
   std::vector<BYTE> der(::GetFileSize(file.get(), nullptr));
   DWORD read = 0;
   if (!::ReadFile(file.get(), der.data(), static_cast<DWORD>(der.size()), &read, nullptr))
     return fail(L"cannot read the certificate");
-  struct StoreTraits {
-    using type = HCERTSTORE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::CertCloseStore(h, 0); }
-  };
-  const unique_any<StoreTraits> store(
+  const unique_any<HCERTSTORE, closeStore> store(
       ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT"));
   if (!store) return fail(L"cannot open the ROOT store");
   const BOOL added = ::CertAddEncodedCertificateToStore(

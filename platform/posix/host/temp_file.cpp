@@ -23,7 +23,7 @@ TempFile::TempFile(int dirFd, const std::string& prefix, mode_t mode) : dirFd_(d
 }
 
 bool TempFile::close() noexcept {
-  return !fd_ || ::close(fd_.release()) == 0;
+  return closeNow(fd_);
 }
 
 bool TempFile::replace(const std::string& target) noexcept {

@@ -1,51 +1,37 @@
-// Ownership of the host's resources: one RAII template for handle-like
-// values and a short alias per kind, as the Windows side has them.
+// Ownership of the host's resources: one alias per kind over the template
+// both platforms share.
 #pragma once
+
+#include "platform/unique_any.h"
 
 #include <archive.h>
 #include <curl/curl.h>
 #include <dirent.h>
+#include <iconv.h>
+#include <locale.h>
 #include <unistd.h>
 
-#include <utility>
+#include <cstdint>
+#include <cstdlib>
 
 namespace vk::posix {
 
-// Owns one value of a resource kind: Close frees it, Invalid is the value
-// that holds nothing. Move-only.
-template <class T, auto Close, T Invalid> class unique_resource {
-public:
-  using pointer = T;
+using unique_fd = unique_any<int, ::close, -1>;
+using unique_dir = unique_any<DIR*, ::closedir>;
+using unique_curl = unique_any<CURL*, curl_easy_cleanup>;
+using unique_curl_slist = unique_any<curl_slist*, curl_slist_free_all>;
+using unique_curl_url = unique_any<CURLU*, curl_url_cleanup>;
+using unique_curl_string = unique_any<char*, curl_free>;        // what libcurl allocated for us
+using unique_archive = unique_any<archive*, archive_read_free>; // a reader
+using unique_locale = unique_any<locale_t, ::freelocale>;
+using unique_iconv = unique_any<iconv_t, ::iconv_close, std::intptr_t{-1}>;
+using unique_malloc_chars = unique_any<char*, std::free>; // what the C library allocated
 
-  unique_resource() noexcept = default;
-  explicit unique_resource(T value) noexcept : value_(value) {}
-  unique_resource(unique_resource&& other) noexcept : value_(other.release()) {}
-  unique_resource& operator=(unique_resource&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  unique_resource(const unique_resource&) = delete;
-  unique_resource& operator=(const unique_resource&) = delete;
-  ~unique_resource() { reset(); }
-
-  T get() const noexcept { return value_; }
-  explicit operator bool() const noexcept { return value_ != Invalid; }
-  // Gives up ownership; the caller closes what it gets (and may look at
-  // what closing says, which reset() ignores).
-  T release() noexcept { return std::exchange(value_, Invalid); }
-  void reset(T value = Invalid) noexcept {
-    const T old = std::exchange(value_, value);
-    if (old != Invalid) (void)Close(old);
-  }
-
-private:
-  T value_ = Invalid;
-};
-
-using unique_fd = unique_resource<int, ::close, -1>;
-using unique_dir = unique_resource<DIR*, ::closedir, nullptr>;
-using unique_curl = unique_resource<CURL*, curl_easy_cleanup, nullptr>;
-using unique_curl_slist = unique_resource<curl_slist*, curl_slist_free_all, nullptr>;
-using unique_archive = unique_resource<archive*, archive_read_free, nullptr>; // a reader
+// Closes now and says whether closing succeeded (false with errno set): on
+// some file systems a write that did not land shows only here. An empty one
+// closes fine.
+inline bool closeNow(unique_fd& fd) noexcept {
+  return !fd || ::close(fd.release()) == 0;
+}
 
 } // namespace vk::posix

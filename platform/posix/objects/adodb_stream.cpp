@@ -15,6 +15,7 @@
 // stream offers no text members; the program only writes bytes.
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/temp_file.h"
+#include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
 
 #include <algorithm>
@@ -73,131 +74,111 @@ void saveAtomically(const std::string& path, const Bytes& bytes, bool overwrite)
   if (!ok) fail(kWriteFailed); // the temporary goes with temp
 }
 
-class AdodbStream final : public Object {
+class AdodbStream final : public TableObject<AdodbStream> {
 public:
   explicit AdodbStream(ObjectContext ctx) : machine_(ctx.machine) {}
 
-  Variant call(TextView member, const Args& args) override {
-    if (equalsIgnoreCase(member, u"Open")) {
-      expectArgs(args, 0, 5);
-      if (open_) fail(kOpen);
-      // Only an empty stream: no source, no URL.
-      if (!args.empty() && !args[0].isEmpty()) {
-        const auto* ref = std::get_if<ObjectRef>(&args[0].value());
-        if (!(ref && !*ref) && !(args[0].isText() && args[0].toText().empty())) fail(kBadArguments);
-      }
-      open_ = true;
-      data_.clear();
-      position_ = 0;
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"Close")) {
-      expectArgs(args, 0, 0);
-      requireOpen();
-      open_ = false;
-      Bytes().swap(data_);
-      position_ = 0;
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"Write")) {
-      expectArgs(args, 1, 2);
-      requireOpen();
-      if (type_ != adTypeBinary) fail(kNotInContext);
-      if (!args[0].isBytes()) fail(kBadArguments);
-      write(args[0].toBytes());
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"Read")) {
-      expectArgs(args, 0, 1);
-      requireOpen();
-      if (type_ != adTypeBinary) fail(kNotInContext);
-      std::size_t count = data_.size() - position_;
-      if (!args.empty() && !args[0].isEmpty()) {
-        const std::int32_t n = args[0].toInt32();
-        if (n < -1) fail(kBadArguments);
-        if (n >= 0) count = std::min<std::size_t>(count, static_cast<std::size_t>(n));
-      }
-      Bytes out(data_.begin() + static_cast<std::ptrdiff_t>(position_),
-                data_.begin() + static_cast<std::ptrdiff_t>(position_ + count));
-      position_ += count;
-      return Variant(std::move(out));
-    }
-    if (equalsIgnoreCase(member, u"SaveToFile")) {
-      expectArgs(args, 1, 2);
-      requireOpen();
-      const std::int32_t option =
-          args.size() > 1 && !args[1].isEmpty() ? args[1].toInt32() : adSaveCreateNotExist;
-      if (option != adSaveCreateNotExist && option != adSaveCreateOverWrite) fail(kBadArguments);
-      std::string path;
-      try {
-        path = machine_.hostPath(args[0].toText());
-      } catch (const RuntimeError&) {
-        fail(kWriteFailed);
-      }
-      saveAtomically(path, data_, option == adSaveCreateOverWrite);
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"SetEOS")) {
-      expectArgs(args, 0, 0);
-      requireOpen();
-      data_.resize(position_);
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"Type")) {
-      expectArgs(args, 0, 0);
-      return Variant(type_);
-    }
-    if (equalsIgnoreCase(member, u"Position")) {
-      expectArgs(args, 0, 0);
-      requireOpen();
-      return Variant(static_cast<std::int32_t>(position_));
-    }
-    if (equalsIgnoreCase(member, u"Size")) {
-      expectArgs(args, 0, 0);
-      requireOpen();
-      return Variant(static_cast<std::int32_t>(data_.size()));
-    }
-    if (equalsIgnoreCase(member, u"EOS")) {
-      expectArgs(args, 0, 0);
-      requireOpen();
-      return Variant(position_ >= data_.size());
-    }
-    if (equalsIgnoreCase(member, u"State")) {
-      expectArgs(args, 0, 0);
-      return Variant(static_cast<std::int32_t>(open_ ? 1 : 0));
-    }
-    noSuchMember(member);
-  }
-
-  void put(TextView member, const Variant& value) override {
-    if (equalsIgnoreCase(member, u"Type")) {
-      const std::int32_t type = value.toInt32();
-      if (type != adTypeBinary && type != adTypeText) fail(kBadArguments);
-      // ADO lets the type change only at the start of the stream.
-      if (open_ && position_ != 0) fail(kNotInContext);
-      type_ = type;
-      return;
-    }
-    if (equalsIgnoreCase(member, u"Position")) {
-      requireOpen();
-      const std::int32_t position = value.toInt32();
-      if (position < 0 || static_cast<std::size_t>(position) > data_.size()) fail(kBadArguments);
-      position_ = static_cast<std::size_t>(position);
-      return;
-    }
-    if (equalsIgnoreCase(member, u"Size") || equalsIgnoreCase(member, u"EOS") ||
-        equalsIgnoreCase(member, u"State"))
-      throw RuntimeError(err::WrongArgumentCount);
-    noSuchMember(member);
-  }
-
 private:
+  void open(const Args& args) {
+    if (open_) fail(kOpen);
+    // Only an empty stream: no source, no URL.
+    if (!args.empty() && !args[0].isEmpty()) {
+      const auto* ref = std::get_if<ObjectRef>(&args[0].value());
+      if (!(ref && !*ref) && !(args[0].isText() && args[0].toText().empty())) fail(kBadArguments);
+    }
+    open_ = true;
+    data_.clear();
+    position_ = 0;
+  }
+
+  void close() {
+    requireOpen();
+    open_ = false;
+    Bytes().swap(data_);
+    position_ = 0;
+  }
+
+  void write(const Args& args) {
+    requireOpen();
+    if (type_ != adTypeBinary) fail(kNotInContext);
+    if (!args[0].isBytes()) fail(kBadArguments);
+    writeBytes(args[0].toBytes());
+  }
+
+  Bytes read(const Args& args) {
+    requireOpen();
+    if (type_ != adTypeBinary) fail(kNotInContext);
+    std::size_t count = data_.size() - position_;
+    if (!args.empty() && !args[0].isEmpty()) {
+      const std::int32_t n = args[0].toInt32();
+      if (n < -1) fail(kBadArguments);
+      if (n >= 0) count = std::min<std::size_t>(count, static_cast<std::size_t>(n));
+    }
+    Bytes out(data_.begin() + static_cast<std::ptrdiff_t>(position_),
+              data_.begin() + static_cast<std::ptrdiff_t>(position_ + count));
+    position_ += count;
+    return out;
+  }
+
+  void saveToFile(const Args& args) {
+    requireOpen();
+    const std::int32_t option =
+        args.size() > 1 && !args[1].isEmpty() ? args[1].toInt32() : adSaveCreateNotExist;
+    if (option != adSaveCreateNotExist && option != adSaveCreateOverWrite) fail(kBadArguments);
+    std::string path;
+    try {
+      path = machine_.hostPath(args[0].toText());
+    } catch (const RuntimeError&) {
+      fail(kWriteFailed);
+    }
+    saveAtomically(path, data_, option == adSaveCreateOverWrite);
+  }
+
+  void setEos() {
+    requireOpen();
+    data_.resize(position_);
+  }
+
+  std::int32_t type() const { return type_; }
+
+  void setType(const Variant& value) {
+    const std::int32_t type = value.toInt32();
+    if (type != adTypeBinary && type != adTypeText) fail(kBadArguments);
+    // ADO lets the type change only at the start of the stream.
+    if (open_ && position_ != 0) fail(kNotInContext);
+    type_ = type;
+  }
+
+  std::int32_t position() const {
+    requireOpen();
+    return static_cast<std::int32_t>(position_);
+  }
+
+  void setPosition(const Variant& value) {
+    requireOpen();
+    const std::int32_t position = value.toInt32();
+    if (position < 0 || static_cast<std::size_t>(position) > data_.size()) fail(kBadArguments);
+    position_ = static_cast<std::size_t>(position);
+  }
+
+  std::int32_t size() const {
+    requireOpen();
+    return static_cast<std::int32_t>(data_.size());
+  }
+
+  bool eos() const {
+    requireOpen();
+    return position_ >= data_.size();
+  }
+
+  std::int32_t state() const { return open_ ? 1 : 0; }
+
   void requireOpen() const {
     if (!open_) fail(kClosed);
   }
 
   // Writes at the current position, overwriting and then extending.
-  void write(const Bytes& bytes) {
+  void writeBytes(const Bytes& bytes) {
     if (data_.empty()) reserveAndPrefault(data_, bytes.size());
     const std::size_t overlap = std::min(bytes.size(), data_.size() - position_);
     const auto split = bytes.begin() + static_cast<std::ptrdiff_t>(overlap);
@@ -205,6 +186,23 @@ private:
     data_.insert(data_.end(), split, bytes.end());
     position_ += bytes.size();
   }
+
+public:
+  static constexpr Member<AdodbStream> kMembers[] = {
+      method<&AdodbStream::open>(u"Open", 0, 5),
+      method<&AdodbStream::close>(u"Close", 0, 0),
+      method<&AdodbStream::write>(u"Write", 1, 2),
+      method<&AdodbStream::read>(u"Read", 0, 1),
+      method<&AdodbStream::saveToFile>(u"SaveToFile", 1, 2),
+      method<&AdodbStream::setEos>(u"SetEOS", 0, 0),
+      propertyGet<&AdodbStream::type>(u"Type"),
+      propertyLet<&AdodbStream::setType>(u"Type"),
+      propertyGet<&AdodbStream::position>(u"Position"),
+      propertyLet<&AdodbStream::setPosition>(u"Position"),
+      readOnlyProperty<&AdodbStream::size>(u"Size"),
+      readOnlyProperty<&AdodbStream::eos>(u"EOS"),
+      readOnlyProperty<&AdodbStream::state>(u"State"),
+  };
 
   const Machine& machine_;
   bool open_ = false;

@@ -375,30 +375,28 @@ BrowserAutomation::~BrowserAutomation() {
   end();
 }
 
-Variant BrowserAutomation::call(TextView member, const Args&) {
-  noSuchMember(member);
+const Member<BrowserAutomation> BrowserAutomation::kMembers[] = {
+    methodId<&BrowserAutomation::start>(kStart, 1, 1),
+    methodId<&BrowserAutomation::open>(kGet, 1, 1),
+};
+
+Variant BrowserAutomation::call(TextView member, const Args& args) {
+  return callMember(*this, kMembers, member, args);
 }
 
-void BrowserAutomation::put(TextView member, const Variant&) {
-  noSuchMember(member);
+void BrowserAutomation::put(TextView member, const Variant& value) {
+  putMember(*this, kMembers, member, value);
 }
 
 Variant BrowserAutomation::callId(std::int32_t dispId, const Args& args) {
-  if (dispId != kStart && dispId != kGet) return Object::callId(dispId, args);
-  expectArgs(args, 1, 1);
-  const Text argument = args[0].toText();
   try {
-    if (dispId == kStart)
-      start(argument);
-    else
-      open(argument);
+    return callMemberId(*this, kMembers, dispId, args);
   } catch (const RuntimeError&) {
     throw;
   } catch (const std::exception& e) {
     // The caller's error regime knows only run-time errors.
     fail(browser_err::BrowserError, u"Tarayıcı hatası", e.what());
   }
-  return {};
 }
 
 void BrowserAutomation::start(const Text& browser) {

@@ -3,6 +3,7 @@
 // headless Chromium).
 #pragma once
 
+#include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
 
 #include <sys/types.h>
@@ -47,6 +48,8 @@ class BrowserAutomation final : public Object {
 public:
   static constexpr std::int32_t kStart = 12; // (browser name): starts a session
   static constexpr std::int32_t kGet = 32;   // (address): opens it in the session
+  // The two above, called by identifier only: the object has no names.
+  static const Member<BrowserAutomation> kMembers[];
 
   BrowserAutomation(ObjectContext ctx, BrowserPrograms programs = {});
   ~BrowserAutomation() override;

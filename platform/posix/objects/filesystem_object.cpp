@@ -2,6 +2,7 @@
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/codepage.h"
+#include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
 
 #include <cerrno>
@@ -19,10 +20,6 @@ constexpr std::int32_t kBadFileMode = 54;
 constexpr std::int32_t kFileExists = 58;
 constexpr std::int32_t kDiskFull = 61;
 constexpr std::int32_t kDeviceIo = 57;
-
-bool is(TextView member, TextView name) {
-  return equalsIgnoreCase(member, name);
-}
 
 [[noreturn]] void fail(std::int32_t number) {
   switch (number) {
@@ -63,41 +60,12 @@ bool is(TextView member, TextView name) {
 // A text file open for writing. Every write reaches the file at once, so
 // Close has nothing left to flush but the descriptor; a file released
 // without Close is closed all the same.
-class TextStream final : public Object {
+class TextStream final : public TableObject<TextStream> {
 public:
   TextStream(unique_fd fd, unsigned codePage, bool unicode)
       : fd_(std::move(fd)), codePage_(codePage), unicode_(unicode) {
     if (unicode_) writeBytes(std::string_view("\xFF\xFE", 2)); // UTF-16LE mark
   }
-
-  Variant call(TextView member, const Args& args) override {
-    if (is(member, u"Write")) {
-      expectArgs(args, 1, 1);
-      write(args[0].toText());
-    } else if (is(member, u"WriteLine")) {
-      expectArgs(args, 0, 1);
-      write((args.empty() ? Text() : args[0].toText()) + u"\r\n");
-    } else if (is(member, u"WriteBlankLines")) {
-      expectArgs(args, 1, 1);
-      const std::int32_t lines = args[0].toInt32();
-      if (lines < 0) fail(err::InvalidCall);
-      Text text;
-      for (std::int32_t i = 0; i < lines; ++i)
-        text += u"\r\n";
-      write(text);
-    } else if (is(member, u"Close")) {
-      expectArgs(args, 0, 0);
-      close();
-    } else if (is(member, u"Read") || is(member, u"ReadLine") || is(member, u"ReadAll") ||
-               is(member, u"Skip") || is(member, u"SkipLine")) {
-      fail(kBadFileMode); // opened for writing only
-    } else {
-      noSuchMember(member);
-    }
-    return {};
-  }
-
-  void put(TextView member, const Variant&) override { noSuchMember(member); }
 
 private:
   void write(const Text& text) {
@@ -119,36 +87,56 @@ private:
     if (!writeAll(fd_.get(), bytes.data(), bytes.size())) failErrno(errno);
   }
 
+  void writeLine(const Args& args) { write((args.empty() ? Text() : args[0].toText()) + u"\r\n"); }
+
+  void writeBlankLines(const Args& args) {
+    const std::int32_t lines = args[0].toInt32();
+    if (lines < 0) fail(err::InvalidCall);
+    Text text;
+    for (std::int32_t i = 0; i < lines; ++i)
+      text += u"\r\n";
+    write(text);
+  }
+
   // A second Close is harmless, as on Windows.
   void close() {
-    if (!fd_) return;
-    if (::close(fd_.release()) != 0 && errno != EINTR) failErrno(errno);
+    if (!closeNow(fd_) && errno != EINTR) failErrno(errno);
   }
+
+  // Whatever the arguments: the stream was opened for writing only.
+  [[noreturn]] void read() const { fail(kBadFileMode); }
+
+public:
+  static constexpr Member<TextStream> kMembers[] = {
+      method<&TextStream::write>(u"Write", 1, 1),
+      method<&TextStream::writeLine>(u"WriteLine", 0, 1),
+      method<&TextStream::writeBlankLines>(u"WriteBlankLines", 1, 1),
+      method<&TextStream::close>(u"Close", 0, 0),
+      method<&TextStream::read>(u"Read", 0, kAnyArgs),
+      method<&TextStream::read>(u"ReadLine", 0, kAnyArgs),
+      method<&TextStream::read>(u"ReadAll", 0, kAnyArgs),
+      method<&TextStream::read>(u"Skip", 0, kAnyArgs),
+      method<&TextStream::read>(u"SkipLine", 0, kAnyArgs),
+  };
 
   unique_fd fd_;
   unsigned codePage_;
   bool unicode_;
 };
 
-class FileSystemObject final : public Object {
+class FileSystemObject final : public TableObject<FileSystemObject> {
 public:
   explicit FileSystemObject(const Machine& machine) : machine_(machine) {}
 
-  Variant call(TextView member, const Args& args) override {
-    if (is(member, u"CreateTextFile")) {
-      expectArgs(args, 1, 3);
-      // Overwrite defaults to True, Unicode to False, as the type library has them.
-      const bool overwrite = args.size() < 2 || args[1].isEmpty() || args[1].toBool();
-      const bool unicode = args.size() >= 3 && !args[2].isEmpty() && args[2].toBool();
-      return createTextFile(args[0].toText(), overwrite, unicode);
-    }
-    noSuchMember(member);
+private:
+  ObjectRef createTextFile(const Args& args) const {
+    // Overwrite defaults to True, Unicode to False, as the type library has them.
+    const bool overwrite = args.size() < 2 || args[1].isEmpty() || args[1].toBool();
+    const bool unicode = args.size() >= 3 && !args[2].isEmpty() && args[2].toBool();
+    return makeTextFile(args[0].toText(), overwrite, unicode);
   }
 
-  void put(TextView member, const Variant&) override { noSuchMember(member); }
-
-private:
-  ObjectRef createTextFile(const Text& path, bool overwrite, bool unicode) const {
+  ObjectRef makeTextFile(const Text& path, bool overwrite, bool unicode) const {
     const std::string host = machine_.hostPath(path); // 76 for a relative path or no drive
 
     struct stat st {};
@@ -165,6 +153,11 @@ private:
     // The code page is the machine's when the file is made.
     return std::make_shared<TextStream>(std::move(fd), machine_.ansiCodePage(), unicode);
   }
+
+public:
+  static constexpr Member<FileSystemObject> kMembers[] = {
+      method<&FileSystemObject::createTextFile>(u"CreateTextFile", 1, 3),
+  };
 
   const Machine& machine_;
 };

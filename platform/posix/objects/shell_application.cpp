@@ -21,6 +21,7 @@
 // the run-time's 5.
 #include "platform/posix/host/temp_file.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
 #include "platform/runtime.h"
 
@@ -92,21 +93,20 @@ class Utf8Names {
 public:
   Utf8Names() {
     for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-      locale_ = ::newlocale(LC_CTYPE_MASK, name, locale_t(0));
+      locale_.reset(::newlocale(LC_CTYPE_MASK, name, locale_t(0)));
       if (locale_) break;
     }
-    if (locale_) previous_ = ::uselocale(locale_);
+    if (locale_) previous_ = ::uselocale(locale_.get());
   }
+  // The thread goes back to its own locale before this one is freed.
   ~Utf8Names() {
-    if (!locale_) return;
-    ::uselocale(previous_);
-    ::freelocale(locale_);
+    if (locale_) ::uselocale(previous_);
   }
   Utf8Names(const Utf8Names&) = delete;
   Utf8Names& operator=(const Utf8Names&) = delete;
 
 private:
-  locale_t locale_ = locale_t(0);
+  unique_locale locale_;
   locale_t previous_ = locale_t(0);
 };
 
@@ -127,16 +127,14 @@ Text entryName(const Machine& machine, archive_entry* e) {
   const std::string bytes = raw;
   Text name = fromUtf8(bytes);
   if (toUtf8(name) == bytes) return name;
-  iconv_t cd = ::iconv_open("UTF-8", oemCharset(machine.ansiCodePage()));
-  if (cd == reinterpret_cast<iconv_t>(-1)) return name;
+  const unique_iconv cd(::iconv_open("UTF-8", oemCharset(machine.ansiCodePage())));
+  if (!cd) return name;
   std::string out(bytes.size() * 4, '\0');
   char* in = const_cast<char*>(bytes.data());
   std::size_t inLeft = bytes.size();
   char* to = out.data();
   std::size_t outLeft = out.size();
-  const bool ok = ::iconv(cd, &in, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
-  ::iconv_close(cd);
-  if (!ok) return name;
+  if (::iconv(cd.get(), &in, &inLeft, &to, &outLeft) == static_cast<std::size_t>(-1)) return name;
   out.resize(out.size() - outLeft);
   return fromUtf8(out);
 }
@@ -258,7 +256,9 @@ struct ZipSelection {
   }
 };
 
-class ZipItem final : public Object {
+// Items take no arguments at all: any member called with some fails with
+// 450, a known one or not.
+class ZipItem final : public TableObject<ZipItem> {
 public:
   ZipItem(std::shared_ptr<const ZipSource> source, TopEntry entry)
       : source_(std::move(source)), entry_(std::move(entry)) {}
@@ -267,20 +267,27 @@ public:
 
   Variant call(TextView member, const Args& args) override {
     expectArgs(args, 0, 0);
-    if (equalsIgnoreCase(member, u"Name")) return Variant(entry_.name);
-    if (equalsIgnoreCase(member, u"Path"))
-      return Variant(source_->windowsPath + u"\\" + entry_.name);
-    if (equalsIgnoreCase(member, u"IsFolder")) return Variant(entry_.isFolder);
-    noSuchMember(member);
+    return TableObject::call(member, args);
   }
-  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+private:
+  const Text& name() const { return entry_.name; }
+  Text path() const { return source_->windowsPath + u"\\" + entry_.name; }
+  bool isFolder() const { return entry_.isFolder; }
+
+public:
+  static constexpr Member<ZipItem> kMembers[] = {
+      propertyGet<&ZipItem::name>(u"Name"),
+      propertyGet<&ZipItem::path>(u"Path"),
+      propertyGet<&ZipItem::isFolder>(u"IsFolder"),
+  };
 
 private:
   std::shared_ptr<const ZipSource> source_;
   TopEntry entry_;
 };
 
-class ZipItems final : public Object {
+class ZipItems final : public TableObject<ZipItems> {
 public:
   ZipItems(std::shared_ptr<const ZipSource> source, std::vector<TopEntry> top)
       : source_(std::move(source)), top_(std::move(top)) {}
@@ -289,64 +296,75 @@ public:
   // those the extraction will refuse, so that each refusal is reported.
   ZipSelection selection() const { return {source_, true, {}}; }
 
-  Variant call(TextView member, const Args& args) override {
-    if (equalsIgnoreCase(member, u"Count")) {
-      expectArgs(args, 0, 0);
-      return Variant(static_cast<std::int32_t>(top_.size()));
-    }
-    if (equalsIgnoreCase(member, u"Item")) {
-      expectArgs(args, 1, 1);
-      const std::int32_t i = args[0].toInt32();
-      if (i < 0 || static_cast<std::size_t>(i) >= top_.size()) return Variant(ObjectRef());
-      return Variant(ObjectRef(std::make_shared<ZipItem>(source_, top_[i])));
-    }
-    noSuchMember(member);
+private:
+  std::int32_t count() const { return static_cast<std::int32_t>(top_.size()); }
+
+  // Nothing for an index out of range.
+  ObjectRef item(const Args& args) const {
+    const std::int32_t i = args[0].toInt32();
+    if (i < 0 || static_cast<std::size_t>(i) >= top_.size()) return nullptr;
+    return std::make_shared<ZipItem>(source_, top_[i]);
   }
-  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+public:
+  static constexpr Member<ZipItems> kMembers[] = {
+      propertyGet<&ZipItems::count>(u"Count"),
+      method<&ZipItems::item>(u"Item", 1, 1),
+  };
 
 private:
   std::shared_ptr<const ZipSource> source_;
   std::vector<TopEntry> top_;
 };
 
-// An entry of an ordinary folder.
-class FileItem final : public Object {
+// An entry of an ordinary folder; like an archive's, it refuses arguments
+// before it looks at the name.
+class FileItem final : public TableObject<FileItem> {
 public:
   FileItem(Text name, Text path, bool isFolder)
       : name_(std::move(name)), path_(std::move(path)), isFolder_(isFolder) {}
 
   Variant call(TextView member, const Args& args) override {
     expectArgs(args, 0, 0);
-    if (equalsIgnoreCase(member, u"Name")) return Variant(name_);
-    if (equalsIgnoreCase(member, u"Path")) return Variant(path_);
-    if (equalsIgnoreCase(member, u"IsFolder")) return Variant(isFolder_);
-    noSuchMember(member);
+    return TableObject::call(member, args);
   }
-  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+private:
+  const Text& name() const { return name_; }
+  const Text& path() const { return path_; }
+  bool isFolder() const { return isFolder_; }
+
+public:
+  static constexpr Member<FileItem> kMembers[] = {
+      propertyGet<&FileItem::name>(u"Name"),
+      propertyGet<&FileItem::path>(u"Path"),
+      propertyGet<&FileItem::isFolder>(u"IsFolder"),
+  };
 
 private:
   Text name_, path_;
   bool isFolder_;
 };
 
-class FileItems final : public Object {
+class FileItems final : public TableObject<FileItems> {
 public:
   explicit FileItems(std::vector<ObjectRef> items) : items_(std::move(items)) {}
 
-  Variant call(TextView member, const Args& args) override {
-    if (equalsIgnoreCase(member, u"Count")) {
-      expectArgs(args, 0, 0);
-      return Variant(static_cast<std::int32_t>(items_.size()));
-    }
-    if (equalsIgnoreCase(member, u"Item")) {
-      expectArgs(args, 1, 1);
-      const std::int32_t i = args[0].toInt32();
-      if (i < 0 || static_cast<std::size_t>(i) >= items_.size()) return Variant(ObjectRef());
-      return Variant(items_[static_cast<std::size_t>(i)]);
-    }
-    noSuchMember(member);
+private:
+  std::int32_t count() const { return static_cast<std::int32_t>(items_.size()); }
+
+  // Nothing for an index out of range.
+  ObjectRef item(const Args& args) const {
+    const std::int32_t i = args[0].toInt32();
+    if (i < 0 || static_cast<std::size_t>(i) >= items_.size()) return nullptr;
+    return items_[static_cast<std::size_t>(i)];
   }
-  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+public:
+  static constexpr Member<FileItems> kMembers[] = {
+      propertyGet<&FileItems::count>(u"Count"),
+      method<&FileItems::item>(u"Item", 1, 1),
+  };
 
 private:
   std::vector<ObjectRef> items_;
@@ -568,31 +586,11 @@ private:
   std::vector<std::vector<Text>> blockedFolders_;
 };
 
-class Folder final : public Object {
+class Folder final : public TableObject<Folder> {
 public:
   Folder(ObjectContext ctx, Text windowsPath, std::string hostPath, bool archive)
       : ctx_(ctx), windowsPath_(withoutTrailingSeparator(std::move(windowsPath))),
         hostPath_(std::move(hostPath)), archive_(archive) {}
-
-  Variant call(TextView member, const Args& args) override {
-    if (equalsIgnoreCase(member, u"Items")) {
-      expectArgs(args, 0, 0);
-      return Variant(items());
-    }
-    if (equalsIgnoreCase(member, u"CopyHere")) {
-      expectArgs(args, 1, 2);
-      const int options = args.size() > 1 && !args[1].isEmpty() ? args[1].toInt32() : 0;
-      copyHere(args[0], options);
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"Title")) {
-      expectArgs(args, 0, 0);
-      return Variant(lastComponent(windowsPath_));
-    }
-    if (equalsIgnoreCase(member, u"MoveHere")) notImplemented();
-    noSuchMember(member);
-  }
-  void put(TextView member, const Variant&) override { noSuchMember(member); }
 
 private:
   ObjectRef items() const {
@@ -610,7 +608,17 @@ private:
     return std::make_shared<FileItems>(std::move(entries));
   }
 
-  void copyHere(const Variant& what, int options) {
+  void copyHere(const Args& args) {
+    const int options = args.size() > 1 && !args[1].isEmpty() ? args[1].toInt32() : 0;
+    copy(args[0], options);
+  }
+
+  Text title() const { return lastComponent(windowsPath_); }
+
+  // Whatever the arguments.
+  [[noreturn]] void moveHere() const { notImplemented(); }
+
+  void copy(const Variant& what, int options) {
     if (archive_) notImplemented(); // adding to an archive
     const auto* ref = std::get_if<ObjectRef>(&what.value());
     if (!ref) {
@@ -633,6 +641,15 @@ private:
     Extraction(ctx_, dest.get(), options).run(selection);
   }
 
+public:
+  static constexpr Member<Folder> kMembers[] = {
+      method<&Folder::items>(u"Items", 0, 0),
+      method<&Folder::copyHere>(u"CopyHere", 1, 2),
+      propertyGet<&Folder::title>(u"Title"),
+      method<&Folder::moveHere>(u"MoveHere", 0, kAnyArgs),
+  };
+
+private:
   ObjectContext ctx_;
   Text windowsPath_;
   std::string hostPath_;
@@ -644,22 +661,18 @@ bool hasZipExtension(const Text& path) {
   return p.size() >= 4 && equalsIgnoreCase(TextView(p).substr(p.size() - 4), u".zip");
 }
 
-class ShellApplication final : public Object {
+class ShellApplication final : public TableObject<ShellApplication> {
 public:
   explicit ShellApplication(ObjectContext ctx) : ctx_(ctx) {}
 
-  Variant call(TextView member, const Args& args) override {
-    if (equalsIgnoreCase(member, u"NameSpace")) {
-      expectArgs(args, 1, 1);
-      if (!args[0].isText()) throw RuntimeError(err::InvalidCall);
-      return Variant(nameSpace(args[0].toText()));
-    }
-    noSuchMember(member);
-  }
-  void put(TextView member, const Variant&) override { noSuchMember(member); }
-
 private:
-  ObjectRef nameSpace(const Text& path) const {
+  // A folder given by path; special folder numbers are not offered.
+  ObjectRef nameSpace(const Args& args) const {
+    if (!args[0].isText()) throw RuntimeError(err::InvalidCall);
+    return folderAt(args[0].toText());
+  }
+
+  ObjectRef folderAt(const Text& path) const {
     std::string host;
     try {
       host = ctx_.machine.hostPath(path);
@@ -674,6 +687,12 @@ private:
     return nullptr;
   }
 
+public:
+  static constexpr Member<ShellApplication> kMembers[] = {
+      method<&ShellApplication::nameSpace>(u"NameSpace", 1, 1),
+  };
+
+private:
   ObjectContext ctx_;
 };
 

@@ -4,6 +4,7 @@
 #include "platform/posix/host/temp_file.h"
 #include "platform/posix/machine/codepage.h"
 #include "platform/posix/machine/shell_link.h"
+#include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
 
 #include <cerrno>
@@ -188,7 +189,7 @@ std::uint64_t fileTime(const struct timespec& t) {
 
 // A ".lnk" shortcut. Nothing is written before Save; a shortcut that exists
 // already starts with its fields, as the shell loads it.
-class WshShortcut final : public Object {
+class WshShortcut final : public TableObject<WshShortcut> {
 public:
   WshShortcut(const Machine& machine, Text fullName)
       : machine_(machine), fullName_(std::move(fullName)) {
@@ -200,45 +201,18 @@ public:
     }
   }
 
-  Variant call(TextView member, const Args& args) override {
-    if (is(member, u"Save")) {
-      expectArgs(args, 0, 0);
-      save();
-      return {};
-    }
-    const auto value = property(member);
-    if (!value) noSuchMember(member);
-    expectArgs(args, 0, 0);
-    return *value;
-  }
-
-  void put(TextView member, const Variant& value) override {
-    if (is(member, u"Description"))
-      link_.description = value.toText();
-    else if (is(member, u"TargetPath"))
-      link_.targetPath = value.toText();
-    else if (is(member, u"Arguments"))
-      link_.arguments = value.toText();
-    else if (is(member, u"WorkingDirectory"))
-      link_.workingDirectory = value.toText();
-    else if (is(member, u"IconLocation"))
-      setIconLocation(value.toText());
-    else if (is(member, u"WindowStyle"))
-      link_.showCommand = static_cast<std::uint32_t>(value.toInt32());
-    else
-      noSuchMember(member);
-  }
-
 private:
-  std::optional<Variant> property(TextView member) const {
-    if (is(member, u"FullName")) return fullName_;
-    if (is(member, u"Description")) return link_.description;
-    if (is(member, u"TargetPath")) return link_.targetPath;
-    if (is(member, u"Arguments")) return link_.arguments;
-    if (is(member, u"WorkingDirectory")) return link_.workingDirectory;
-    if (is(member, u"IconLocation")) return link_.iconLocation + u"," + vbaStrI4(link_.iconIndex);
-    if (is(member, u"WindowStyle")) return static_cast<std::int32_t>(link_.showCommand);
-    return std::nullopt;
+  const Text& fullName() const { return fullName_; }
+
+  // The link's text fields, each read and assigned as it is.
+  template <Text ShellLink::*field> const Text& text() const { return link_.*field; }
+  template <Text ShellLink::*field> void setText(const Text& value) { link_.*field = value; }
+
+  Text iconLocation() const { return link_.iconLocation + u"," + vbaStrI4(link_.iconIndex); }
+
+  std::int32_t windowStyle() const { return static_cast<std::int32_t>(link_.showCommand); }
+  void setWindowStyle(const Variant& value) {
+    link_.showCommand = static_cast<std::uint32_t>(value.toInt32());
   }
 
   // "path,index"; a text without a comma is a path with icon 0.
@@ -321,41 +295,60 @@ private:
     replaceFile(host, serializeShellLink(link, machine_.ansiCodePage()), fullName_);
   }
 
+public:
+  static constexpr Member<WshShortcut> kMembers[] = {
+      method<&WshShortcut::save>(u"Save", 0, 0),
+      propertyGet<&WshShortcut::fullName>(u"FullName"),
+      propertyGet<&WshShortcut::text<&ShellLink::description>>(u"Description"),
+      propertyLet<&WshShortcut::setText<&ShellLink::description>>(u"Description"),
+      propertyGet<&WshShortcut::text<&ShellLink::targetPath>>(u"TargetPath"),
+      propertyLet<&WshShortcut::setText<&ShellLink::targetPath>>(u"TargetPath"),
+      propertyGet<&WshShortcut::text<&ShellLink::arguments>>(u"Arguments"),
+      propertyLet<&WshShortcut::setText<&ShellLink::arguments>>(u"Arguments"),
+      propertyGet<&WshShortcut::text<&ShellLink::workingDirectory>>(u"WorkingDirectory"),
+      propertyLet<&WshShortcut::setText<&ShellLink::workingDirectory>>(u"WorkingDirectory"),
+      propertyGet<&WshShortcut::iconLocation>(u"IconLocation"),
+      propertyLet<&WshShortcut::setIconLocation>(u"IconLocation"),
+      propertyGet<&WshShortcut::windowStyle>(u"WindowStyle"),
+      propertyLet<&WshShortcut::setWindowStyle>(u"WindowStyle"),
+  };
+
+private:
   const Machine& machine_;
   Text fullName_;
   ShellLink link_;
 };
 
 // A ".url" Internet shortcut: an INI file naming the address.
-class WshUrlShortcut final : public Object {
+class WshUrlShortcut final : public TableObject<WshUrlShortcut> {
 public:
   WshUrlShortcut(const Machine& machine, Text fullName)
       : machine_(machine), fullName_(std::move(fullName)) {}
 
-  Variant call(TextView member, const Args& args) override {
-    if (is(member, u"Save")) {
-      expectArgs(args, 0, 0);
-      std::string host;
-      try {
-        host = machine_.hostPath(fullName_);
-      } catch (const RuntimeError&) {
-        failSave(fullName_, kPathNotFound);
-      }
-      replaceFile(host,
-                  "[InternetShortcut]\r\nURL=" + encodeAnsi(target_, machine_.ansiCodePage()) +
-                      "\r\n",
-                  fullName_);
-      return {};
+private:
+  void save() const {
+    std::string host;
+    try {
+      host = machine_.hostPath(fullName_);
+    } catch (const RuntimeError&) {
+      failSave(fullName_, kPathNotFound);
     }
-    if (!is(member, u"FullName") && !is(member, u"TargetPath")) noSuchMember(member);
-    expectArgs(args, 0, 0);
-    return is(member, u"FullName") ? fullName_ : target_;
+    replaceFile(
+        host, "[InternetShortcut]\r\nURL=" + encodeAnsi(target_, machine_.ansiCodePage()) + "\r\n",
+        fullName_);
   }
 
-  void put(TextView member, const Variant& value) override {
-    if (!is(member, u"TargetPath")) noSuchMember(member);
-    target_ = value.toText();
-  }
+  const Text& fullName() const { return fullName_; }
+  const Text& targetPath() const { return target_; }
+  void setTargetPath(const Text& value) { target_ = value; }
+
+public:
+  static constexpr Member<WshUrlShortcut> kMembers[] = {
+      method<&WshUrlShortcut::save>(u"Save", 0, 0),
+      propertyGet<&WshUrlShortcut::fullName>(u"FullName"),
+      propertyGet<&WshUrlShortcut::targetPath>(u"TargetPath"),
+      propertyLet<&WshUrlShortcut::setTargetPath>(u"TargetPath"),
+  };
 
 private:
   const Machine& machine_;
@@ -374,15 +367,18 @@ struct RegistryPath {
 Text specialFolder(const Machine& machine, const Text& name);
 
 // The collection "SpecialFolders" gives when called without a name.
-class SpecialFoldersCollection final : public Object {
+class SpecialFoldersCollection final : public TableObject<SpecialFoldersCollection> {
 public:
   explicit SpecialFoldersCollection(const Machine& machine) : machine_(machine) {}
-  Variant call(TextView member, const Args& args) override {
-    if (!is(member, u"Item") && !member.empty()) noSuchMember(member);
-    expectArgs(args, 1, 1);
-    return specialFolder(machine_, args[0].toText());
-  }
-  void put(TextView member, const Variant&) override { noSuchMember(member); }
+
+private:
+  Text item(const Text& name) const { return specialFolder(machine_, name); }
+
+public:
+  static constexpr Member<SpecialFoldersCollection> kMembers[] = {
+      method<&SpecialFoldersCollection::item>(u"Item", 1, 1),
+      method<&SpecialFoldersCollection::item>(u"", 1, 1), // the default member
+  };
 
 private:
   const Machine& machine_;
@@ -434,34 +430,21 @@ Text specialFolder(const Machine& machine, const Text& name) {
   return Text();
 }
 
-class WshShell final : public Object {
+class WshShell final : public TableObject<WshShell> {
 public:
   explicit WshShell(const Machine& machine) : machine_(machine) {}
 
-  Variant call(TextView member, const Args& args) override {
-    if (is(member, u"RegRead")) {
-      expectArgs(args, 1, 1);
-      return regRead(args[0].toText());
-    }
-    if (is(member, u"SpecialFolders")) {
-      expectArgs(args, 0, 1);
-      if (args.empty()) return ObjectRef(std::make_shared<SpecialFoldersCollection>(machine_));
-      return specialFolder(machine_, args[0].toText());
-    }
-    if (is(member, u"CreateShortcut")) {
-      expectArgs(args, 1, 1);
-      return createShortcut(args[0].toText());
-    }
-    if (is(member, u"ExpandEnvironmentStrings")) {
-      expectArgs(args, 1, 1);
-      return MachineEnvironment(machine_).expand(args[0].toText());
-    }
-    noSuchMember(member);
+private:
+  // The collection without a name, one folder with one.
+  Variant specialFolders(const Args& args) const {
+    if (args.empty()) return ObjectRef(std::make_shared<SpecialFoldersCollection>(machine_));
+    return specialFolder(machine_, args[0].toText());
   }
 
-  void put(TextView member, const Variant&) override { noSuchMember(member); }
+  Text expandEnvironmentStrings(const Text& text) const {
+    return MachineEnvironment(machine_).expand(text);
+  }
 
-private:
   // "HKCU\Software\Google\Chrome\BLBeacon\version": the root, the key, and
   // after the last "\" the value name; a trailing "\" names the default value.
   static RegistryPath splitPath(const Text& path) {
@@ -555,6 +538,15 @@ private:
     throw RuntimeError(kException, u"Kısayol yol adı .lnk veya .url ile bitmelidir.");
   }
 
+public:
+  static constexpr Member<WshShell> kMembers[] = {
+      method<&WshShell::regRead>(u"RegRead", 1, 1),
+      method<&WshShell::specialFolders>(u"SpecialFolders", 0, 1),
+      method<&WshShell::createShortcut>(u"CreateShortcut", 1, 1),
+      method<&WshShell::expandEnvironmentStrings>(u"ExpandEnvironmentStrings", 1, 1),
+  };
+
+private:
   const Machine& machine_;
 };
 

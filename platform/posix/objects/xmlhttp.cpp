@@ -54,6 +54,7 @@
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/hosts_file.h"
+#include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
 
 #include <arpa/inet.h>
@@ -158,37 +159,26 @@ struct Target {
 // Parses an absolute http(s) address; the number tells why it is refused.
 std::int32_t parseTarget(const std::string& url, Target& out) {
   if (url.empty()) return kUnrecognizedScheme;
-  CURLU* u = curl_url();
+  const unique_curl_url u(curl_url());
   if (!u) return kOutOfMemory;
-  std::int32_t result = 0;
-  const CURLUcode rc = curl_url_set(u, CURLUPART_URL, url.c_str(), 0);
-  if (rc == CURLUE_UNSUPPORTED_SCHEME || rc == CURLUE_BAD_SCHEME) {
-    result = kUnrecognizedScheme;
-  } else if (rc == CURLUE_OUT_OF_MEMORY) {
-    result = kOutOfMemory;
-  } else if (rc != CURLUE_OK) {
+  const CURLUcode rc = curl_url_set(u.get(), CURLUPART_URL, url.c_str(), 0);
+  if (rc == CURLUE_UNSUPPORTED_SCHEME || rc == CURLUE_BAD_SCHEME) return kUnrecognizedScheme;
+  if (rc == CURLUE_OUT_OF_MEMORY) return kOutOfMemory;
+  if (rc != CURLUE_OK) {
     // A text without any "scheme:" is no address of a known protocol either.
-    result = url.find("://") == std::string::npos ? kUnrecognizedScheme : kInvalidUrl;
-  } else {
-    char *scheme = nullptr, *host = nullptr, *port = nullptr;
-    if (curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
-      result = kUnrecognizedScheme;
-    } else if (lower(scheme) != "http" && lower(scheme) != "https") {
-      result = kUnrecognizedScheme;
-    } else if (curl_url_get(u, CURLUPART_HOST, &host, 0) != CURLUE_OK || !*host ||
-               curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) != CURLUE_OK) {
-      result = kInvalidUrl;
-    } else {
-      out.scheme = lower(scheme);
-      out.host = lower(host);
-      out.port = std::strtol(port, nullptr, 10);
-    }
-    curl_free(scheme);
-    curl_free(host);
-    curl_free(port);
+    return url.find("://") == std::string::npos ? kUnrecognizedScheme : kInvalidUrl;
   }
-  curl_url_cleanup(u);
-  return result;
+  unique_curl_string scheme, host, port;
+  if (curl_url_get(u.get(), CURLUPART_SCHEME, scheme.put(), 0) != CURLUE_OK)
+    return kUnrecognizedScheme;
+  if (lower(scheme.get()) != "http" && lower(scheme.get()) != "https") return kUnrecognizedScheme;
+  if (curl_url_get(u.get(), CURLUPART_HOST, host.put(), 0) != CURLUE_OK || !*host.get() ||
+      curl_url_get(u.get(), CURLUPART_PORT, port.put(), CURLU_DEFAULT_PORT) != CURLUE_OK)
+    return kInvalidUrl;
+  out.scheme = lower(scheme.get());
+  out.host = lower(host.get());
+  out.port = std::strtol(port.get(), nullptr, 10);
+  return 0;
 }
 
 // The machine's hosts file; none when the machine has no drive C:.
@@ -361,68 +351,16 @@ std::int32_t transferFailure(CURLcode code, CURL* easy, const char* message) {
 // A longer chain of redirects is taken for a loop (WinHTTP stops at 10 too).
 constexpr int kMaxRedirects = 10;
 
-class XmlHttp final : public Object {
+// What one hop of a request asks for; redirects change it.
+struct Request {
+  std::string method;
+  std::string url;
+  bool withBody = false;
+};
+
+class XmlHttp final : public TableObject<XmlHttp> {
 public:
   explicit XmlHttp(ObjectContext ctx) : machine_(ctx.machine) {}
-
-  Variant call(TextView member, const Args& args) override {
-    if (equalsIgnoreCase(member, u"Open")) {
-      expectArgs(args, 2, 5);
-      open(args);
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"Send")) {
-      expectArgs(args, 0, 1);
-      send(args.empty() ? Variant() : args[0]);
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"setRequestHeader")) {
-      expectArgs(args, 2, 2);
-      if (readyState_ != 1 || sent_) fail(kUnexpected);
-      requestHeaders_.push_back(toUtf8(args[0].toText()) + ": " + toUtf8(args[1].toText()));
-      return {};
-    }
-    if (equalsIgnoreCase(member, u"readyState")) {
-      expectArgs(args, 0, 0);
-      return Variant(readyState_);
-    }
-    if (equalsIgnoreCase(member, u"Status")) {
-      expectArgs(args, 0, 0);
-      requireResponse();
-      return Variant(status_);
-    }
-    if (equalsIgnoreCase(member, u"statusText")) {
-      expectArgs(args, 0, 0);
-      requireResponse();
-      return Variant(statusText_);
-    }
-    if (equalsIgnoreCase(member, u"responseBody")) {
-      expectArgs(args, 0, 0);
-      requireResponse();
-      return Variant(body_); // shared, not copied: it never changes once received
-    }
-    if (equalsIgnoreCase(member, u"responseText")) {
-      expectArgs(args, 0, 0);
-      requireResponse();
-      return Variant(
-          fromUtf8(std::string_view(reinterpret_cast<const char*>(body_->data()), body_->size())));
-    }
-    if (equalsIgnoreCase(member, u"getResponseHeader")) {
-      expectArgs(args, 1, 1);
-      requireResponse();
-      return Variant(responseHeader(toUtf8(args[0].toText())));
-    }
-    noSuchMember(member);
-  }
-
-  void put(TextView member, const Variant&) override {
-    // Every member the object has is read-only or a method.
-    if (equalsIgnoreCase(member, u"Status") || equalsIgnoreCase(member, u"responseBody") ||
-        equalsIgnoreCase(member, u"readyState") || equalsIgnoreCase(member, u"statusText") ||
-        equalsIgnoreCase(member, u"responseText"))
-      throw RuntimeError(err::WrongArgumentCount);
-    noSuchMember(member);
-  }
 
 private:
   void open(const Args& args) {
@@ -451,6 +389,41 @@ private:
     responseHeaders_.clear();
   }
 
+  void send(const Args& args) { sendPayload(args.empty() ? Variant() : args[0]); }
+
+  void setRequestHeader(const Args& args) {
+    if (readyState_ != 1 || sent_) fail(kUnexpected);
+    requestHeaders_.push_back(toUtf8(args[0].toText()) + ": " + toUtf8(args[1].toText()));
+  }
+
+  std::int32_t readyState() const { return readyState_; }
+
+  std::int32_t status() const {
+    requireResponse();
+    return status_;
+  }
+
+  const Text& statusText() const {
+    requireResponse();
+    return statusText_;
+  }
+
+  // Shared, not copied: it never changes once received.
+  const SharedBytes& responseBody() const {
+    requireResponse();
+    return body_;
+  }
+
+  Text responseText() const {
+    requireResponse();
+    return fromUtf8(std::string_view(reinterpret_cast<const char*>(body_->data()), body_->size()));
+  }
+
+  Text getResponseHeader(const Args& args) const {
+    requireResponse();
+    return responseHeader(toUtf8(args[0].toText()));
+  }
+
   void requireResponse() const {
     if (readyState_ != 4) fail(kPending);
   }
@@ -467,7 +440,7 @@ private:
     return Text();
   }
 
-  void send(const Variant& payload) {
+  void sendPayload(const Variant& payload) {
     if (readyState_ != 1 || sent_) fail(kUnexpected);
     setUpCurl();
     std::string requestBody;
@@ -495,7 +468,31 @@ private:
     Received received;
     received.easy = c;
     char message[CURL_ERROR_SIZE] = {};
+    setTransferOptions(c, received, message);
+    std::string authorities; // read in place by the transfer
+    addMachineAuthorities(c, authorities);
+    const unique_curl_slist headers = requestHeaderList();
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
 
+    const std::vector<HostsEntry> hosts = readHostsFile(machine_);
+    std::vector<unique_curl_slist> resolves; // each must live until the transfer ends
+    // A GET or HEAD carries no body, whatever "Send" was given.
+    Request request{method_, url_, !requestBody.empty() && method_ != "GET" && method_ != "HEAD"};
+    for (int hop = 0;; ++hop) {
+      routeThroughMachine(c, request.url, hop, hosts, resolves);
+      setRequest(c, request, requestBody);
+      received.body.clear();
+      message[0] = '\0';
+      const CURLcode rc = curl_easy_perform(c);
+      if (rc != CURLE_OK) fail(transferFailure(rc, c, message));
+      if (!followRedirect(c, request, hop)) break;
+    }
+    keepResponse(c, received);
+  }
+
+  // What every transfer of the object keeps: the Windows object's checks,
+  // limits and name, and the callbacks that collect the response.
+  static void setTransferOptions(CURL* c, Received& received, char* message) {
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, message);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -513,13 +510,14 @@ private:
     // Redirects are followed here rather than by libcurl, so that each new
     // host goes through the hosts file too.
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  }
 
-    // The machine's own authorities join the host's. The host's certificate
-    // folder (hashed, read only for the issuer a chain needs) stays in use
-    // and holds the same authorities as its bundle; the bundle itself is
-    // added only on hosts without that folder, since parsing it costs some
-    // 50 ms on every connection.
-    std::string authorities;
+  // The machine's own authorities join the host's. The host's certificate
+  // folder (hashed, read only for the issuer a chain needs) stays in use
+  // and holds the same authorities as its bundle; the bundle itself is
+  // added only on hosts without that folder, since parsing it costs some
+  // 50 ms on every connection.
+  void addMachineAuthorities(CURL* c, std::string& authorities) const {
     const std::string extra = readHostFile(machine_.authoritiesFile()).value_or(std::string());
     if (!extra.empty()) {
       char* folder = nullptr;
@@ -534,88 +532,92 @@ private:
       curl_blob blob{authorities.data(), authorities.size(), CURL_BLOB_NOCOPY};
       curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
     }
+  }
 
+  unique_curl_slist requestHeaderList() const {
     unique_curl_slist headers;
     for (const auto& h : requestHeaders_)
       headers = append(std::move(headers), h);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+    return headers;
+  }
 
-    const std::vector<HostsEntry> hosts = readHostsFile(machine_);
-    std::vector<unique_curl_slist> resolves; // each must live until the transfer ends
-    std::string method = method_;
-    std::string url = url_;
-    // A GET or HEAD carries no body, whatever "Send" was given.
-    bool withBody = !requestBody.empty() && method != "GET" && method != "HEAD";
-
-    for (int hop = 0;; ++hop) {
-      Target target;
-      if (const std::int32_t why = parseTarget(url, target); why != 0)
-        fail(hop == 0 ? why : kRedirectFailed);
-      std::string address = isAddressLiteral(target.host) ? target.host : std::string();
-      for (const auto& e : hosts) {
-        if (e.name != target.host) continue;
-        address = e.address;
-        resolves.push_back(
-            append({}, e.name + ":" + std::to_string(target.port) + ":" + e.address));
-        curl_easy_setopt(c, CURLOPT_RESOLVE, resolves.back().get());
-      }
-      const std::string forward = portProxy(machine_, address, target.port);
-      if (!forward.empty()) {
-        resolves.push_back(
-            append({}, target.host + ":" + std::to_string(target.port) + ":" + forward));
-        curl_easy_setopt(c, CURLOPT_CONNECT_TO, resolves.back().get());
-      } else {
-        curl_easy_setopt(c, CURLOPT_CONNECT_TO, nullptr);
-      }
-
-      curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-      curl_easy_setopt(c, CURLOPT_NOBODY, method == "HEAD" ? 1L : 0L);
-      if (method == "GET") {
-        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
-        curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
-      } else if (method != "HEAD") {
-        curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
-      }
-      if (withBody) {
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(requestBody.size()));
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, requestBody.data());
-      }
-
-      received.body.clear();
-      message[0] = '\0';
-      const CURLcode rc = curl_easy_perform(c);
-      if (rc != CURLE_OK) fail(transferFailure(rc, c, message));
-
-      long code = 0;
-      curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
-      char* location = nullptr;
-      curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &location);
-      const bool redirect =
-          (code == 301 || code == 302 || code == 303 || code == 307 || code == 308) && location;
-      if (!redirect) {
-        status_ = static_cast<std::int32_t>(code);
-        statusText_ = statusText(received.statusLine);
-        body_ = std::make_shared<const Bytes>(std::move(received.body));
-        responseHeaders_ = std::move(received.headers);
-        return;
-      }
-      if (hop == kMaxRedirects) fail(kRedirectFailed);
-      const std::string next = location;
-      Target nextTarget;
-      if (parseTarget(next, nextTarget) != 0) fail(kRedirectFailed);
-      // As browsers do: 303 always, and 301/302 after a POST, turn into GET.
-      if ((code == 303 && method != "HEAD") || ((code == 301 || code == 302) && method == "POST")) {
-        method = "GET";
-        withBody = false;
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(-1));
-      }
-      url = next;
+  // Sends the hop's connection where the machine would send it: a name in
+  // its hosts file to the address listed there, and an address and port its
+  // port proxy forwards on to where they are forwarded.
+  void routeThroughMachine(CURL* c, const std::string& url, int hop,
+                           const std::vector<HostsEntry>& hosts,
+                           std::vector<unique_curl_slist>& resolves) const {
+    Target target;
+    if (const std::int32_t why = parseTarget(url, target); why != 0)
+      fail(hop == 0 ? why : kRedirectFailed);
+    std::string address = isAddressLiteral(target.host) ? target.host : std::string();
+    for (const auto& e : hosts) {
+      if (e.name != target.host) continue;
+      address = e.address;
+      resolves.push_back(append({}, e.name + ":" + std::to_string(target.port) + ":" + e.address));
+      curl_easy_setopt(c, CURLOPT_RESOLVE, resolves.back().get());
+    }
+    const std::string forward = portProxy(machine_, address, target.port);
+    if (!forward.empty()) {
+      resolves.push_back(
+          append({}, target.host + ":" + std::to_string(target.port) + ":" + forward));
+      curl_easy_setopt(c, CURLOPT_CONNECT_TO, resolves.back().get());
+    } else {
+      curl_easy_setopt(c, CURLOPT_CONNECT_TO, nullptr);
     }
   }
 
-  static Text statusText(const std::string& statusLine) {
+  static void setRequest(CURL* c, const Request& request, const std::string& body) {
+    curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(c, CURLOPT_NOBODY, request.method == "HEAD" ? 1L : 0L);
+    if (request.method == "GET") {
+      curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+      curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
+    } else if (request.method != "HEAD") {
+      curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+    if (request.withBody) {
+      curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+    }
+  }
+
+  // After a response that redirects, turns the request into the next hop's
+  // and says so; false for a response that is the last.
+  static bool followRedirect(CURL* c, Request& request, int hop) {
+    long code = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
+    char* location = nullptr;
+    curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &location);
+    const bool redirect =
+        (code == 301 || code == 302 || code == 303 || code == 307 || code == 308) && location;
+    if (!redirect) return false;
+    if (hop == kMaxRedirects) fail(kRedirectFailed);
+    const std::string next = location;
+    Target nextTarget;
+    if (parseTarget(next, nextTarget) != 0) fail(kRedirectFailed);
+    // As browsers do: 303 always, and 301/302 after a POST, turn into GET.
+    if ((code == 303 && request.method != "HEAD") ||
+        ((code == 301 || code == 302) && request.method == "POST")) {
+      request.method = "GET";
+      request.withBody = false;
+      curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
+      curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(-1));
+    }
+    request.url = next;
+    return true;
+  }
+
+  void keepResponse(CURL* c, Received& received) {
+    long code = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
+    status_ = static_cast<std::int32_t>(code);
+    statusText_ = statusTextOf(received.statusLine);
+    body_ = std::make_shared<const Bytes>(std::move(received.body));
+    responseHeaders_ = std::move(received.headers);
+  }
+
+  static Text statusTextOf(const std::string& statusLine) {
     // "HTTP/1.1 200 OK": the words after the code.
     const auto first = statusLine.find(' ');
     if (first == std::string::npos) return Text();
@@ -624,6 +626,20 @@ private:
     return fromUtf8(statusLine.substr(second + 1));
   }
 
+public:
+  static constexpr Member<XmlHttp> kMembers[] = {
+      method<&XmlHttp::open>(u"Open", 2, 5),
+      method<&XmlHttp::send>(u"Send", 0, 1),
+      method<&XmlHttp::setRequestHeader>(u"setRequestHeader", 2, 2),
+      readOnlyProperty<&XmlHttp::readyState>(u"readyState"),
+      readOnlyProperty<&XmlHttp::status>(u"Status"),
+      readOnlyProperty<&XmlHttp::statusText>(u"statusText"),
+      readOnlyProperty<&XmlHttp::responseBody>(u"responseBody"),
+      readOnlyProperty<&XmlHttp::responseText>(u"responseText"),
+      method<&XmlHttp::getResponseHeader>(u"getResponseHeader", 1, 1),
+  };
+
+private:
   const Machine& machine_;
   std::int32_t readyState_ = 0; // 0 new, 1 opened, 4 response complete
   bool sent_ = false;

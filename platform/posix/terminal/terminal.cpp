@@ -1,6 +1,7 @@
 #include "platform/posix/terminal/terminal.h"
 
 #include "platform/errors.h"
+#include "platform/posix/host/unique.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -159,18 +160,16 @@ std::size_t Terminal::width() const {
 
 std::optional<std::string> Terminal::readLine() {
   flush();
-  char* buffer = nullptr;
+  unique_malloc_chars buffer;
   std::size_t capacity = 0;
-  const ssize_t n = getline(&buffer, &capacity, in_);
+  const ssize_t n = getline(buffer.put(), &capacity, in_);
   if (n < 0) {
-    std::free(buffer);
     // The end of input leaves the cursor after the prompt; end that line.
     write("\n");
     flush();
     return std::nullopt;
   }
-  std::string line(buffer, static_cast<std::size_t>(n));
-  std::free(buffer);
+  std::string line(buffer.get(), static_cast<std::size_t>(n));
   if (!line.empty() && line.back() == '\n') line.pop_back();
   if (!line.empty() && line.back() == '\r') line.pop_back();
   if (echo_) write(line + "\n");
