@@ -141,7 +141,7 @@ bool folderWritable(const std::string& folder) {
   return ::access(folder.c_str(), W_OK) == 0;
 }
 
-[[noreturn]] void failFromErrno(int e, std::int32_t fallback) {
+[[noreturn]] void failFromErrno(int e, err::Code fallback) {
   switch (e) {
   case EACCES:
   case EPERM:
@@ -153,7 +153,7 @@ bool folderWritable(const std::string& folder) {
     throw RuntimeError(err::PathNotFound);
   case ENOSPC:
   case EDQUOT:
-    throw RuntimeError(61); // disk full
+    throw RuntimeError(err::DiskFull);
   default:
     throw RuntimeError(fallback);
   }

@@ -14,49 +14,28 @@ namespace vk::posix {
 
 namespace {
 
-// The run-time's numbers for the file errors the scripting run-time raises.
-constexpr std::int32_t kBadFileMode = 54;
-constexpr std::int32_t kFileExists = 58;
-constexpr std::int32_t kDiskFull = 61;
-constexpr std::int32_t kDeviceIo = 57;
-
 bool is(TextView member, TextView name) {
   return equalsIgnoreCase(member, name);
-}
-
-[[noreturn]] void fail(std::int32_t number) {
-  switch (number) {
-  case kBadFileMode:
-    throw RuntimeError(number, u"Hatalı dosya modu");
-  case kFileExists:
-    throw RuntimeError(number, u"Dosya zaten var");
-  case kDiskFull:
-    throw RuntimeError(number, u"Disk dolu");
-  case kDeviceIo:
-    throw RuntimeError(number, u"Aygıt G/Ç hatası");
-  default:
-    throw RuntimeError(number);
-  }
 }
 
 [[noreturn]] void failErrno(int error) {
   switch (error) {
   case ENOENT:
   case ENOTDIR:
-    fail(err::PathNotFound);
+    throw RuntimeError(err::PathNotFound);
   case EACCES:
   case EPERM:
   case EROFS:
   case EISDIR:
   case ETXTBSY:
-    fail(err::PermissionDenied);
+    throw RuntimeError(err::PermissionDenied);
   case EEXIST:
-    fail(kFileExists);
+    throw RuntimeError(err::FileAlreadyExists);
   case ENOSPC:
   case EDQUOT:
-    fail(kDiskFull);
+    throw RuntimeError(err::DiskFull);
   default:
-    fail(kDeviceIo);
+    throw RuntimeError(err::DeviceIo);
   }
 }
 
@@ -80,7 +59,7 @@ public:
     } else if (is(member, u"WriteBlankLines")) {
       expectArgs(args, 1, 1);
       const std::int32_t lines = args[0].toInt32();
-      if (lines < 0) fail(err::InvalidCall);
+      if (lines < 0) throw RuntimeError(err::InvalidCall);
       Text text;
       for (std::int32_t i = 0; i < lines; ++i)
         text += u"\r\n";
@@ -90,7 +69,7 @@ public:
       close();
     } else if (is(member, u"Read") || is(member, u"ReadLine") || is(member, u"ReadAll") ||
                is(member, u"Skip") || is(member, u"SkipLine")) {
-      fail(kBadFileMode); // opened for writing only
+      throw RuntimeError(err::BadFileMode); // opened for writing only
     } else {
       noSuchMember(member);
     }
@@ -101,7 +80,7 @@ public:
 
 private:
   void write(const Text& text) {
-    if (!fd_) fail(kBadFileMode); // closed
+    if (!fd_) throw RuntimeError(err::BadFileMode); // closed
     if (unicode_) {
       std::string bytes;
       bytes.reserve(text.size() * 2);
@@ -153,11 +132,11 @@ private:
 
     struct stat st {};
     if (::stat(host.c_str(), &st) == 0) {
-      if (!overwrite) fail(kFileExists);
+      if (!overwrite) throw RuntimeError(err::FileAlreadyExists);
       // Windows refuses to empty a read-only file or to open a folder,
       // whoever asks; the host would let its owner or root do both.
       if (S_ISDIR(st.st_mode) || !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
-        fail(err::PermissionDenied);
+        throw RuntimeError(err::PermissionDenied);
     }
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
     unique_fd fd(::open(host.c_str(), flags, 0644));
