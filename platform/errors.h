@@ -104,6 +104,52 @@ inline constexpr Code WrongArgumentCount{450};
 
 } // namespace err
 
+// Windows' HRESULTs that the program raises or expects, as the run-time
+// reports a failed automation call: a negative Long. Written from the
+// 0x8xxxxxxx form Windows' headers use; the names follow Windows' own,
+// which are macros on Windows and so cannot be used here as they are.
+namespace hr {
+
+constexpr std::int32_t make(std::uint32_t bits) noexcept {
+  return static_cast<std::int32_t>(bits);
+}
+
+inline constexpr std::int32_t Pending = make(0x8000000A);       // E_PENDING
+inline constexpr std::int32_t Unexpected = make(0x8000FFFF);    // E_UNEXPECTED
+inline constexpr std::int32_t NotImpl = make(0x80004001);       // E_NOTIMPL
+inline constexpr std::int32_t Fail = make(0x80004005);          // E_FAIL
+inline constexpr std::int32_t DispException = make(0x80020009); // DISP_E_EXCEPTION
+
+// Win32 codes as HRESULTs (HRESULT_FROM_WIN32).
+inline constexpr std::int32_t FileNotFound = make(0x80070002); // ERROR_FILE_NOT_FOUND
+inline constexpr std::int32_t PathNotFound = make(0x80070003); // ERROR_PATH_NOT_FOUND
+inline constexpr std::int32_t AccessDenied = make(0x80070005); // E_ACCESSDENIED
+inline constexpr std::int32_t OutOfMemory = make(0x8007000E);  // E_OUTOFMEMORY
+inline constexpr std::int32_t InvalidArg = make(0x80070057);   // E_INVALIDARG
+inline constexpr std::int32_t DiskFull = make(0x80070070);     // ERROR_DISK_FULL
+
+// WinINet's ERROR_INTERNET_* and ERROR_HTTP_* codes as XMLHTTP reports them.
+inline constexpr std::int32_t InternetTimeout = make(0x80072EE2);
+inline constexpr std::int32_t InternetUnrecognizedScheme = make(0x80072EE6);
+inline constexpr std::int32_t InternetNameNotResolved = make(0x80072EE7);
+inline constexpr std::int32_t InternetCannotConnect = make(0x80072EFD);
+inline constexpr std::int32_t InternetConnectionAborted = make(0x80072EFE);
+inline constexpr std::int32_t InternetConnectionReset = make(0x80072EFF);
+inline constexpr std::int32_t InternetSecCertDateInvalid = make(0x80072F05);
+inline constexpr std::int32_t InternetSecCertCnInvalid = make(0x80072F06);
+inline constexpr std::int32_t InternetInvalidCa = make(0x80072F0D);
+inline constexpr std::int32_t InternetSecCertErrors = make(0x80072F17);
+inline constexpr std::int32_t HttpInvalidServerResponse = make(0x80072F78);
+inline constexpr std::int32_t HttpRedirectFailed = make(0x80072F7C);
+inline constexpr std::int32_t InternetSecurityChannelError = make(0x80072F7D);
+inline constexpr std::int32_t InternetSecCertRevoked = make(0x80072F8A);
+
+// URL monikers'.
+inline constexpr std::int32_t InetInvalidUrl = make(0x800C0002);       // INET_E_INVALID_URL
+inline constexpr std::int32_t InetResourceNotFound = make(0x800C0005); // INET_E_RESOURCE_NOT_FOUND
+
+} // namespace hr
+
 class RuntimeError : public std::exception {
 public:
   RuntimeError(std::int32_t number, Text description);

@@ -16,14 +16,6 @@ namespace vk::posix {
 
 namespace {
 
-// HRESULTs as the run-time reports them for a failing automation call.
-constexpr std::int32_t kFileNotFound = -2147024894; // 0x80070002
-constexpr std::int32_t kPathNotFound = -2147024893; // 0x80070003
-constexpr std::int32_t kAccessDenied = -2147024891; // 0x80070005
-constexpr std::int32_t kDiskFull = -2147024784;     // 0x80070070
-constexpr std::int32_t kFail = -2147467259;         // 0x80004005
-constexpr std::int32_t kException = -2147352567;    // 0x80020009, DISP_E_EXCEPTION
-
 bool is(TextView member, TextView name) {
   return equalsIgnoreCase(member, name);
 }
@@ -141,15 +133,15 @@ std::int32_t hresultOf(int error) {
   case EPERM:
   case EROFS:
   case EISDIR:
-    return kAccessDenied;
+    return hr::AccessDenied;
   case ENOENT:
   case ENOTDIR:
-    return kPathNotFound;
+    return hr::PathNotFound;
   case ENOSPC:
   case EDQUOT:
-    return kDiskFull;
+    return hr::DiskFull;
   default:
-    return kFail;
+    return hr::Fail;
   }
 }
 
@@ -160,11 +152,12 @@ void replaceFile(const std::string& hostFile, std::string_view bytes, const Text
   const std::size_t slash = hostFile.rfind('/');
   const std::string folder = slash == 0 ? "/" : hostFile.substr(0, slash);
   struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) failSave(fullName, kPathNotFound);
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    failSave(fullName, hr::PathNotFound);
   if (::lstat(hostFile.c_str(), &st) == 0) {
     // A read-only shortcut, or a folder of that name, is not replaced.
     if (S_ISDIR(st.st_mode) || !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
-      failSave(fullName, kAccessDenied);
+      failSave(fullName, hr::AccessDenied);
   }
 
   TempFile temp(AT_FDCWD, folder + "/.vk-save-", 0600);
@@ -313,7 +306,7 @@ private:
     try {
       host = machine_.hostPath(fullName_);
     } catch (const RuntimeError&) {
-      failSave(fullName_, kPathNotFound);
+      failSave(fullName_, hr::PathNotFound);
     }
     ShellLink link = link_;
     link.relativePath = relativeLinkPath(fullName_, link.targetPath);
@@ -339,7 +332,7 @@ public:
       try {
         host = machine_.hostPath(fullName_);
       } catch (const RuntimeError&) {
-        failSave(fullName_, kPathNotFound);
+        failSave(fullName_, hr::PathNotFound);
       }
       replaceFile(host,
                   "[InternetShortcut]\r\nURL=" + encodeAnsi(target_, machine_.ansiCodePage()) +
@@ -466,7 +459,7 @@ private:
   // after the last "\" the value name; a trailing "\" names the default value.
   static RegistryPath splitPath(const Text& path) {
     const std::size_t first = path.find(u'\\');
-    if (first == Text::npos) throw RuntimeError(kPathNotFound, rootError(path));
+    if (first == Text::npos) throw RuntimeError(hr::PathNotFound, rootError(path));
     const TextView root = TextView(path).substr(0, first);
     RegistryPath out;
     if (is(root, u"HKEY_CURRENT_USER") || is(root, u"HKCU"))
@@ -478,7 +471,7 @@ private:
     else if (is(root, u"HKEY_USERS") || is(root, u"HKEY_CURRENT_CONFIG"))
       out.root = RegistryPath::Unkept;
     else
-      throw RuntimeError(kPathNotFound, rootError(path));
+      throw RuntimeError(hr::PathNotFound, rootError(path));
 
     const Text rest = path.substr(first + 1);
     if (rest.empty() || rest.back() == u'\\') {
@@ -523,8 +516,8 @@ private:
       keyFound = true;
       if (auto v = machine_.registry().read(hive, key, p.name)) return toVariant(*v, path);
     }
-    if (!keyFound) throw RuntimeError(kFileNotFound, rootError(path));
-    throw RuntimeError(kFileNotFound,
+    if (!keyFound) throw RuntimeError(hr::FileNotFound, rootError(path));
+    throw RuntimeError(hr::FileNotFound,
                        u"Okumak için \"" + path + u"\" kayıt defteri anahtarı açılamıyor.");
   }
 
@@ -552,7 +545,7 @@ private:
       return ObjectRef(std::make_shared<WshShortcut>(machine_, path));
     if (endsWithIgnoreCase(path, u".url"))
       return ObjectRef(std::make_shared<WshUrlShortcut>(machine_, path));
-    throw RuntimeError(kException, u"Kısayol yol adı .lnk veya .url ile bitmelidir.");
+    throw RuntimeError(hr::DispException, u"Kısayol yol adı .lnk veya .url ile bitmelidir.");
   }
 
   const Machine& machine_;
