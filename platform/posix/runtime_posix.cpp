@@ -1,6 +1,7 @@
 #include "platform/posix/runtime_posix.h"
 
 #include "platform/errors.h"
+#include "platform/posix/host/error_number.h"
 #include "platform/posix/host/io.h"
 #include "platform/posix/objects/objects.h"
 #include "platform/posix/host/unique.h"
@@ -142,21 +143,7 @@ bool folderWritable(const std::string& folder) {
 }
 
 [[noreturn]] void failFromErrno(int e, err::Code fallback) {
-  switch (e) {
-  case EACCES:
-  case EPERM:
-  case EROFS:
-  case ETXTBSY:
-    throw RuntimeError(err::PermissionDenied);
-  case ENOENT:
-  case ENOTDIR:
-    throw RuntimeError(err::PathNotFound);
-  case ENOSPC:
-  case EDQUOT:
-    throw RuntimeError(err::DiskFull);
-  default:
-    throw RuntimeError(fallback);
-  }
+  throw RuntimeError(runtimeNumber(e).value_or(fallback));
 }
 
 // The message the intermediate child of rtcShell sends back.
@@ -239,6 +226,7 @@ void PosixRuntime::rtcMakeDir(const Text& path) {
     throw RuntimeError(err::PathNotFound);
   if (!folderWritable(parent)) throw RuntimeError(err::PermissionDenied);
   if (::mkdir(host.c_str(), 0777) != 0) {
+    // A name taken meanwhile: CreateDirectory's "already exists", not a file's 58.
     if (errno == EEXIST) throw RuntimeError(err::PathFileAccess);
     failFromErrno(errno, err::PathFileAccess);
   }

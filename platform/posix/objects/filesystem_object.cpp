@@ -1,5 +1,6 @@
 // "Scripting.FileSystemObject" and the text files it writes.
 #include "platform/posix/machine/codepage.h"
+#include "platform/posix/host/error_number.h"
 #include "platform/posix/host/io.h"
 #include "platform/posix/objects/objects.h"
 #include "platform/posix/host/unique.h"
@@ -19,24 +20,7 @@ bool is(TextView member, TextView name) {
 }
 
 [[noreturn]] void failErrno(int error) {
-  switch (error) {
-  case ENOENT:
-  case ENOTDIR:
-    throw RuntimeError(err::PathNotFound);
-  case EACCES:
-  case EPERM:
-  case EROFS:
-  case EISDIR:
-  case ETXTBSY:
-    throw RuntimeError(err::PermissionDenied);
-  case EEXIST:
-    throw RuntimeError(err::FileAlreadyExists);
-  case ENOSPC:
-  case EDQUOT:
-    throw RuntimeError(err::DiskFull);
-  default:
-    throw RuntimeError(err::DeviceIo);
-  }
+  throw RuntimeError(runtimeNumber(error).value_or(err::DeviceIo));
 }
 
 // A text file open for writing. Every write reaches the file at once, so

@@ -1,6 +1,7 @@
 // "WScript.Shell": registry reading, special folders and shortcuts, as
 // Windows Script Host gives them, on the simulated machine.
 #include "platform/posix/machine/codepage.h"
+#include "platform/posix/host/error_number.h"
 #include "platform/posix/host/io.h"
 #include "platform/posix/objects/objects.h"
 #include "platform/posix/machine/shell_link.h"
@@ -127,22 +128,13 @@ private:
   throw RuntimeError(number, u"\"" + fullName + u"\" kısayolu kaydedilemiyor.");
 }
 
+// The HRESULT of a failed save, by the run-time's number for its errno.
 std::int32_t hresultOf(int error) {
-  switch (error) {
-  case EACCES:
-  case EPERM:
-  case EROFS:
-  case EISDIR:
-    return hr::AccessDenied;
-  case ENOENT:
-  case ENOTDIR:
-    return hr::PathNotFound;
-  case ENOSPC:
-  case EDQUOT:
-    return hr::DiskFull;
-  default:
-    return hr::Fail;
-  }
+  const std::optional<err::Code> number = runtimeNumber(error);
+  if (number == err::PermissionDenied) return hr::AccessDenied;
+  if (number == err::PathNotFound) return hr::PathNotFound;
+  if (number == err::DiskFull) return hr::DiskFull;
+  return hr::Fail;
 }
 
 // Replaces hostFile with bytes in one step: the bytes go to a new file in
