@@ -32,7 +32,7 @@ constexpr char16_t kUnsupported[] =
 constexpr char16_t kAskSupport[] = u" lütfen destek isteyiniz. ";
 constexpr char16_t kSupportMailbox[] = u"destek@vorlan.com.tr";
 // Windows' "file not found" HRESULT, which RegRead gives for a missing value.
-constexpr std::int32_t kRegistryValueMissing = -2147024894;
+constexpr std::int32_t kRegistryValueMissing = hr::FileNotFound;
 } // namespace
 
 BrowserVersion versionStep(Runtime& rt) {

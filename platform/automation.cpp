@@ -49,7 +49,7 @@ double Variant::toDouble() const {
 
 std::int32_t Variant::toInt32() const {
   const double d = std::nearbyint(toDouble());
-  if (d < -2147483648.0 || d > 2147483647.0) throw RuntimeError(6, u"Taşma");
+  if (d < -2147483648.0 || d > 2147483647.0) throw RuntimeError(err::Overflow);
   return static_cast<std::int32_t>(d);
 }
 

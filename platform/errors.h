@@ -13,30 +13,148 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace vk {
 
-// The run-time's usual error numbers.
+// The run-time's error numbers and their Turkish texts, as the run-time shows
+// them. Every number the program raises on either platform has its row here.
 namespace err {
-inline constexpr std::int32_t InvalidCall = 5;
-inline constexpr std::int32_t TypeMismatch = 13;
-inline constexpr std::int32_t BadFileName = 52;
-inline constexpr std::int32_t FileNotFound = 53;
-inline constexpr std::int32_t PermissionDenied = 70;
-inline constexpr std::int32_t PathFileAccess = 75;
-inline constexpr std::int32_t PathNotFound = 76;
-inline constexpr std::int32_t ObjectNotSet = 91;
-inline constexpr std::int32_t CannotCreateObject = 429;
-inline constexpr std::int32_t NoSuchMember = 438;
-inline constexpr std::int32_t WrongArgumentCount = 450;
+
+struct Row {
+  std::int32_t number;
+  std::u16string_view text;
+};
+
+inline constexpr Row kRows[] = {
+    {5, u"Geçersiz yordam çağrısı veya bağımsız değişken"},
+    {6, u"Taşma"},
+    {7, u"Yetersiz bellek"},
+    {13, u"Tür uyuşmazlığı"},
+    {52, u"Hatalı dosya adı veya numarası"},
+    {53, u"Dosya bulunamadı"},
+    {54, u"Hatalı dosya modu"},
+    {57, u"Aygıt G/Ç hatası"},
+    {58, u"Dosya zaten var"},
+    {61, u"Disk dolu"},
+    {67, u"Çok fazla dosya"},
+    {68, u"Aygıt kullanılamıyor"},
+    {70, u"İzin reddedildi"},
+    {71, u"Disk hazır değil"},
+    {74, u"Farklı sürücü ile yeniden adlandırılamaz"},
+    {75, u"Yol/Dosya erişim hatası"},
+    {76, u"Yol bulunamadı"},
+    {91, u"Nesne değişkeni veya With blok değişkeni ayarlanmamış"},
+    {429, u"ActiveX bileşeni nesne oluşturamıyor"},
+    {430, u"Sınıf Otomasyonu veya beklenen arabirimi desteklemiyor"},
+    {438, u"Nesne bu özelliği veya yöntemi desteklemiyor"},
+    {446, u"Nesne adlandırılmış bağımsız değişkenleri desteklemiyor"},
+    {449, u"Bağımsız değişken isteğe bağlı değil"},
+    {450, u"Bağımsız değişken sayısı yanlış veya özellik ataması geçersiz"},
+};
+
+// What the run-time shows for a number it has no text for.
+inline constexpr std::u16string_view kUnknownText = u"Uygulama tanımlı veya nesne tanımlı hata";
+
+constexpr bool hasRow(std::int32_t number) noexcept {
+  for (const Row& row : kRows)
+    if (row.number == number) return true;
+  return false;
+}
+
+// A run-time error number that has its row in kRows. Naming a number without
+// a row does not compile, so a number raised by name never shows the
+// run-time's text for unknown numbers.
+class Code {
+public:
+  explicit consteval Code(std::int32_t number) : number_(number) {
+    if (!hasRow(number)) throw "err::kRows has no row for this number";
+  }
+  constexpr operator std::int32_t() const noexcept { return number_; }
+
+private:
+  std::int32_t number_;
+};
+
+inline constexpr Code InvalidCall{5};
+inline constexpr Code Overflow{6};
+inline constexpr Code OutOfMemory{7};
+inline constexpr Code TypeMismatch{13};
+inline constexpr Code BadFileName{52};
+inline constexpr Code FileNotFound{53};
+inline constexpr Code BadFileMode{54};
+inline constexpr Code DeviceIo{57};
+inline constexpr Code FileAlreadyExists{58};
+inline constexpr Code DiskFull{61};
+inline constexpr Code TooManyFiles{67};
+inline constexpr Code DeviceUnavailable{68};
+inline constexpr Code PermissionDenied{70};
+inline constexpr Code DiskNotReady{71};
+inline constexpr Code RenameAcrossDisks{74};
+inline constexpr Code PathFileAccess{75};
+inline constexpr Code PathNotFound{76};
+inline constexpr Code ObjectNotSet{91};
+inline constexpr Code CannotCreateObject{429};
+inline constexpr Code NoAutomationInterface{430};
+inline constexpr Code NoSuchMember{438};
+inline constexpr Code NoNamedArguments{446};
+inline constexpr Code ArgumentNotOptional{449};
+inline constexpr Code WrongArgumentCount{450};
+
 } // namespace err
+
+// Windows' HRESULTs that the program raises or expects, as the run-time
+// reports a failed automation call: a negative Long. Written from the
+// 0x8xxxxxxx form Windows' headers use; the names follow Windows' own,
+// which are macros on Windows and so cannot be used here as they are.
+namespace hr {
+
+constexpr std::int32_t make(std::uint32_t bits) noexcept {
+  return static_cast<std::int32_t>(bits);
+}
+
+inline constexpr std::int32_t Pending = make(0x8000000A);       // E_PENDING
+inline constexpr std::int32_t Unexpected = make(0x8000FFFF);    // E_UNEXPECTED
+inline constexpr std::int32_t NotImpl = make(0x80004001);       // E_NOTIMPL
+inline constexpr std::int32_t Fail = make(0x80004005);          // E_FAIL
+inline constexpr std::int32_t DispException = make(0x80020009); // DISP_E_EXCEPTION
+
+// Win32 codes as HRESULTs (HRESULT_FROM_WIN32).
+inline constexpr std::int32_t FileNotFound = make(0x80070002); // ERROR_FILE_NOT_FOUND
+inline constexpr std::int32_t PathNotFound = make(0x80070003); // ERROR_PATH_NOT_FOUND
+inline constexpr std::int32_t AccessDenied = make(0x80070005); // E_ACCESSDENIED
+inline constexpr std::int32_t OutOfMemory = make(0x8007000E);  // E_OUTOFMEMORY
+inline constexpr std::int32_t InvalidArg = make(0x80070057);   // E_INVALIDARG
+inline constexpr std::int32_t DiskFull = make(0x80070070);     // ERROR_DISK_FULL
+
+// WinINet's ERROR_INTERNET_* and ERROR_HTTP_* codes as XMLHTTP reports them.
+inline constexpr std::int32_t InternetTimeout = make(0x80072EE2);
+inline constexpr std::int32_t InternetUnrecognizedScheme = make(0x80072EE6);
+inline constexpr std::int32_t InternetNameNotResolved = make(0x80072EE7);
+inline constexpr std::int32_t InternetCannotConnect = make(0x80072EFD);
+inline constexpr std::int32_t InternetConnectionAborted = make(0x80072EFE);
+inline constexpr std::int32_t InternetConnectionReset = make(0x80072EFF);
+inline constexpr std::int32_t InternetSecCertDateInvalid = make(0x80072F05);
+inline constexpr std::int32_t InternetSecCertCnInvalid = make(0x80072F06);
+inline constexpr std::int32_t InternetInvalidCa = make(0x80072F0D);
+inline constexpr std::int32_t InternetSecCertErrors = make(0x80072F17);
+inline constexpr std::int32_t HttpInvalidServerResponse = make(0x80072F78);
+inline constexpr std::int32_t HttpRedirectFailed = make(0x80072F7C);
+inline constexpr std::int32_t InternetSecurityChannelError = make(0x80072F7D);
+inline constexpr std::int32_t InternetSecCertRevoked = make(0x80072F8A);
+
+// URL monikers'.
+inline constexpr std::int32_t InetInvalidUrl = make(0x800C0002);       // INET_E_INVALID_URL
+inline constexpr std::int32_t InetResourceNotFound = make(0x800C0005); // INET_E_RESOURCE_NOT_FOUND
+
+} // namespace hr
 
 class RuntimeError : public std::exception {
 public:
   RuntimeError(std::int32_t number, Text description);
-  // The run-time's own description for its numbers.
-  explicit RuntimeError(std::int32_t number);
+  // With the run-time's own text for the number.
+  explicit RuntimeError(err::Code number);
 
   std::int32_t number() const noexcept { return number_; }
   const Text& description() const noexcept { return description_; }
@@ -48,7 +166,7 @@ private:
   std::string what_;
 };
 
-// The Turkish description the run-time gives a number it knows.
+// The run-time's Turkish text for a number: its row's, else kUnknownText.
 Text describeError(std::int32_t number);
 
 // Thrown by vbaEnd: unwinds every procedure and closes the window.

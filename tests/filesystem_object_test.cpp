@@ -137,6 +137,15 @@ TEST_F(FsoTest, FoldersAndReadOnlyFilesAreNotOpened) {
   EXPECT_EQ(tm.readFile(kRecord), "salt okunur");
 }
 
+TEST_F(FsoTest, AFullDiskFailsWith61) {
+  // Every write to /dev/full fails as a full disk does.
+  fs::create_symlink("/dev/full", tm.host(kRecord));
+  const ObjectRef f = deref(fso()).call(u"CreateTextFile", {kRecord, true}).toObject();
+  const RuntimeError e = failure([&] { deref(f).call(u"WriteLine", {u"[104]"}); });
+  EXPECT_EQ(e.number(), 61);
+  EXPECT_EQ(e.description(), u"Disk dolu");
+}
+
 TEST_F(FsoTest, PathsMatchExistingFoldersWithoutCase) {
   writeRecord(u"c:\\USERS\\user\\desktop\\VORLAN\\PRGDOSYALARı\\ChromeDriverVersiyon.txt",
               u"[104]");

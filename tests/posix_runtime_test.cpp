@@ -1,6 +1,7 @@
 // The run-time services on the stand-in machine: Dir, MkDir, FileCopy,
 // Shell, MsgBox, End and object creation.
 #include "platform/errors.h"
+#include "platform/posix/host/error_number.h"
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
 #include "support/failures.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
@@ -325,6 +327,33 @@ TEST_F(RuntimeTest, FileCopyFailuresAndTheirNumbers) {
             err::PermissionDenied);
   EXPECT_EQ(entries(tm_.host(u"C:\\Locked")), Names{});
   EXPECT_EQ(entries(tm_.host(u"C:\\Windows\\System32")), (Names{"drivers", "wmp.dll"}));
+}
+
+// The number a failed host call gives, as the Windows layer numbers the same
+// Win32 failure, with the run-time's own text; a full disk was once shown
+// with the text for unknown numbers.
+TEST(ErrnoNumbers, FileFailuresAsWindowsNumbersThem) {
+  const struct {
+    int error;
+    std::int32_t number;
+    const char16_t* text;
+  } cases[] = {
+      {ENOSPC, 61, u"Disk dolu"},        {EDQUOT, 61, u"Disk dolu"},
+      {ENOENT, 76, u"Yol bulunamadı"},   {ENOTDIR, 76, u"Yol bulunamadı"},
+      {EACCES, 70, u"İzin reddedildi"},  {EPERM, 70, u"İzin reddedildi"},
+      {EROFS, 70, u"İzin reddedildi"},   {EISDIR, 70, u"İzin reddedildi"},
+      {ETXTBSY, 70, u"İzin reddedildi"}, {EEXIST, 58, u"Dosya zaten var"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    const std::optional<err::Code> number = runtimeNumber(c.error);
+    ASSERT_TRUE(number);
+    EXPECT_EQ(*number, c.number);
+    EXPECT_EQ(RuntimeError(*number).description(), c.text);
+  }
+  // The rest each caller numbers itself.
+  EXPECT_FALSE(runtimeNumber(EIO));
+  EXPECT_FALSE(runtimeNumber(EINVAL));
 }
 
 // -------------------------------------------------------------- Shell

@@ -1,8 +1,11 @@
 // Text conversions and the run-time's text operations.
 #include "platform/automation.h"
+#include "platform/errors.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
+
+#include <type_traits>
 
 namespace vk {
 namespace {
@@ -75,6 +78,23 @@ TEST(Variants, ByteArraysPassWithoutBeingCopied) {
   EXPECT_EQ(&args[0].toBytes(), &body.toBytes());
   EXPECT_EQ(args[0].toBytes().size(), 8u << 20);
   EXPECT_THROW(Variant(u"text").toBytes(), RuntimeError);
+}
+
+// A number raised with the run-time's own text must be named, and a name
+// cannot be made for a number without its row: no raised number shows the
+// text for unknown numbers.
+static_assert(!std::is_constructible_v<RuntimeError, std::int32_t>);
+
+TEST(ErrorTexts, EachNumberHasOneRowWithItsOwnText) {
+  for (const err::Row& row : err::kRows) {
+    SCOPED_TRACE(row.number);
+    EXPECT_FALSE(row.text.empty());
+    EXPECT_NE(Text(row.text), Text(err::kUnknownText));
+    // A second row for the number would be hidden behind the first.
+    EXPECT_EQ(describeError(row.number), Text(row.text));
+  }
+  EXPECT_EQ(RuntimeError(err::DiskFull).description(), u"Disk dolu");
+  EXPECT_EQ(describeError(1004), u"Uygulama tanımlı veya nesne tanımlı hata");
 }
 
 } // namespace

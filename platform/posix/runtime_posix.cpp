@@ -1,6 +1,7 @@
 #include "platform/posix/runtime_posix.h"
 
 #include "platform/errors.h"
+#include "platform/posix/host/error_number.h"
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/process.h"
 #include "platform/posix/host/temp_file.h"
@@ -132,22 +133,8 @@ bool folderWritable(const std::string& folder) {
   return ::access(folder.c_str(), W_OK) == 0;
 }
 
-[[noreturn]] void failFromErrno(int e, std::int32_t fallback) {
-  switch (e) {
-  case EACCES:
-  case EPERM:
-  case EROFS:
-  case ETXTBSY:
-    throw RuntimeError(err::PermissionDenied);
-  case ENOENT:
-  case ENOTDIR:
-    throw RuntimeError(err::PathNotFound);
-  case ENOSPC:
-  case EDQUOT:
-    throw RuntimeError(61); // disk full
-  default:
-    throw RuntimeError(fallback);
-  }
+[[noreturn]] void failFromErrno(int e, err::Code fallback) {
+  throw RuntimeError(runtimeNumber(e).value_or(fallback));
 }
 
 } // namespace
@@ -223,6 +210,7 @@ void PosixRuntime::rtcMakeDir(const Text& path) {
     throw RuntimeError(err::PathNotFound);
   if (!folderWritable(parent)) throw RuntimeError(err::PermissionDenied);
   if (::mkdir(host.c_str(), 0777) != 0) {
+    // A name taken meanwhile: CreateDirectory's "already exists", not a file's 58.
     if (errno == EEXIST) throw RuntimeError(err::PathFileAccess);
     failFromErrno(errno, err::PathFileAccess);
   }

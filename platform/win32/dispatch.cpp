@@ -63,7 +63,7 @@ Variant objectOf(IUnknown* unknown) {
   if (info.scode != 0) throwHresult(info.scode, text);
   // A bare wCode is the run-time's own error number.
   const std::int32_t number = info.wCode;
-  if (text.empty()) throw RuntimeError(number);
+  if (text.empty()) text = describeError(number);
   throw RuntimeError(number, text);
 }
 

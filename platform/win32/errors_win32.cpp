@@ -4,51 +4,7 @@
 
 namespace vk::win32 {
 
-namespace {
-
-// Numbers the run-time uses for file and process failures that errors.h has
-// no constant for.
-constexpr std::int32_t kOutOfMemory = 7;
-constexpr std::int32_t kFileAlreadyExists = 58;
-constexpr std::int32_t kDiskFull = 61;
-constexpr std::int32_t kTooManyFiles = 67;
-constexpr std::int32_t kDeviceUnavailable = 68;
-constexpr std::int32_t kDiskNotReady = 71;
-constexpr std::int32_t kRenameAcrossDisks = 74;
-constexpr std::int32_t kOverflow = 6;
-constexpr std::int32_t kArgumentNotOptional = 449;
-constexpr std::int32_t kNoNamedArguments = 446;
-
-Text describe(std::int32_t number) {
-  switch (number) {
-  case kOutOfMemory:
-    return u"Yetersiz bellek";
-  case kOverflow:
-    return u"Taşma";
-  case kFileAlreadyExists:
-    return u"Dosya zaten var";
-  case kDiskFull:
-    return u"Disk dolu";
-  case kTooManyFiles:
-    return u"Çok fazla dosya";
-  case kDeviceUnavailable:
-    return u"Aygıt kullanılamıyor";
-  case kDiskNotReady:
-    return u"Disk hazır değil";
-  case kRenameAcrossDisks:
-    return u"Farklı sürücü ile yeniden adlandırılamaz";
-  case kArgumentNotOptional:
-    return u"Bağımsız değişken isteğe bağlı değil";
-  case kNoNamedArguments:
-    return u"Nesne adlandırılmış bağımsız değişkenleri desteklemiyor";
-  default:
-    return describeError(number);
-  }
-}
-
-} // namespace
-
-std::int32_t runtimeNumber(DWORD code, std::int32_t fallback) {
+err::Code runtimeNumber(DWORD code, err::Code fallback) {
   switch (code) {
   case ERROR_FILE_NOT_FOUND:
     return err::FileNotFound;
@@ -57,7 +13,7 @@ std::int32_t runtimeNumber(DWORD code, std::int32_t fallback) {
   case ERROR_BAD_NET_NAME:
     return err::PathNotFound;
   case ERROR_TOO_MANY_OPEN_FILES:
-    return kTooManyFiles;
+    return err::TooManyFiles;
   case ERROR_ACCESS_DENIED:
   case ERROR_SHARING_VIOLATION:
   case ERROR_LOCK_VIOLATION:
@@ -70,18 +26,18 @@ std::int32_t runtimeNumber(DWORD code, std::int32_t fallback) {
     return err::BadFileName;
   case ERROR_NOT_ENOUGH_MEMORY:
   case ERROR_OUTOFMEMORY:
-    return kOutOfMemory;
+    return err::OutOfMemory;
   case ERROR_INVALID_DRIVE:
-    return kDeviceUnavailable;
+    return err::DeviceUnavailable;
   case ERROR_NOT_SAME_DEVICE:
-    return kRenameAcrossDisks;
+    return err::RenameAcrossDisks;
   case ERROR_NOT_READY:
-    return kDiskNotReady;
+    return err::DiskNotReady;
   case ERROR_HANDLE_DISK_FULL:
   case ERROR_DISK_FULL:
-    return kDiskFull;
+    return err::DiskFull;
   case ERROR_FILE_EXISTS:
-    return kFileAlreadyExists;
+    return err::FileAlreadyExists;
   case ERROR_ALREADY_EXISTS:
   case ERROR_DIR_NOT_EMPTY:
     return err::PathFileAccess;
@@ -93,12 +49,11 @@ std::int32_t runtimeNumber(DWORD code, std::int32_t fallback) {
   }
 }
 
-void throwWin32(DWORD code, std::int32_t fallback) {
-  const std::int32_t number = runtimeNumber(code, fallback);
-  throw RuntimeError(number, describe(number));
+void throwWin32(DWORD code, err::Code fallback) {
+  throw RuntimeError(runtimeNumber(code, fallback));
 }
 
-void throwLastError(std::int32_t fallback) {
+void throwLastError(err::Code fallback) {
   throwWin32(::GetLastError(), fallback);
 }
 
@@ -115,13 +70,13 @@ std::int32_t hresultNumber(HRESULT hr) {
   case DISP_E_BADVARTYPE:
     return err::TypeMismatch;
   case DISP_E_OVERFLOW:
-    return kOverflow;
+    return err::Overflow;
   case DISP_E_PARAMNOTOPTIONAL:
-    return kArgumentNotOptional;
+    return err::ArgumentNotOptional;
   case DISP_E_NONAMEDARGS:
-    return kNoNamedArguments;
+    return err::NoNamedArguments;
   case E_OUTOFMEMORY:
-    return kOutOfMemory;
+    return err::OutOfMemory;
   case E_INVALIDARG:
     return err::InvalidCall;
   default:
@@ -136,7 +91,7 @@ void throwHresult(HRESULT hr) {
 void throwHresult(HRESULT hr, const Text& description) {
   const std::int32_t number = hresultNumber(hr);
   if (!description.empty()) throw RuntimeError(number, description);
-  if (number != static_cast<std::int32_t>(hr)) throw RuntimeError(number, describe(number));
+  if (number != static_cast<std::int32_t>(hr)) throw RuntimeError(number, describeError(number));
   Text text = systemMessage(static_cast<DWORD>(hr));
   if (text.empty()) text = describeError(number);
   throw RuntimeError(number, text);

@@ -10,12 +10,12 @@ namespace vk::win32 {
 
 // The run-time's number for a Win32 error code, as the language run-time
 // maps the codes of its file and process operations; fallback for the rest.
-std::int32_t runtimeNumber(DWORD win32Error, std::int32_t fallback);
+err::Code runtimeNumber(DWORD win32Error, err::Code fallback);
 
 // Throws the error for a Win32 error code.
-[[noreturn]] void throwWin32(DWORD win32Error, std::int32_t fallback);
+[[noreturn]] void throwWin32(DWORD win32Error, err::Code fallback);
 // Throws the error for GetLastError().
-[[noreturn]] void throwLastError(std::int32_t fallback);
+[[noreturn]] void throwLastError(err::Code fallback);
 
 // The run-time's number for a failed COM call: a run-time number carried in
 // the HRESULT, a dispatch failure the run-time has its own number for, else

@@ -149,9 +149,7 @@ ObjectRef Win32Runtime::createObject(const Text& classId, const Text& interfaceI
     throw RuntimeError(err::CannotCreateObject);
   com_ptr<IUnknown> object;
   const HRESULT hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, iid, object.put_void());
-  if (hr == E_NOINTERFACE) {
-    throw RuntimeError(430, u"Sınıf Otomasyonu veya beklenen arabirimi desteklemiyor");
-  }
+  if (hr == E_NOINTERFACE) throw RuntimeError(err::NoAutomationInterface);
   if (FAILED(hr)) throw RuntimeError(err::CannotCreateObject);
   // Called late through the object's dispatch interface.
   HRESULT qi = S_OK;

@@ -18,22 +18,19 @@ namespace vk::posix {
 // to Windows); the description is Turkish and carries the driver's or the
 // browser's own message.
 namespace browser_err {
-constexpr std::int32_t hr(std::uint32_t value) {
-  return static_cast<std::int32_t>(value);
-}
-inline constexpr std::int32_t UnsupportedBrowser = hr(0x80040201);  // not "Chrome"
-inline constexpr std::int32_t DriverNotFound = hr(0x80040202);      // no chromedriver
-inline constexpr std::int32_t BrowserNotFound = hr(0x80040203);     // no chromium
-inline constexpr std::int32_t DriverNotStarted = hr(0x80040204);    // died or never ready
-inline constexpr std::int32_t SessionNotCreated = hr(0x80040205);   // "session not created"
-inline constexpr std::int32_t NoSession = hr(0x80040206);           // member 32 before 12
-inline constexpr std::int32_t CertificateStore = hr(0x80040207);    // extra authorities failed
-inline constexpr std::int32_t InsecureCertificate = hr(0x80040210); // net::ERR_CERT_*
-inline constexpr std::int32_t NameNotResolved = hr(0x80040211);     // net::ERR_NAME_NOT_RESOLVED
-inline constexpr std::int32_t PageNotOpened = hr(0x80040212);       // any other net::ERR_*
-inline constexpr std::int32_t Timeout = hr(0x80040213);             // "timeout"
-inline constexpr std::int32_t InvalidAddress = hr(0x80040214);      // "invalid argument"
-inline constexpr std::int32_t BrowserError = hr(0x8004021F);        // any other WebDriver error
+inline constexpr std::int32_t UnsupportedBrowser = hr::make(0x80040201); // not "Chrome"
+inline constexpr std::int32_t DriverNotFound = hr::make(0x80040202);     // no chromedriver
+inline constexpr std::int32_t BrowserNotFound = hr::make(0x80040203);    // no chromium
+inline constexpr std::int32_t DriverNotStarted = hr::make(0x80040204);   // died or never ready
+inline constexpr std::int32_t SessionNotCreated = hr::make(0x80040205);  // "session not created"
+inline constexpr std::int32_t NoSession = hr::make(0x80040206);          // member 32 before 12
+inline constexpr std::int32_t CertificateStore = hr::make(0x80040207);   // extra authorities failed
+inline constexpr std::int32_t InsecureCertificate = hr::make(0x80040210); // net::ERR_CERT_*
+inline constexpr std::int32_t NameNotResolved = hr::make(0x80040211); // net::ERR_NAME_NOT_RESOLVED
+inline constexpr std::int32_t PageNotOpened = hr::make(0x80040212);   // any other net::ERR_*
+inline constexpr std::int32_t Timeout = hr::make(0x80040213);         // "timeout"
+inline constexpr std::int32_t InvalidAddress = hr::make(0x80040214);  // "invalid argument"
+inline constexpr std::int32_t BrowserError = hr::make(0x8004021F);    // any other WebDriver error
 } // namespace browser_err
 
 // Where the host's programs are; empty members are looked up (the usual

@@ -1,4 +1,5 @@
 // "Scripting.FileSystemObject" and the text files it writes.
+#include "platform/posix/host/error_number.h"
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/codepage.h"
@@ -15,46 +16,8 @@ namespace vk::posix {
 
 namespace {
 
-// The run-time's numbers for the file errors the scripting run-time raises.
-constexpr std::int32_t kBadFileMode = 54;
-constexpr std::int32_t kFileExists = 58;
-constexpr std::int32_t kDiskFull = 61;
-constexpr std::int32_t kDeviceIo = 57;
-
-[[noreturn]] void fail(std::int32_t number) {
-  switch (number) {
-  case kBadFileMode:
-    throw RuntimeError(number, u"Hatalı dosya modu");
-  case kFileExists:
-    throw RuntimeError(number, u"Dosya zaten var");
-  case kDiskFull:
-    throw RuntimeError(number, u"Disk dolu");
-  case kDeviceIo:
-    throw RuntimeError(number, u"Aygıt G/Ç hatası");
-  default:
-    throw RuntimeError(number);
-  }
-}
-
 [[noreturn]] void failErrno(int error) {
-  switch (error) {
-  case ENOENT:
-  case ENOTDIR:
-    fail(err::PathNotFound);
-  case EACCES:
-  case EPERM:
-  case EROFS:
-  case EISDIR:
-  case ETXTBSY:
-    fail(err::PermissionDenied);
-  case EEXIST:
-    fail(kFileExists);
-  case ENOSPC:
-  case EDQUOT:
-    fail(kDiskFull);
-  default:
-    fail(kDeviceIo);
-  }
+  throw RuntimeError(runtimeNumber(error).value_or(err::DeviceIo));
 }
 
 // A text file open for writing. Every write reaches the file at once, so
@@ -69,7 +32,7 @@ public:
 
 private:
   void write(const Text& text) {
-    if (!fd_) fail(kBadFileMode); // closed
+    if (!fd_) throw RuntimeError(err::BadFileMode); // closed
     if (unicode_) {
       std::string bytes;
       bytes.reserve(text.size() * 2);
@@ -91,7 +54,7 @@ private:
 
   void writeBlankLines(const Args& args) {
     const std::int32_t lines = args[0].toInt32();
-    if (lines < 0) fail(err::InvalidCall);
+    if (lines < 0) throw RuntimeError(err::InvalidCall);
     Text text;
     for (std::int32_t i = 0; i < lines; ++i)
       text += u"\r\n";
@@ -104,7 +67,7 @@ private:
   }
 
   // Whatever the arguments: the stream was opened for writing only.
-  [[noreturn]] void read() const { fail(kBadFileMode); }
+  [[noreturn]] void read() const { throw RuntimeError(err::BadFileMode); }
 
 public:
   static constexpr Member<TextStream> kMembers[] = {
@@ -141,11 +104,11 @@ private:
 
     struct stat st {};
     if (::stat(host.c_str(), &st) == 0) {
-      if (!overwrite) fail(kFileExists);
+      if (!overwrite) throw RuntimeError(err::FileAlreadyExists);
       // Windows refuses to empty a read-only file or to open a folder,
       // whoever asks; the host would let its owner or root do both.
       if (S_ISDIR(st.st_mode) || !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
-        fail(err::PermissionDenied);
+        throw RuntimeError(err::PermissionDenied);
     }
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
     unique_fd fd(::open(host.c_str(), flags, 0644));

@@ -45,14 +45,11 @@ namespace vk::posix {
 
 namespace {
 
-constexpr std::int32_t kNotImplemented = static_cast<std::int32_t>(0x80004001u);
-constexpr std::int32_t kInvalidArg = static_cast<std::int32_t>(0x80070057u);
-
 constexpr int FOF_NOCONFIRMATION = 16;
 constexpr int FOF_NOERRORUI = 1024;
 
 [[noreturn]] void notImplemented() {
-  throw RuntimeError(kNotImplemented, u"Uygulanmadı");
+  throw RuntimeError(hr::NotImpl, u"Uygulanmadı");
 }
 
 const Text kZipErrorTitle = u"Sıkıştırılmış (zip) Klasörler Hatası";
@@ -623,7 +620,7 @@ private:
     const auto* ref = std::get_if<ObjectRef>(&what.value());
     if (!ref) {
       if (what.isText()) notImplemented(); // copying a file named by its path
-      throw RuntimeError(kInvalidArg, u"Parametre yanlış.");
+      throw RuntimeError(hr::InvalidArg, u"Parametre yanlış.");
     }
     ZipSelection selection;
     if (const auto* items = dynamic_cast<const ZipItems*>(ref->get()))
@@ -634,7 +631,7 @@ private:
              dynamic_cast<const FileItem*>(ref->get()))
       notImplemented();
     else
-      throw RuntimeError(kInvalidArg, u"Parametre yanlış.");
+      throw RuntimeError(hr::InvalidArg, u"Parametre yanlış.");
 
     const unique_fd dest(::open(hostPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dest) throw RuntimeError(err::PathNotFound);

@@ -1,5 +1,6 @@
 // "WScript.Shell": registry reading, special folders and shortcuts, as
 // Windows Script Host gives them, on the simulated machine.
+#include "platform/posix/host/error_number.h"
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/temp_file.h"
 #include "platform/posix/machine/codepage.h"
@@ -17,14 +18,6 @@
 namespace vk::posix {
 
 namespace {
-
-// HRESULTs as the run-time reports them for a failing automation call.
-constexpr std::int32_t kFileNotFound = -2147024894; // 0x80070002
-constexpr std::int32_t kPathNotFound = -2147024893; // 0x80070003
-constexpr std::int32_t kAccessDenied = -2147024891; // 0x80070005
-constexpr std::int32_t kDiskFull = -2147024784;     // 0x80070070
-constexpr std::int32_t kFail = -2147467259;         // 0x80004005
-constexpr std::int32_t kException = -2147352567;    // 0x80020009, DISP_E_EXCEPTION
 
 bool is(TextView member, TextView name) {
   return equalsIgnoreCase(member, name);
@@ -137,22 +130,13 @@ private:
   throw RuntimeError(number, u"\"" + fullName + u"\" kısayolu kaydedilemiyor.");
 }
 
+// The HRESULT of a failed save, by the run-time's number for its errno.
 std::int32_t hresultOf(int error) {
-  switch (error) {
-  case EACCES:
-  case EPERM:
-  case EROFS:
-  case EISDIR:
-    return kAccessDenied;
-  case ENOENT:
-  case ENOTDIR:
-    return kPathNotFound;
-  case ENOSPC:
-  case EDQUOT:
-    return kDiskFull;
-  default:
-    return kFail;
-  }
+  const std::optional<err::Code> number = runtimeNumber(error);
+  if (number == err::PermissionDenied) return hr::AccessDenied;
+  if (number == err::PathNotFound) return hr::PathNotFound;
+  if (number == err::DiskFull) return hr::DiskFull;
+  return hr::Fail;
 }
 
 // Replaces hostFile with bytes in one step: the bytes go to a new file in
@@ -161,11 +145,12 @@ std::int32_t hresultOf(int error) {
 void replaceFile(const std::string& hostFile, std::string_view bytes, const Text& fullName) {
   const std::string folder = parentFolder(hostFile);
   struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) failSave(fullName, kPathNotFound);
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    failSave(fullName, hr::PathNotFound);
   if (::lstat(hostFile.c_str(), &st) == 0) {
     // A read-only shortcut, or a folder of that name, is not replaced.
     if (S_ISDIR(st.st_mode) || !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
-      failSave(fullName, kAccessDenied);
+      failSave(fullName, hr::AccessDenied);
   }
 
   TempFile temp(AT_FDCWD, folder + "/.vk-save-", 0600);
@@ -287,7 +272,7 @@ private:
     try {
       host = machine_.hostPath(fullName_);
     } catch (const RuntimeError&) {
-      failSave(fullName_, kPathNotFound);
+      failSave(fullName_, hr::PathNotFound);
     }
     ShellLink link = link_;
     link.relativePath = relativeLinkPath(fullName_, link.targetPath);
@@ -331,7 +316,7 @@ private:
     try {
       host = machine_.hostPath(fullName_);
     } catch (const RuntimeError&) {
-      failSave(fullName_, kPathNotFound);
+      failSave(fullName_, hr::PathNotFound);
     }
     replaceFile(
         host, "[InternetShortcut]\r\nURL=" + encodeAnsi(target_, machine_.ansiCodePage()) + "\r\n",
@@ -449,7 +434,7 @@ private:
   // after the last "\" the value name; a trailing "\" names the default value.
   static RegistryPath splitPath(const Text& path) {
     const std::size_t first = path.find(u'\\');
-    if (first == Text::npos) throw RuntimeError(kPathNotFound, rootError(path));
+    if (first == Text::npos) throw RuntimeError(hr::PathNotFound, rootError(path));
     const TextView root = TextView(path).substr(0, first);
     RegistryPath out;
     if (is(root, u"HKEY_CURRENT_USER") || is(root, u"HKCU"))
@@ -461,7 +446,7 @@ private:
     else if (is(root, u"HKEY_USERS") || is(root, u"HKEY_CURRENT_CONFIG"))
       out.root = RegistryPath::Unkept;
     else
-      throw RuntimeError(kPathNotFound, rootError(path));
+      throw RuntimeError(hr::PathNotFound, rootError(path));
 
     const Text rest = path.substr(first + 1);
     if (rest.empty() || rest.back() == u'\\') {
@@ -506,8 +491,8 @@ private:
       keyFound = true;
       if (auto v = machine_.registry().read(hive, key, p.name)) return toVariant(*v, path);
     }
-    if (!keyFound) throw RuntimeError(kFileNotFound, rootError(path));
-    throw RuntimeError(kFileNotFound,
+    if (!keyFound) throw RuntimeError(hr::FileNotFound, rootError(path));
+    throw RuntimeError(hr::FileNotFound,
                        u"Okumak için \"" + path + u"\" kayıt defteri anahtarı açılamıyor.");
   }
 
@@ -535,7 +520,7 @@ private:
       return ObjectRef(std::make_shared<WshShortcut>(machine_, path));
     if (endsWithIgnoreCase(path, u".url"))
       return ObjectRef(std::make_shared<WshUrlShortcut>(machine_, path));
-    throw RuntimeError(kException, u"Kısayol yol adı .lnk veya .url ile bitmelidir.");
+    throw RuntimeError(hr::DispException, u"Kısayol yol adı .lnk veya .url ile bitmelidir.");
   }
 
 public:

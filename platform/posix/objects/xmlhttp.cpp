@@ -71,68 +71,44 @@ namespace vk::posix {
 
 namespace {
 
-constexpr std::int32_t hr(std::uint32_t value) {
-  return static_cast<std::int32_t>(value);
-}
-
-constexpr std::int32_t kNameNotResolved = hr(0x80072EE7);
-constexpr std::int32_t kCannotConnect = hr(0x80072EFD);
-constexpr std::int32_t kTimeout = hr(0x80072EE2);
-constexpr std::int32_t kCertCnInvalid = hr(0x80072F06);
-constexpr std::int32_t kCertDateInvalid = hr(0x80072F05);
-constexpr std::int32_t kInvalidCa = hr(0x80072F0D);
-constexpr std::int32_t kCertRevoked = hr(0x80072F8A);
-constexpr std::int32_t kCertErrors = hr(0x80072F17);
-constexpr std::int32_t kSecureChannel = hr(0x80072F7D);
-constexpr std::int32_t kConnectionAborted = hr(0x80072EFE);
-constexpr std::int32_t kConnectionReset = hr(0x80072EFF);
-constexpr std::int32_t kInvalidServerResponse = hr(0x80072F78);
-constexpr std::int32_t kRedirectFailed = hr(0x80072F7C);
-constexpr std::int32_t kOutOfMemory = hr(0x8007000E);
-constexpr std::int32_t kInvalidUrl = hr(0x800C0002);
-constexpr std::int32_t kResourceNotFound = hr(0x800C0005);
-constexpr std::int32_t kUnrecognizedScheme = hr(0x80072EE6);
-constexpr std::int32_t kUnexpected = hr(0x8000FFFF);
-constexpr std::int32_t kPending = hr(0x8000000A);
-
 // Windows' own Turkish texts for these numbers.
 Text describe(std::int32_t number) {
   switch (number) {
-  case kNameNotResolved:
+  case hr::InternetNameNotResolved:
     return u"Sunucu adı veya adresi çözümlenemedi";
-  case kCannotConnect:
+  case hr::InternetCannotConnect:
     return u"Sunucuyla bağlantı kurulamadı";
-  case kTimeout:
+  case hr::InternetTimeout:
     return u"İşlem zaman aşımına uğradı";
-  case kCertCnInvalid:
+  case hr::InternetSecCertCnInvalid:
     return u"Sertifikadaki ana bilgisayar adı geçersiz veya eşleşmiyor";
-  case kCertDateInvalid:
+  case hr::InternetSecCertDateInvalid:
     return u"Sertifikanın tarihi geçersiz veya süresi dolmuş";
-  case kInvalidCa:
+  case hr::InternetInvalidCa:
     return u"Sertifika yetkilisi geçersiz veya yanlış";
-  case kCertRevoked:
+  case hr::InternetSecCertRevoked:
     return u"Sertifika iptal edilmiş";
-  case kCertErrors:
+  case hr::InternetSecCertErrors:
     return u"Sunucu sertifikasında hatalar var";
-  case kSecureChannel:
+  case hr::InternetSecurityChannelError:
     return u"Güvenli kanal desteğinde bir hata oluştu";
-  case kConnectionAborted:
+  case hr::InternetConnectionAborted:
     return u"Sunucuyla bağlantı olağan dışı sonlandırıldı";
-  case kConnectionReset:
+  case hr::InternetConnectionReset:
     return u"Sunucuyla bağlantı sıfırlandı";
-  case kInvalidServerResponse:
+  case hr::HttpInvalidServerResponse:
     return u"Sunucu yanıtı geçersiz";
-  case kRedirectFailed:
+  case hr::HttpRedirectFailed:
     return u"Yeniden yönlendirme başarısız oldu";
-  case kOutOfMemory:
+  case hr::OutOfMemory:
     return u"Bu işlemi tamamlamak için yeterli bellek yok";
-  case kInvalidUrl:
+  case hr::InetInvalidUrl:
     return u"URL geçersiz";
-  case kUnrecognizedScheme:
+  case hr::InternetUnrecognizedScheme:
     return u"URL tanınan bir protokol kullanmıyor";
-  case kUnexpected:
+  case hr::Unexpected:
     return u"Beklenmeyen hata";
-  case kPending:
+  case hr::Pending:
     return u"Bu işlemi tamamlamak için gereken veriler henüz kullanılamıyor.";
   default:
     return u"Sistem belirtilen kaynağı bulamıyor.";
@@ -158,23 +134,26 @@ struct Target {
 
 // Parses an absolute http(s) address; the number tells why it is refused.
 std::int32_t parseTarget(const std::string& url, Target& out) {
-  if (url.empty()) return kUnrecognizedScheme;
+  if (url.empty()) return hr::InternetUnrecognizedScheme;
   const unique_curl_url u(curl_url());
-  if (!u) return kOutOfMemory;
+  if (!u) return hr::OutOfMemory;
   const CURLUcode rc = curl_url_set(u.get(), CURLUPART_URL, url.c_str(), 0);
-  if (rc == CURLUE_UNSUPPORTED_SCHEME || rc == CURLUE_BAD_SCHEME) return kUnrecognizedScheme;
-  if (rc == CURLUE_OUT_OF_MEMORY) return kOutOfMemory;
+  if (rc == CURLUE_UNSUPPORTED_SCHEME || rc == CURLUE_BAD_SCHEME)
+    return hr::InternetUnrecognizedScheme;
+  if (rc == CURLUE_OUT_OF_MEMORY) return hr::OutOfMemory;
   if (rc != CURLUE_OK) {
     // A text without any "scheme:" is no address of a known protocol either.
-    return url.find("://") == std::string::npos ? kUnrecognizedScheme : kInvalidUrl;
+    return url.find("://") == std::string::npos ? hr::InternetUnrecognizedScheme
+                                                : hr::InetInvalidUrl;
   }
   unique_curl_string scheme, host, port;
   if (curl_url_get(u.get(), CURLUPART_SCHEME, scheme.put(), 0) != CURLUE_OK)
-    return kUnrecognizedScheme;
-  if (lower(scheme.get()) != "http" && lower(scheme.get()) != "https") return kUnrecognizedScheme;
+    return hr::InternetUnrecognizedScheme;
+  if (lower(scheme.get()) != "http" && lower(scheme.get()) != "https")
+    return hr::InternetUnrecognizedScheme;
   if (curl_url_get(u.get(), CURLUPART_HOST, host.put(), 0) != CURLUE_OK || !*host.get() ||
       curl_url_get(u.get(), CURLUPART_PORT, port.put(), CURLU_DEFAULT_PORT) != CURLUE_OK)
-    return kInvalidUrl;
+    return hr::InetInvalidUrl;
   out.scheme = lower(scheme.get());
   out.host = lower(host.get());
   out.port = std::strtol(port.get(), nullptr, 10);
@@ -214,7 +193,7 @@ bool isAddressLiteral(const std::string& host) {
 
 unique_curl_slist append(unique_curl_slist list, const std::string& line) {
   curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-  if (!grown) fail(kOutOfMemory);
+  if (!grown) fail(hr::OutOfMemory);
   (void)list.release(); // now owned through grown
   return unique_curl_slist(grown);
 }
@@ -269,15 +248,15 @@ std::int32_t certificateFailure(CURL* easy) {
   case X509_V_ERR_UNSPECIFIED:
     // The chain was good and libcurl's own check refused the host name the
     // certificate carries (it marks the result "unspecified" when it does).
-    return kCertCnInvalid;
+    return hr::InternetSecCertCnInvalid;
   case X509_V_ERR_HOSTNAME_MISMATCH:
   case X509_V_ERR_IP_ADDRESS_MISMATCH:
-    return kCertCnInvalid;
+    return hr::InternetSecCertCnInvalid;
   case X509_V_ERR_CERT_HAS_EXPIRED:
   case X509_V_ERR_CERT_NOT_YET_VALID:
-    return kCertDateInvalid;
+    return hr::InternetSecCertDateInvalid;
   case X509_V_ERR_CERT_REVOKED:
-    return kCertRevoked;
+    return hr::InternetSecCertRevoked;
   case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
   case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
   case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
@@ -285,9 +264,9 @@ std::int32_t certificateFailure(CURL* easy) {
   case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
   case X509_V_ERR_CERT_UNTRUSTED:
   case X509_V_ERR_INVALID_CA:
-    return kInvalidCa;
+    return hr::InternetInvalidCa;
   default:
-    return kCertErrors;
+    return hr::InternetSecCertErrors;
   }
 }
 
@@ -295,18 +274,18 @@ std::int32_t transferFailure(CURLcode code, CURL* easy, const char* message) {
   switch (code) {
   case CURLE_COULDNT_RESOLVE_HOST:
   case CURLE_COULDNT_RESOLVE_PROXY:
-    return kNameNotResolved;
+    return hr::InternetNameNotResolved;
   case CURLE_COULDNT_CONNECT:
-    return kCannotConnect;
+    return hr::InternetCannotConnect;
   case CURLE_OPERATION_TIMEDOUT:
-    return kTimeout;
+    return hr::InternetTimeout;
   case CURLE_PEER_FAILED_VERIFICATION:
     return certificateFailure(easy);
   case CURLE_SSL_CACERT_BADFILE:
     // No authority could be read (a host without its certificate store):
     // as with a Windows root store that trusts nobody, the server's
     // certificate has no trusted issuer.
-    return kInvalidCa;
+    return hr::InternetInvalidCa;
   case CURLE_SSL_CONNECT_ERROR:
   case CURLE_SSL_ENGINE_NOTFOUND:
   case CURLE_SSL_ENGINE_SETFAILED:
@@ -318,33 +297,34 @@ std::int32_t transferFailure(CURLcode code, CURL* easy, const char* message) {
   case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
   case CURLE_SSL_INVALIDCERTSTATUS:
   case CURLE_SSL_CLIENTCERT:
-    return kSecureChannel;
+    return hr::InternetSecurityChannelError;
   case CURLE_PARTIAL_FILE:
-    return kConnectionAborted;
+    return hr::InternetConnectionAborted;
   case CURLE_RECV_ERROR:
     // libcurl reports a malformed chunked body as a receive error too; that
     // one is the server's fault, not the connection's.
-    if (message && lower(message).find("chunk") != std::string::npos) return kInvalidServerResponse;
-    return kConnectionReset;
+    if (message && lower(message).find("chunk") != std::string::npos)
+      return hr::HttpInvalidServerResponse;
+    return hr::InternetConnectionReset;
   case CURLE_SEND_ERROR:
   case CURLE_GOT_NOTHING:
-    return kConnectionReset;
+    return hr::InternetConnectionReset;
   case CURLE_WEIRD_SERVER_REPLY:
   case CURLE_BAD_CONTENT_ENCODING:
   case CURLE_HTTP2:
   case CURLE_HTTP2_STREAM:
   case CURLE_HTTP3:
-    return kInvalidServerResponse;
+    return hr::HttpInvalidServerResponse;
   case CURLE_TOO_MANY_REDIRECTS:
   case CURLE_UNSUPPORTED_PROTOCOL:
-    return kRedirectFailed;
+    return hr::HttpRedirectFailed;
   case CURLE_OUT_OF_MEMORY:
   case CURLE_WRITE_ERROR:
-    return kOutOfMemory;
+    return hr::OutOfMemory;
   case CURLE_URL_MALFORMAT:
-    return kInvalidUrl;
+    return hr::InetInvalidUrl;
   default:
-    return kResourceNotFound;
+    return hr::InetResourceNotFound;
   }
 }
 
@@ -368,7 +348,7 @@ private:
     const std::string url = toUtf8(args[1].toText());
     if (args.size() > 2 && !args[2].isEmpty()) (void)args[2].toBool(); // must be a flag
     if (method.empty() || method.find_first_of(" \t\r\n") != std::string::npos)
-      throw RuntimeError(hr(0x80070057), u"Parametre yanlış.");
+      throw RuntimeError(hr::InvalidArg, u"Parametre yanlış.");
     Target target;
     if (const std::int32_t why = parseTarget(url, target); why != 0) fail(why);
     std::string upper = method;
@@ -392,7 +372,7 @@ private:
   void send(const Args& args) { sendPayload(args.empty() ? Variant() : args[0]); }
 
   void setRequestHeader(const Args& args) {
-    if (readyState_ != 1 || sent_) fail(kUnexpected);
+    if (readyState_ != 1 || sent_) fail(hr::Unexpected);
     requestHeaders_.push_back(toUtf8(args[0].toText()) + ": " + toUtf8(args[1].toText()));
   }
 
@@ -425,7 +405,7 @@ private:
   }
 
   void requireResponse() const {
-    if (readyState_ != 4) fail(kPending);
+    if (readyState_ != 4) fail(hr::Pending);
   }
 
   Text responseHeader(const std::string& name) const {
@@ -441,7 +421,7 @@ private:
   }
 
   void sendPayload(const Variant& payload) {
-    if (readyState_ != 1 || sent_) fail(kUnexpected);
+    if (readyState_ != 1 || sent_) fail(hr::Unexpected);
     setUpCurl();
     std::string requestBody;
     if (payload.isBytes())
@@ -463,7 +443,7 @@ private:
 
   void perform(const std::string& requestBody) {
     const unique_curl easy(curl_easy_init());
-    if (!easy) fail(kOutOfMemory);
+    if (!easy) fail(hr::OutOfMemory);
     CURL* c = easy.get();
     Received received;
     received.easy = c;
@@ -549,7 +529,7 @@ private:
                            std::vector<unique_curl_slist>& resolves) const {
     Target target;
     if (const std::int32_t why = parseTarget(url, target); why != 0)
-      fail(hop == 0 ? why : kRedirectFailed);
+      fail(hop == 0 ? why : hr::HttpRedirectFailed);
     std::string address = isAddressLiteral(target.host) ? target.host : std::string();
     for (const auto& e : hosts) {
       if (e.name != target.host) continue;
@@ -592,10 +572,10 @@ private:
     const bool redirect =
         (code == 301 || code == 302 || code == 303 || code == 307 || code == 308) && location;
     if (!redirect) return false;
-    if (hop == kMaxRedirects) fail(kRedirectFailed);
+    if (hop == kMaxRedirects) fail(hr::HttpRedirectFailed);
     const std::string next = location;
     Target nextTarget;
-    if (parseTarget(next, nextTarget) != 0) fail(kRedirectFailed);
+    if (parseTarget(next, nextTarget) != 0) fail(hr::HttpRedirectFailed);
     // As browsers do: 303 always, and 301/302 after a POST, turn into GET.
     if ((code == 303 && request.method != "HEAD") ||
         ((code == 301 || code == 302) && request.method == "POST")) {
