@@ -2,6 +2,7 @@
 // authority made here; host names reach it through the machine's hosts file.
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/objects/objects.h"
+#include "support/failures.h"
 #include "support/fake_runtime_posix.h"
 #include "support/https_server.h"
 #include "support/test_machine.h"
@@ -287,54 +288,39 @@ TEST_F(XmlHttpTest, SendsMethodHeadersAndBody) {
 
 TEST_F(XmlHttpTest, OpenRefusesAddressesItCannotFetch) {
   ObjectRef r = request();
-  auto openFails = [&](const Text& url) -> std::int32_t {
-    try {
+  auto openFails = [&](const Text& url) {
+    return test::errorNumber([&] {
       r->call(u"Open", {Variant(u"GET"), Variant(url), Variant(false)});
-    } catch (const RuntimeError& e) {
-      return e.number();
-    }
-    return 0;
+    });
   };
   EXPECT_EQ(openFails(u""), kUnrecognizedScheme);
   EXPECT_EQ(openFails(u"ftp://chromedriver.storage.googleapis.com/x.zip"), kUnrecognizedScheme);
   EXPECT_EQ(openFails(u"chromedriver_win32.zip"), kUnrecognizedScheme);
   EXPECT_EQ(openFails(u"https://"), kInvalidUrl);
   // Nothing was opened, so there is nothing to send.
-  try {
-    r->call(u"Send", {});
-    ADD_FAILURE() << "Send without Open succeeded";
-  } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), kUnexpected);
-  }
+  EXPECT_EQ(test::errorNumber([&] { r->call(u"Send", {}); }), kUnexpected);
 }
 
 TEST_F(XmlHttpTest, MembersInTheWrongOrderOrShapeFail) {
   ObjectRef r = request();
-  auto numberOf = [](auto&& f) -> std::int32_t {
-    try {
-      f();
-    } catch (const RuntimeError& e) {
-      return e.number();
-    }
-    return 0;
-  };
-  EXPECT_EQ(numberOf([&] { r->get(u"Status"); }), kPending);
-  EXPECT_EQ(numberOf([&] { r->get(u"responseBody"); }), kPending);
-  EXPECT_EQ(numberOf([&] { r->call(u"Send", {}); }), kUnexpected);
-  EXPECT_EQ(numberOf([&] { r->call(u"Open", {Variant(u"GET")}); }), err::WrongArgumentCount);
-  EXPECT_EQ(numberOf([&] { r->call(u"Status", {Variant(1)}); }), err::WrongArgumentCount);
-  EXPECT_EQ(numberOf([&] { r->call(u"Download", {}); }), err::NoSuchMember);
-  EXPECT_EQ(numberOf([&] { r->put(u"Status", Variant(200)); }), err::WrongArgumentCount);
+  EXPECT_EQ(test::errorNumber([&] { r->get(u"Status"); }), kPending);
+  EXPECT_EQ(test::errorNumber([&] { r->get(u"responseBody"); }), kPending);
+  EXPECT_EQ(test::errorNumber([&] { r->call(u"Send", {}); }), kUnexpected);
+  EXPECT_EQ(test::errorNumber([&] { r->call(u"Open", {Variant(u"GET")}); }),
+            err::WrongArgumentCount);
+  EXPECT_EQ(test::errorNumber([&] { r->call(u"Status", {Variant(1)}); }), err::WrongArgumentCount);
+  EXPECT_EQ(test::errorNumber([&] { r->call(u"Download", {}); }), err::NoSuchMember);
+  EXPECT_EQ(test::errorNumber([&] { r->put(u"Status", Variant(200)); }), err::WrongArgumentCount);
 
   HttpsServer server;
   server.serve("/x", 200, "once");
   r->call(u"Open",
           {Variant(u"GET"), Variant(fromUtf8(server.url("127.0.0.1", "/x"))), Variant(false)});
-  EXPECT_EQ(numberOf([&] { r->get(u"Status"); }), kPending); // opened, not sent
+  EXPECT_EQ(test::errorNumber([&] { r->get(u"Status"); }), kPending); // opened, not sent
   r->call(u"Send", {});
   EXPECT_EQ(r->get(u"Status").toInt32(), 200);
   // A completed request is sent again only after a new Open.
-  EXPECT_EQ(numberOf([&] { r->call(u"Send", {}); }), kUnexpected);
+  EXPECT_EQ(test::errorNumber([&] { r->call(u"Send", {}); }), kUnexpected);
   r->call(u"Open",
           {Variant(u"GET"), Variant(fromUtf8(server.url("127.0.0.1", "/x"))), Variant(false)});
   r->call(u"Send", {});

@@ -6,45 +6,41 @@ namespace vk::posix {
 
 namespace {
 
-struct ProgIdEntry {
-  std::u16string_view progId;
+// A class is named by its programmatic identifier or by its class id.
+enum class By { ProgId, ClassId };
+
+struct Factory {
+  By by;
+  std::u16string_view id;
   ObjectRef (*make)(ObjectContext);
 };
 
-// Filled in as the objects are built; an identifier not listed fails with 429.
-constexpr ProgIdEntry kProgIds[] = {
-    {u"", nullptr},
-    {u"MSXML2.XMLHTTP", makeXmlHttp},
-    {u"ADODB.Stream", makeAdodbStream},
-    {u"WScript.Shell", makeWScriptShell},
-    {u"Scripting.FileSystemObject", makeFileSystemObject},
+// What the machine offers; anything else fails with 429.
+constexpr Factory kFactories[] = {
+    {By::ProgId, u"MSXML2.XMLHTTP", makeXmlHttp},
+    {By::ProgId, u"ADODB.Stream", makeAdodbStream},
+    {By::ProgId, u"WScript.Shell", makeWScriptShell},
+    {By::ProgId, u"Scripting.FileSystemObject", makeFileSystemObject},
+    {By::ClassId, u"{13709620-C279-11CE-A49E-444553540000}", makeShellApplication},
+    {By::ClassId, u"{0277FC34-FD1B-4616-BB19-5D556733E8C9}", makeBrowserAutomation},
+    {By::ClassId, u"{0277FC34-FD1B-4616-BB19-E3CCFFAB4234}", makeBrowserAutomationFallback},
 };
 
-struct ClassEntry {
-  std::u16string_view classId;
-  ObjectRef (*make)(ObjectContext);
-};
-
-constexpr ClassEntry kClasses[] = {
-    {u"", nullptr},
-    {u"{13709620-C279-11CE-A49E-444553540000}", makeShellApplication},
-    {u"{0277FC34-FD1B-4616-BB19-5D556733E8C9}", makeBrowserAutomation},
-    {u"{0277FC34-FD1B-4616-BB19-E3CCFFAB4234}", makeBrowserAutomationFallback},
-};
+ObjectRef create(ObjectContext ctx, By by, const Text& id) {
+  for (const Factory& f : kFactories)
+    if (f.by == by && equalsIgnoreCase(f.id, id)) return f.make(ctx);
+  throw RuntimeError(err::CannotCreateObject);
+}
 
 } // namespace
 
 ObjectRef createObjectByProgId(ObjectContext ctx, const Text& progId) {
-  for (const auto& e : kProgIds)
-    if (e.make && equalsIgnoreCase(e.progId, progId)) return e.make(ctx);
-  throw RuntimeError(err::CannotCreateObject);
+  return create(ctx, By::ProgId, progId);
 }
 
 ObjectRef createObjectByClassId(ObjectContext ctx, const Text& classId, const Text& interfaceId) {
   (void)interfaceId; // every object here answers all the interfaces its class has
-  for (const auto& e : kClasses)
-    if (e.make && equalsIgnoreCase(e.classId, classId)) return e.make(ctx);
-  throw RuntimeError(err::CannotCreateObject);
+  return create(ctx, By::ClassId, classId);
 }
 
 } // namespace vk::posix
