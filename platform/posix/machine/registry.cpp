@@ -14,6 +14,7 @@
 // as \xNNNN or written out in UTF-8 (newer Wine versions).
 #include "platform/posix/machine/registry_file.h"
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 #include <iterator>
@@ -83,31 +84,18 @@ std::optional<Text> parseEscaped(TextView s, std::size_t& pos, char16_t delimite
     }
     if (pos >= s.size()) return std::nullopt;
     const char16_t e = s[pos++];
+    // The C escapes Wine writes for control characters.
+    static constexpr std::pair<char16_t, char16_t> kEscapes[] = {
+        {u'a', u'\a'}, {u'b', u'\b'}, {u'e', 0x1B},  {u'f', u'\f'},
+        {u'n', u'\n'}, {u'r', u'\r'}, {u't', u'\t'}, {u'v', u'\v'},
+    };
+    const auto* escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                      [e](const auto& x) { return x.first == e; });
+    if (escape != std::end(kEscapes)) {
+      out += escape->second;
+      continue;
+    }
     switch (e) {
-    case u'a':
-      out += u'\a';
-      break;
-    case u'b':
-      out += u'\b';
-      break;
-    case u'e':
-      out += char16_t{0x1B};
-      break;
-    case u'f':
-      out += u'\f';
-      break;
-    case u'n':
-      out += u'\n';
-      break;
-    case u'r':
-      out += u'\r';
-      break;
-    case u't':
-      out += u'\t';
-      break;
-    case u'v':
-      out += u'\v';
-      break;
     case u'x': {
       unsigned value = 0;
       int digits = 0;
