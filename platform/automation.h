@@ -47,13 +47,13 @@ public:
   bool isNumber() const noexcept;
 
   // Conversions as the run-time makes them; failures are RuntimeErrors.
-  Text toText() const;          // 13 for bytes and objects
-  std::int32_t toInt32() const; // 13 for what is not a number
-  double toDouble() const;      // 13 for what is not a number
-  bool toBool() const;          // 13 for what is not a number or boolean
+  Text toText() const;             // 13 for bytes and objects
+  std::int32_t toInt32() const;    // 13 for what is not a number
+  double toDouble() const;         // 13 for what is not a number
+  bool toBool() const;             // 13 for what is not a number or boolean
   const Bytes& toBytes() const;    // 13 for what is not bytes
   SharedBytes sharedBytes() const; // 13 for what is not bytes
-  ObjectRef toObject() const;   // 91 for Nothing or Empty, 13 for others
+  ObjectRef toObject() const;      // 91 for Nothing or Empty, 13 for others
 
 private:
   Value value_;
