@@ -285,29 +285,30 @@ std::optional<Text> linkTargetWithin(Hive hive, const Text& target) {
   return std::nullopt;
 }
 
-std::vector<Text> logicalLines(const Text& text) {
+// Wine wraps a long value over many continued lines (a 1 MiB one over tens
+// of thousands); each piece is appended to the line it continues, never the
+// line copied again.
+std::vector<Text> logicalLines(TextView text) {
   std::vector<Text> lines;
   std::size_t start = 0;
   Text pending;
   bool continuing = false;
   while (start <= text.size()) {
     std::size_t end = text.find(u'\n', start);
-    if (end == Text::npos) end = text.size();
-    Text line = text.substr(start, end - start);
+    if (end == TextView::npos) end = text.size();
+    TextView line = text.substr(start, end - start);
     start = end + 1;
-    if (!line.empty() && line.back() == u'\r') line.pop_back();
+    if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
     if (continuing) {
-      std::size_t i = 0;
-      while (i < line.size() && (line[i] == u' ' || line[i] == u'\t'))
-        ++i;
-      line = pending + line.substr(i);
+      while (!line.empty() && (line.front() == u' ' || line.front() == u'\t'))
+        line.remove_prefix(1);
     }
-    if (!line.empty() && line.back() == u'\\') {
-      line.pop_back();
-      pending = std::move(line);
+    pending += line;
+    if (!pending.empty() && pending.back() == u'\\') {
+      pending.pop_back();
       continuing = true;
     } else {
-      lines.push_back(std::move(line));
+      lines.push_back(std::move(pending));
       pending.clear();
       continuing = false;
     }

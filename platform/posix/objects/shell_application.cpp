@@ -36,9 +36,12 @@
 #include <filesystem>
 #include <iconv.h>
 #include <locale.h>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace vk::posix {
@@ -180,26 +183,53 @@ Text joinBackslash(const std::vector<Text>& parts, std::size_t count) {
   return out;
 }
 
-// The name an entry of dirFd already has when it matches name without
-// regard to case (Windows names do); name itself when none does.
-std::string existingName(int dirFd, const std::string& name) {
-  struct stat st {};
-  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return name;
-  unique_fd listFd(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!listFd) return name;
-  const unique_dir dir(::fdopendir(listFd.get()));
-  if (!dir) return name;
-  (void)listFd.release(); // the listing owns it now
-  std::string found = name;
-  const Text wanted = fromUtf8(name);
-  while (const dirent* d = ::readdir(dir.get())) {
-    if (equalsIgnoreCase(fromUtf8(d->d_name), wanted)) {
-      found = d->d_name;
-      break;
-    }
+// The names in the folders an extraction writes to, by their upper case:
+// with thousands of entries in one folder, finding each one's existing name
+// by listing the folder again would cost the square of their number.
+class FolderNames {
+public:
+  // The name an entry of dirFd already has when it matches name without
+  // regard to case (Windows names do); name itself when none does.
+  std::string existing(int dirFd, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return name;
+    const Listing* names = listing(dirFd, true);
+    if (!names) return name;
+    const auto it = names->find(rtcUpperCaseVar(fromUtf8(name)));
+    return it == names->end() ? name : it->second;
   }
-  return found;
-}
+
+  // dirFd has an entry called name now.
+  void add(int dirFd, const std::string& name) {
+    if (Listing* names = listing(dirFd, false))
+      names->emplace(rtcUpperCaseVar(fromUtf8(name)), name);
+  }
+
+private:
+  using Listing = std::unordered_map<Text, std::string>;
+
+  // The folder's names, read on first need when read is set.
+  Listing* listing(int dirFd, bool read) {
+    struct stat st {};
+    if (::fstat(dirFd, &st) != 0) return nullptr;
+    const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+    if (const auto it = folders_.find(id); it != folders_.end()) return &it->second;
+    if (!read) return nullptr;
+    unique_fd listFd(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!listFd) return nullptr;
+    const unique_dir dir(::fdopendir(listFd.get()));
+    if (!dir) return nullptr;
+    (void)listFd.release(); // the listing owns it now
+    Listing names;
+    // The first of names that differ only in case answers, as it did when
+    // the folder was searched in its listing's order.
+    while (const dirent* d = ::readdir(dir.get()))
+      names.emplace(rtcUpperCaseVar(fromUtf8(d->d_name)), d->d_name);
+    return &folders_.emplace(id, std::move(names)).first->second;
+  }
+
+  std::map<std::pair<dev_t, ino_t>, Listing> folders_;
+};
 
 // One top-level entry of an archive, as its Items show it.
 struct TopEntry {
@@ -209,6 +239,7 @@ struct TopEntry {
 
 std::vector<TopEntry> listTopLevel(const Machine& machine, const std::string& hostPath) {
   std::vector<TopEntry> top;
+  std::unordered_map<Text, std::size_t> byName; // upper case to its place in top
   Utf8Names names;
   unique_archive a = openArchive(hostPath);
   if (!a) return top;
@@ -220,14 +251,11 @@ std::vector<TopEntry> listTopLevel(const Machine& machine, const std::string& ho
     const EntryPath p = judge(entryName(machine, e));
     if (p.verdict != EntryPath::Verdict::Good) continue;
     const bool folder = p.parts.size() > 1 || archive_entry_filetype(e) == AE_IFDIR;
-    bool known = false;
-    for (auto& t : top) {
-      if (equalsIgnoreCase(t.name, p.parts[0])) {
-        t.isFolder = t.isFolder || folder;
-        known = true;
-      }
-    }
-    if (!known) top.push_back({p.parts[0], folder});
+    const auto [at, added] = byName.emplace(rtcUpperCaseVar(p.parts[0]), top.size());
+    if (added)
+      top.push_back({p.parts[0], folder});
+    else
+      top[at->second].isFolder = top[at->second].isFolder || folder;
   }
   return top;
 }
@@ -475,8 +503,10 @@ private:
     for (std::size_t i = 0; i < count; ++i) {
       const std::vector<Text> prefix(parts.begin(), parts.begin() + static_cast<long>(i + 1));
       if (blocked(prefix)) return {};
-      const std::string name = existingName(dir.get(), toUtf8(parts[i]));
-      if (::mkdirat(dir.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
+      const std::string name = names_.existing(dir.get(), toUtf8(parts[i]));
+      if (::mkdirat(dir.get(), name.c_str(), 0777) == 0) {
+        names_.add(dir.get(), name);
+      } else if (errno != EEXIST) {
         blockedFolders_.push_back(prefix);
         error(quoted(joinBackslash(parts, i + 1)) + u" klasörü oluşturulamadı.");
         return {};
@@ -501,7 +531,7 @@ private:
     const unique_fd dir = enterFolders(parts, parts.size() - 1);
     if (!dir) return ARCHIVE_OK;
     const Text shown = joinBackslash(parts, parts.size());
-    const std::string name = existingName(dir.get(), toUtf8(parts.back()));
+    const std::string name = names_.existing(dir.get(), toUtf8(parts.back()));
 
     struct stat st {};
     if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -574,6 +604,7 @@ private:
       if (result == ARCHIVE_OK) error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
       return result;
     }
+    names_.add(dir.get(), name);
     return ARCHIVE_OK;
   }
 
@@ -581,6 +612,7 @@ private:
   int destFd_;
   int options_;
   std::vector<std::vector<Text>> blockedFolders_;
+  FolderNames names_;
 };
 
 class Folder final : public TableObject<Folder> {
