@@ -417,6 +417,44 @@ TEST(BrowserSession, StartingAgainReplacesTheSession) {
   expectSessionGone(folder, driver);
 }
 
+// An ad-blocking hosts file is far too large for Chromium's command line;
+// the names in it still resolve as it says, the last line's as well.
+TEST(BrowserSession, FollowsAHostsFileOfAHundredAndFiftyThousandLines) {
+  TestCa ca;
+  HttpsServer server(ca.issue({"vorlan.test"}));
+  server.serve("/buyuk", 200, kPage, {"Content-Type: text/html"});
+  std::string hosts = "127.0.0.1 localhost\r\n";
+  for (int i = 0; i < 150'000; ++i)
+    hosts += "0.0.0.0 ads" + std::to_string(i) + ".tracker.example.com\r\n";
+  hosts += "127.0.0.1 vorlan.test\r\n";
+  ASSERT_GT(posix::hostResolverRules(hosts).size(), posix::kMaxRulesArgument);
+  Box box({kClassKey}, hosts, ca.pem());
+
+  ObjectRef ref = box.rt->createObject(kClass, kInterface);
+  ref->callId(BrowserAutomation::kStart, {u"Chrome"});
+  const std::string folder = automation(ref).workFolder();
+  const pid_t driver = automation(ref).driverProcess();
+  auto e = test::errorOf([&] {
+    ref->callId(BrowserAutomation::kGet, {fromUtf8(server.url("vorlan.test", "/buyuk"))});
+  });
+  EXPECT_FALSE(e) << toUtf8(e->description());
+  EXPECT_TRUE(received(server, "/buyuk"));
+  // A blocked name goes where the file sends it, not to the host's resolver
+  // (which knows no such name): 0.0.0.0 is this machine, whose server
+  // answers with a certificate for another name.
+  e = test::errorOf([&] {
+    ref->callId(BrowserAutomation::kGet, {u"https://ads149999.tracker.example.com:" +
+                                          fromUtf8(std::to_string(server.port())) + u"/"});
+  });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->number(), be::InsecureCertificate) << toUtf8(e->description());
+  EXPECT_NE(toUtf8(e->description()).find("ERR_CERT_COMMON_NAME_INVALID"), std::string::npos)
+      << toUtf8(e->description());
+
+  ref.reset();
+  expectSessionGone(folder, driver);
+}
+
 // The address the program itself opens has no port: a server on port 443 of
 // a loopback address of its own, which the hosts file names.
 class Port443Server {

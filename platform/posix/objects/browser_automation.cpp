@@ -9,7 +9,9 @@
 //
 // The browser sees the machine, not the host, where the two differ:
 //   - names in the machine's hosts file resolve as the file says (Chromium's
-//     --host-resolver-rules), others through the host's resolver;
+//     --host-resolver-rules; a file too large for one argument becomes the
+//     /etc/hosts of a mount namespace the driver and browser run in), others
+//     through the host's resolver;
 //   - the authorities in <machine>/ca-certificates.pem are trusted besides
 //     the host's, through an NSS database in the session's own HOME, where
 //     Chromium looks for user-trusted authorities. Certificate checks always
@@ -357,15 +359,54 @@ void requireRegistered(ObjectContext ctx, const char16_t* key) {
 } // namespace
 
 std::string hostResolverRules(const std::string& hostsFile) {
-  std::string_view text = hostsFile;
+  return hostResolverRules(parseHostsFile(hostsFile));
+}
+
+std::string hostResolverRules(const std::vector<HostsEntry>& entries) {
   std::string rules;
-  for (const HostsEntry& e : parseHostsFile(text)) {
+  for (const HostsEntry& e : entries) {
     // Chromium resolves localhost itself; the rules keep it out (below).
     if (e.name == "localhost" || !plainHostName(e.name)) continue;
     rules += "MAP " + e.name + " " + e.address + ", ";
   }
   if (rules.empty()) return {};
   return rules + "EXCLUDE localhost";
+}
+
+std::string etcHosts(const std::vector<HostsEntry>& entries) {
+  // The driver and the browser reach each other over loopback by this name.
+  std::string text = "127.0.0.1 localhost\n::1 localhost\n";
+  for (const HostsEntry& e : entries) {
+    if (e.name == "localhost" || !plainHostName(e.name)) continue;
+    const bool v6 = e.address.front() == '[';
+    text += v6 ? e.address.substr(1, e.address.size() - 2) : e.address;
+    text += ' ' + e.name + '\n';
+  }
+  return text;
+}
+
+NameResolution resolutionFor(const std::string& hostsFile, const std::string& folder) {
+  const std::vector<HostsEntry> entries = parseHostsFile(hostsFile);
+  NameResolution r;
+  r.rules = hostResolverRules(entries);
+  if (r.rules.size() <= kMaxRulesArgument) return r;
+  // Too many names for one argument: the driver and the browser it starts
+  // run in a mount namespace of their own whose /etc/hosts is the machine's
+  // file, which the host's resolver and Chromium's own both read for every
+  // name, as Windows does with its hosts file.
+  r.rules.clear();
+  const std::string path = folder + "/hosts";
+  std::ofstream(path, std::ios::binary) << etcHosts(entries);
+  const std::string unshare = findHostProgram("unshare").value_or("unshare");
+  r.wrapper = {unshare,
+               "--user",
+               "--map-root-user",
+               "--mount",
+               "/bin/sh",
+               "-c",
+               "mount --bind \"$0\" /etc/hosts && exec \"$@\"",
+               path};
+  return r;
 }
 
 BrowserAutomation::BrowserAutomation(ObjectContext ctx, BrowserPrograms programs)
@@ -422,9 +463,11 @@ void BrowserAutomation::start(const Text& browser) {
     trustMachineAuthorities(work_ + "/home");
 
     const auto hostsFile = machine_.hostsFile();
-    const std::string rules = hostsFile ? hostResolverRules(readFile(*hostsFile)) : std::string();
+    const NameResolution names =
+        hostsFile ? resolutionFor(readFile(*hostsFile), work_) : NameResolution();
+    const std::string& rules = names.rules;
 
-    launchDriver(driver);
+    launchDriver(driver, names.wrapper);
 
     json args = {"--headless=new",
                  "--no-sandbox",
@@ -503,7 +546,8 @@ void BrowserAutomation::trustMachineAuthorities(const std::string& home) {
   }
 }
 
-void BrowserAutomation::launchDriver(const std::string& driver) {
+void BrowserAutomation::launchDriver(const std::string& driver,
+                                     const std::vector<std::string>& wrapper) {
   const std::string log = work_ + "/chromedriver.log";
   std::string why;
   // A port found free can be taken before the driver binds it; then the
@@ -514,8 +558,10 @@ void BrowserAutomation::launchDriver(const std::string& driver) {
       why = std::string("no free loopback port: ") + std::strerror(errno);
       break;
     }
-    const StartedProcess started = startInSession({driver, "--port=" + std::to_string(port)}, work_,
-                                                  log, ProcessOptions::Group::Own);
+    std::vector<std::string> argv = wrapper;
+    argv.insert(argv.end(), {driver, "--port=" + std::to_string(port)});
+    const StartedProcess started =
+        startInSession(std::move(argv), work_, log, ProcessOptions::Group::Own);
     if (!started.pid)
       fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü başlatılamadı",
            driver + ": " + std::strerror(started.error));

@@ -3,6 +3,7 @@
 // headless Chromium).
 #pragma once
 
+#include "platform/posix/machine/hosts_file.h"
 #include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
 
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vk::posix {
 
@@ -66,7 +68,7 @@ private:
   void start(const Text& browser);
   void open(const Text& address);
   void end() noexcept;
-  void launchDriver(const std::string& driverPath);
+  void launchDriver(const std::string& driverPath, const std::vector<std::string>& wrapper);
   void trustMachineAuthorities(const std::string& home);
 
   const Machine& machine_;
@@ -80,5 +82,23 @@ private:
 // --host-resolver-rules for the browser from a Windows hosts file's text
 // ("MAP name address, ..., EXCLUDE localhost"); "" when it maps no name.
 std::string hostResolverRules(const std::string& hostsFile);
+std::string hostResolverRules(const std::vector<HostsEntry>& entries);
+
+// The rules above fit in one command-line argument (Linux takes 128 KiB) up
+// to this size.
+inline constexpr std::size_t kMaxRulesArgument = 100 * 1024;
+
+// How a session's browser follows the machine's hosts file: rules, or, when
+// they would not fit, a command that runs the driver (and so the browser)
+// with the file written in folder as its /etc/hosts.
+struct NameResolution {
+  std::string rules;
+  std::vector<std::string> wrapper; // the driver's command line follows it
+};
+NameResolution resolutionFor(const std::string& hostsFile, const std::string& folder);
+
+// The hosts file in the host's layout ("address name" a line, localhost on
+// loopback first).
+std::string etcHosts(const std::vector<HostsEntry>& entries);
 
 } // namespace vk::posix
