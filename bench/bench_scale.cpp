@@ -63,6 +63,11 @@ bool run(const std::vector<std::string>& argv) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 double timed(const std::function<void()>& f) {
   const auto t0 = Clock::now();
   f();
@@ -182,13 +187,7 @@ int main() {
   std::ofstream(hostsPath, std::ios::binary) << hostsFile();
   std::size_t names = 0;
   const auto hosts = compare(
-      kRuns,
-      [&] {
-        std::ifstream in(hostsPath, std::ios::binary);
-        const std::string text{std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>()};
-        names = posix::parseHostsFile(text).size();
-      },
+      kRuns, [&] { names = posix::parseHostsFile(readText(hostsPath)).size(); },
       [&] {
         run({"awk", "!/^#/ && !seen[$2]++ { n++ } END { print n }", hostsPath});
       });
@@ -196,13 +195,7 @@ int main() {
   allMet &=
       report("  parse", "awk (first line per name)", hosts, "under 100 ms", hosts.first < 0.1);
   const auto rules = compare(
-      kRuns,
-      [&] {
-        std::ifstream in(hostsPath, std::ios::binary);
-        const std::string text{std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>()};
-        (void)posix::hostResolverRules(text);
-      },
+      kRuns, [&] { (void)posix::hostResolverRules(readText(hostsPath)); },
       [&] {
         run({"awk", "!/^#/ && !seen[$2]++ { n++ } END { print n }", hostsPath});
       });

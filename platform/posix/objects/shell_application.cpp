@@ -498,6 +498,18 @@ private:
   // refusing to pass through anything that is not a real folder. An empty
   // descriptor when that cannot be done; the user has been told once.
   unique_fd enterFolders(const std::vector<Text>& parts, std::size_t count) {
+    // Entries of one folder mostly follow each other: the folder entered
+    // last is entered again without walking down to it.
+    const auto end = parts.begin() + static_cast<long>(count);
+    if (lastFolder_ && std::equal(parts.begin(), end, lastParts_.begin(), lastParts_.end()))
+      return unique_fd(::fcntl(lastFolder_.get(), F_DUPFD_CLOEXEC, 0));
+    unique_fd dir = walkFolders(parts, count);
+    lastParts_.assign(parts.begin(), end);
+    lastFolder_.reset(dir ? ::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0) : -1);
+    return dir;
+  }
+
+  unique_fd walkFolders(const std::vector<Text>& parts, std::size_t count) {
     unique_fd dir(::openat(destFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir) return {};
     for (std::size_t i = 0; i < count; ++i) {
@@ -613,6 +625,8 @@ private:
   int options_;
   std::vector<std::vector<Text>> blockedFolders_;
   FolderNames names_;
+  std::vector<Text> lastParts_;
+  unique_fd lastFolder_;
 };
 
 class Folder final : public TableObject<Folder> {
