@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <signal.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -105,8 +106,28 @@ protected:
 
 TEST_F(InstallRun, TheWholeRunAsAPersonDoesIt) {
   registerBrowserClasses();
+  // Temporaries a run killed outright left where the download and its
+  // unpacking write, beside a running instance's (this process's).
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+  const std::string drivers = tm.host(setup + u"\\Vorlan-Grenvilta");
+  std::vector<std::string> stale, live;
+  for (const char* prefix : {"/.vk-stream-", "/.vk-extract-"}) {
+    stale.push_back(drivers + prefix + std::to_string(gone) + "-00112233aabbccdd");
+    live.push_back(drivers + prefix + std::to_string(getpid()) + "-00112233aabbccdd");
+  }
+  for (const auto& path : stale)
+    test::writeHostFile(path, "part of a download");
+  for (const auto& path : live)
+    test::writeHostFile(path, "part of a download");
+
   const auto r = run({"Devam", "Evet", "Tamam", "Evet", "Tamam", "Tamam", "Kapat"});
   EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+  for (const auto& path : stale)
+    EXPECT_FALSE(fs::exists(path)) << path;
+  for (const auto& path : live)
+    EXPECT_TRUE(fs::exists(path)) << path;
 
   // The folder tree and the copies.
   for (const char16_t* sub :

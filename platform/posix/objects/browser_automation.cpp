@@ -5,7 +5,10 @@
 // sends that session to an address. Everything a session writes (the
 // driver's log, the browser profile, a HOME with its certificate database,
 // temporary files) lives in one temporary folder, and releasing the object
-// ends the session, every process of it and the folder.
+// ends the session, every process of it and the folder. A stop signal while
+// a request to the driver runs ends the program (stop_signals.h), which
+// releases the object; killed outright, the tool takes the driver and the
+// browser along (parent-death signals), though the folder stays.
 //
 // The browser sees the machine, not the host, where the two differ:
 //   - names in the machine's hosts file resolve as the file says (Chromium's
