@@ -77,33 +77,12 @@ struct Box {
     EXPECT_EQ(e_->number(), (expected)) << toUtf8(e_->description());                              \
   } while (0)
 
-// Processes other than this one whose command line or environment names
-// the folder: a session's driver, browser and helpers all do.
-std::vector<pid_t> processesUsing(const std::string& folder) {
-  const std::string needle = folder + "/";
-  std::vector<pid_t> found;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.empty() ||
-        !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
-      continue;
-    const pid_t pid = std::stoi(name);
-    if (pid == getpid()) continue;
-    const std::string dir = entry.path().string();
-    if (test::readHostFile(dir + "/cmdline").find(needle) != std::string::npos ||
-        test::readHostFile(dir + "/environ").find(needle) != std::string::npos)
-      found.push_back(pid);
-  }
-  return found;
-}
-
 // Once an object is released, nothing of its session may be left: no
 // process, no unreaped child, no folder.
 void expectSessionGone(const std::string& folder, pid_t driver) {
   ASSERT_FALSE(folder.empty());
   ASSERT_GT(driver, 0);
-  EXPECT_TRUE(processesUsing(folder).empty());
+  EXPECT_TRUE(test::processesUsing(folder).empty());
   errno = 0;
   EXPECT_EQ(waitpid(driver, nullptr, WNOHANG), -1) << "the driver is still a child of ours";
   EXPECT_EQ(errno, ECHILD);
@@ -303,7 +282,7 @@ TEST(BrowserSession, OpensATrustedPageAndEndsEverythingWhenReleased) {
   ASSERT_GT(driver, 0);
   ASSERT_TRUE(fs::is_directory(folder));
   // The driver and the browser it started both belong to the session.
-  const auto running = processesUsing(folder);
+  const auto running = test::processesUsing(folder);
   EXPECT_GE(running.size(), 2u);
   EXPECT_NE(std::find(running.begin(), running.end(), driver), running.end());
 

@@ -5,11 +5,16 @@
 #include "support/https_server.h"
 #include "support/lnkinfo.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
+#include <signal.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace vk {
 namespace {
@@ -101,8 +106,28 @@ protected:
 
 TEST_F(InstallRun, TheWholeRunAsAPersonDoesIt) {
   registerBrowserClasses();
+  // Temporaries a run killed outright left where the download and its
+  // unpacking write, beside a running instance's (this process's).
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+  const std::string drivers = tm.host(setup + u"\\Vorlan-Grenvilta");
+  std::vector<std::string> stale, live;
+  for (const char* prefix : {"/.vk-stream-", "/.vk-extract-"}) {
+    stale.push_back(drivers + prefix + std::to_string(gone) + "-00112233aabbccdd");
+    live.push_back(drivers + prefix + std::to_string(getpid()) + "-00112233aabbccdd");
+  }
+  for (const auto& path : stale)
+    test::writeHostFile(path, "part of a download");
+  for (const auto& path : live)
+    test::writeHostFile(path, "part of a download");
+
   const auto r = run({"Devam", "Evet", "Tamam", "Evet", "Tamam", "Tamam", "Kapat"});
   EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+  for (const auto& path : stale)
+    EXPECT_FALSE(fs::exists(path)) << path;
+  for (const auto& path : live)
+    EXPECT_TRUE(fs::exists(path)) << path;
 
   // The folder tree and the copies.
   for (const char16_t* sub :
@@ -267,6 +292,68 @@ TEST_F(InstallRun, AFailedDownloadIsToldAndTheRunGoesOn) {
             std::string::npos)
       << r.out;
 }
+
+// A stop signal during the browser test, or while its result box waits,
+// ends the run as the close box does, after the session's processes and its
+// folder have gone. Killed outright, the tool still takes the processes along.
+struct Stop {
+  int signal;
+  bool atTheBox; // else while the browser starts
+};
+
+class InstallRunStopped : public InstallRun, public ::testing::WithParamInterface<Stop> {};
+
+TEST_P(InstallRunStopped, EndsTheBrowserSessionFirst) {
+  registerBrowserClasses();
+  const std::string tmp = tm.root() + "/host-tmp";
+  fs::create_directories(tmp);
+  const std::string savedTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+  setenv("TMPDIR", tmp.c_str(), 1);
+  // The session's process groups (not the tool's, which its certificate
+  // tool shares), and whether the browser runs.
+  std::set<pid_t> groups;
+  const auto browserRuns = [&] {
+    bool browser = false;
+    for (const int p : test::processesUsing(tmp)) {
+      if (const pid_t g = getpgid(p); g > 0 && g != getpgrp()) groups.insert(g);
+      browser =
+          browser || test::readHostFile("/proc/" + std::to_string(p) + "/comm") == "chromium\n";
+    }
+    return browser;
+  };
+  const Stop stop = GetParam();
+  const test::Interruption interruption{stop.signal, [&](const std::string& out) {
+                                          return (!stop.atTheBox || test::shows(out, kTested)) &&
+                                                 browserRuns();
+                                        }};
+  const auto r =
+      test::runSetupTool(tm, setup, {"Devam", "Evet", "Tamam", "Evet", "Tamam"}, interruption, 60);
+  if (savedTmp.empty())
+    unsetenv("TMPDIR");
+  else
+    setenv("TMPDIR", savedTmp.c_str(), 1);
+
+  ASSERT_FALSE(groups.empty()) << "the browser never ran: " << r.out;
+  const auto groupsLeft = [&] {
+    return std::count_if(groups.begin(), groups.end(), [](pid_t g) { return kill(-g, 0) == 0; });
+  };
+  if (stop.signal == SIGKILL) {
+    // The processes end on their own then, soon after.
+    EXPECT_EQ(r.exitStatus, 128 + SIGKILL);
+    for (int tries = 0; tries < 100 && (groupsLeft() || !test::processesUsing(tmp).empty());
+         ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  } else {
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::is_empty(tmp)) << "the session's folder is left";
+  }
+  EXPECT_TRUE(test::processesUsing(tmp).empty());
+  EXPECT_EQ(groupsLeft(), 0) << "a process group of the session is left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InstallRunStopped,
+                         ::testing::Values(Stop{SIGTERM, true}, Stop{SIGHUP, true},
+                                           Stop{SIGINT, false}, Stop{SIGKILL, true}));
 
 TEST_F(InstallRun, AMissingApplicationFileIsReportedNotHidden) {
   fs::remove(tm.host(setup + u"\\DATA.xlsx"));

@@ -2,6 +2,7 @@
 // Shell, MsgBox, End and object creation.
 #include "platform/errors.h"
 #include "platform/posix/host/error_number.h"
+#include "platform/posix/host/stop_signals.h"
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
 #include "support/failures.h"
@@ -21,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
@@ -301,6 +303,28 @@ TEST_F(RuntimeTest, FileCopyKeepsLargeContentAndDosAttributes) {
   EXPECT_EQ(tm_.readFile(u"C:\\Hedef\\DATA.xlsx"), big);
   EXPECT_EQ(Machine::attributes(tm_.host(u"C:\\Hedef\\DATA.xlsx")).value_or(0) & kAttrHidden,
             kAttrHidden);
+}
+
+TEST_F(RuntimeTest, AStopSignalEndsACopyWithoutATemporaryLeft) {
+  tm_.writeFile(u"C:\\Kurulum\\DATA.xlsx", std::string(1 << 20, 'x'));
+  tm_.makeDir(u"C:\\Hedef");
+  // In a process of its own: the signal's mark stays for the rest of a run.
+  const pid_t child = fork();
+  if (child == 0) {
+    posix::catchStopSignals();
+    raise(SIGTERM);
+    try {
+      rt().rtcFileCopy(u"C:\\Kurulum\\DATA.xlsx", u"C:\\Hedef\\DATA.xlsx");
+    } catch (const ProgramEnd&) {
+      _exit(0);
+    } catch (...) {
+    }
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the copy did not end the program";
+  EXPECT_EQ(entries(tm_.host(u"C:\\Hedef")), Names{});
 }
 
 TEST_F(RuntimeTest, FileCopyFailuresAndTheirNumbers) {

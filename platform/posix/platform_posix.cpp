@@ -2,6 +2,7 @@
 // program on one of its drives, and run the application with its window and
 // message boxes on the terminal.
 #include "platform/platform.h"
+#include "platform/posix/host/stop_signals.h"
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
 #include "platform/posix/terminal/terminal.h"
@@ -46,6 +47,8 @@ std::string executablePath(char** argv) {
 
 int startPlatform(int argc, char** argv, const ApplicationInfo& info, ApplicationMain main) {
   (void)argc; // the setup tool reads no command line
+  // From the start: a stop asked for at any point ends the program in order.
+  posix::catchStopSignals();
   try {
     const std::string exe = executablePath(argv);
     std::string why;

@@ -4,6 +4,7 @@
 #include "platform/posix/host/error_number.h"
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/process.h"
+#include "platform/posix/host/stop_signals.h"
 #include "platform/posix/host/temp_file.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/objects/objects.h"
@@ -243,6 +244,7 @@ void PosixRuntime::rtcFileCopy(const Text& source, const Text& destination) {
 
   std::vector<char> buffer(1 << 16);
   for (;;) {
+    endIfStopRequested(); // a large copy takes long: a stop ends it, the copy removed
     const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
     if (n < 0) {
       if (errno == EINTR) continue;

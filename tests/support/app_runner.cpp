@@ -62,6 +62,11 @@ void laySetupPackage(TestMachine& tm, const Text& folder) {
 
 AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<std::string>& lines,
                     int timeoutSeconds) {
+  return runSetupTool(tm, setupFolder, lines, Interruption{}, timeoutSeconds);
+}
+
+AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<std::string>& lines,
+                    const Interruption& interruption, int timeoutSeconds) {
   const Text exe = setupFolder + (setupFolder.back() == u'\\' ? u"" : u"\\") + u"VorlanKur.exe";
   const std::string program = tm.host(exe);
   if (!fs::exists(program)) {
@@ -75,9 +80,21 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
     for (const auto& l : lines)
       in << l << "\n";
   }
+  // Interrupted, the tool reads a pipe this side keeps open until it ends.
+  int inputPipe[2] = {-1, -1};
+  if (interruption.signal && ::pipe2(inputPipe, O_CLOEXEC) != 0)
+    throw std::runtime_error("cannot make the input pipe");
+  if (interruption.signal) {
+    const std::string text = readHostFile(input);
+    if (::write(inputPipe[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+      throw std::runtime_error("cannot write the input");
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+  if (interruption.signal)
+    posix_spawn_file_actions_adddup2(&actions, inputPipe[0], 0);
+  else
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::vector<std::string> env{"VORLANKUR_MACHINE=" + tm.root()};
@@ -92,16 +109,22 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
   pid_t pid = 0;
   const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  if (inputPipe[0] >= 0) ::close(inputPipe[0]);
   if (rc != 0) throw std::runtime_error("cannot start the setup tool");
 
   AppRun run;
   int status = 0;
+  bool signalled = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   for (;;) {
     const pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid) {
       run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       break;
+    }
+    if (interruption.signal && !signalled && interruption.when(readHostFile(out))) {
+      kill(pid, interruption.signal);
+      signalled = true;
     }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
@@ -110,6 +133,7 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  if (inputPipe[1] >= 0) ::close(inputPipe[1]);
   run.out = readHostFile(out);
   run.err = readHostFile(err);
   return run;

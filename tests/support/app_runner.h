@@ -4,6 +4,7 @@
 
 #include "support/test_machine.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,16 @@ struct AppRun {
 // there with VORLANKUR_MACHINE set, the lines on its standard input.
 AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<std::string>& lines,
                     int timeoutSeconds = 120);
+
+// A signal sent to the running tool, once, as soon as `when` holds for what
+// it has printed so far. Its input stays open meanwhile, as a person's does
+// who has not answered yet.
+struct Interruption {
+  int signal = 0;
+  std::function<bool(const std::string& out)> when;
+};
+AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<std::string>& lines,
+                    const Interruption& interruption, int timeoutSeconds = 120);
 
 // A setup package as it ships: the application files, the components and
 // the connection-settings script. Vorlan.exe records its start in

@@ -1,10 +1,12 @@
 #include "support/host_files.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -26,6 +28,25 @@ std::vector<std::string> temporaries(const std::string& folder) {
   for (const auto& e : fs::recursive_directory_iterator(folder))
     if (e.path().filename().string().rfind(".vk-", 0) == 0) out.push_back(e.path());
   return out;
+}
+
+std::vector<int> processesUsing(const std::string& folder) {
+  const std::string needle = folder + "/";
+  std::vector<int> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() ||
+        !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    const int pid = std::stoi(name);
+    if (pid == ::getpid()) continue;
+    const std::string dir = entry.path().string();
+    if (readHostFile(dir + "/cmdline").find(needle) != std::string::npos ||
+        readHostFile(dir + "/environ").find(needle) != std::string::npos)
+      found.push_back(pid);
+  }
+  return found;
 }
 
 std::string makeZip(const std::string& scratch,

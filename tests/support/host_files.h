@@ -1,5 +1,6 @@
 // Host files as the tests make and inspect them, outside any simulated
-// program: whole contents, the stand-in's temporaries, zips made by bsdtar.
+// program: whole contents, the stand-in's temporaries, the processes using a
+// folder, zips made by bsdtar.
 #pragma once
 
 #include <string>
@@ -14,6 +15,10 @@ void writeHostFile(const std::string& path, const std::string& content);
 
 // Paths of the stand-in's temporaries (".vk-...") anywhere under a folder.
 std::vector<std::string> temporaries(const std::string& folder);
+
+// Processes other than this one whose command line or environment names
+// the folder: a browser session's driver, browser and helpers all do.
+std::vector<int> processesUsing(const std::string& folder);
 
 // A zip made by the host's bsdtar from the files (relative name, content),
 // laid out in the scratch folder; returns the archive's bytes.

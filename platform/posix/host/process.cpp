@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <string_view>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,6 +50,7 @@ struct Prepared {
   int devNull;
   int log;
   int report;
+  pid_t parent; // this process, whose end the program may have to follow
 };
 
 std::vector<char*> pointers(const std::vector<std::string>& strings) {
@@ -77,6 +79,12 @@ bool place(int fd, int target) {
   };
   if (o.group == Group::OwnSession) check(::setsid() >= 0);
   if (o.group == Group::Own) check(::setpgid(0, 0) == 0);
+  if (o.parentDeathSignal && !o.detached) {
+    check(::prctl(PR_SET_PDEATHSIG, o.parentDeathSignal) == 0);
+    // The parent may have ended before the request was made: then it is
+    // another process's child already and the signal would never come.
+    if (::getppid() != p.parent) ::_exit(127);
+  }
 
   struct sigaction byDefault {};
   byDefault.sa_handler = SIG_DFL;
@@ -164,7 +172,8 @@ StartedProcess startProcess(const ProcessOptions& options) {
                           .envp = pointers(options.environment),
                           .devNull = devNull.get(),
                           .log = log.get(),
-                          .report = writeEnd.get()};
+                          .report = writeEnd.get(),
+                          .parent = ::getpid()};
 
   const pid_t forked = ::fork();
   if (forked < 0) return {0, errno};

@@ -58,6 +58,13 @@ struct ProcessOptions {
   // A detached program is no child of ours: init (or a subreaper) reaps it.
   // Otherwise the caller waits for it.
   bool detached = false;
+
+  // When not 0, the signal the program gets as soon as this process ends,
+  // however it ends (SIGKILL included), so that nothing it started outlives
+  // it. The kernel ties it to the thread that started the program: start
+  // such programs from the main thread. Not for a detached program, whose
+  // parent ends at once.
+  int parentDeathSignal = 0;
 };
 
 // A started program's process id, or 0 and the errno that kept it from

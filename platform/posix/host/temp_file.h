@@ -14,9 +14,11 @@ namespace vk::posix {
 // when it goes.
 class TempFile {
 public:
-  // Makes "<prefix><16 hex digits>" in the folder dirFd stands for (with
-  // AT_FDCWD the prefix is a path), mode as open() takes it, so the umask
-  // applies. Empty, with errno set, when no such file could be made.
+  // Makes "<prefix><pid>-<16 hex digits>" in the folder dirFd stands for
+  // (with AT_FDCWD the prefix is a path), mode as open() takes it, so the
+  // umask applies. Empty, with errno set, when no such file could be made.
+  // The first one of a prefix in a folder removes the files of that prefix
+  // whose process is gone: left by a run killed outright.
   TempFile(int dirFd, const std::string& prefix, mode_t mode);
   ~TempFile() { discard(); }
   TempFile(const TempFile&) = delete;

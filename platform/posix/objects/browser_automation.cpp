@@ -5,7 +5,10 @@
 // sends that session to an address. Everything a session writes (the
 // driver's log, the browser profile, a HOME with its certificate database,
 // temporary files) lives in one temporary folder, and releasing the object
-// ends the session, every process of it and the folder.
+// ends the session, every process of it and the folder. A stop signal while
+// a request to the driver runs ends the program (stop_signals.h), which
+// releases the object; killed outright, the tool takes the driver and the
+// browser along (parent-death signals), though the folder stays.
 //
 // The browser sees the machine, not the host, where the two differ:
 //   - names in the machine's hosts file resolve as the file says (Chromium's
@@ -43,6 +46,7 @@
 #include "platform/posix/host/curl.h"
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/process.h"
+#include "platform/posix/host/stop_signals.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/hosts_file.h"
 
@@ -51,6 +55,8 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -145,7 +151,33 @@ StartedProcess startInSession(std::vector<std::string> argv, const std::string& 
   options.output = ProcessOptions::Output::AppendToLog;
   options.log = log;
   options.group = group;
+  // Killed outright, this process still takes the session's programs along.
+  options.parentDeathSignal = SIGKILL;
   return startProcess(options);
+}
+
+// Chromium as the driver is to start it: through setpriv, so that the
+// browser, and with it every process it starts, ends with the driver, as
+// the driver ends with this process even when that is killed outright.
+// Chromium itself where there is no setpriv or the folder cannot hold a
+// program.
+std::string browserLauncher(const std::string& chromium, const std::string& work) {
+  const auto setpriv = findHostProgram("setpriv");
+  struct statvfs volume {};
+  if (!setpriv || ::statvfs(work.c_str(), &volume) != 0 || (volume.f_flag & ST_NOEXEC))
+    return chromium;
+  const auto quoted = [](const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+      q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+  };
+  const std::string launcher = work + "/chromium";
+  std::ofstream(launcher, std::ios::binary)
+      << "#!/bin/sh\nexec " << quoted(*setpriv) << " --pdeathsig KILL -- " << quoted(chromium)
+      << " \"$@\"\n";
+  if (::chmod(launcher.c_str(), 0700) != 0) return chromium;
+  return launcher;
 }
 
 // Waits up to `limit` for a child to end; true once it is reaped (or is no
@@ -234,7 +266,16 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
   return size * count;
 }
 
-Reply http(const char* method, const std::string& url, const std::string* body, long timeoutMs) {
+// What a request does when a stop is asked for while it runs: gives up and
+// ends the program, or (ending the session) finishes.
+enum class OnStop { End, Finish };
+
+int abandonOnStop(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return stopRequested() ? 1 : 0;
+}
+
+Reply http(const char* method, const std::string& url, const std::string* body, long timeoutMs,
+           OnStop onStop = OnStop::End) {
   setUpCurl();
   Reply reply;
   const unique_curl easy(curl_easy_init());
@@ -259,7 +300,13 @@ Reply http(const char* method, const std::string& url, const std::string* body, 
   }
   if (std::strcmp(method, "POST") != 0 && std::strcmp(method, "GET") != 0)
     curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method);
+  if (onStop == OnStop::End) {
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, abandonOnStop);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    endIfStopRequested();
+  }
   reply.code = curl_easy_perform(c);
+  if (onStop == OnStop::End) endIfStopRequested();
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply.status);
   return reply;
 }
@@ -272,10 +319,10 @@ struct WebDriverFailure {
 };
 
 json command(const std::string& endpoint, const char* method, const std::string& path,
-             const json* body, long timeoutMs) {
+             const json* body, long timeoutMs, OnStop onStop = OnStop::End) {
   std::string text;
   if (body) text = body->dump(-1, ' ', false, json::error_handler_t::replace);
-  const Reply r = http(method, endpoint + path, body ? &text : nullptr, timeoutMs);
+  const Reply r = http(method, endpoint + path, body ? &text : nullptr, timeoutMs, onStop);
   if (r.code != CURLE_OK) {
     if (r.code == CURLE_OPERATION_TIMEDOUT)
       throw WebDriverFailure{"timeout", curl_easy_strerror(r.code)};
@@ -488,7 +535,8 @@ void BrowserAutomation::start(const Text& browser) {
             {"acceptInsecureCerts", false},
             {"pageLoadStrategy", "normal"},
             {"timeouts", {{"pageLoad", kPageLoadMs}, {"script", 10'000}, {"implicit", 0}}},
-            {"goog:chromeOptions", {{"binary", chromium}, {"args", args}}}}}}}};
+            {"goog:chromeOptions",
+             {{"binary", browserLauncher(chromium, work_)}, {"args", args}}}}}}}};
     json value;
     try {
       value = command(endpoint_, "POST", "/session", &request, kSessionTimeoutMs);
@@ -627,7 +675,7 @@ void BrowserAutomation::end() noexcept {
   if (driver_ > 0 && !session_.empty()) {
     // Lets the driver close the browser in order; what remains is ended below.
     try {
-      command(endpoint_, "DELETE", "/session/" + session_, nullptr, 10'000);
+      command(endpoint_, "DELETE", "/session/" + session_, nullptr, 10'000, OnStop::Finish);
     } catch (...) {
     }
   }

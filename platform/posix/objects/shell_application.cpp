@@ -19,6 +19,7 @@
 // text, into a folder, and copying into an archive; those fail with
 // 0x80004001 (E_NOTIMPL). NameSpace of a special folder number fails with
 // the run-time's 5.
+#include "platform/posix/host/stop_signals.h"
 #include "platform/posix/host/temp_file.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/objects/members.h"
@@ -574,6 +575,7 @@ private:
     // on its way to the file.
     off_t end = 0;
     for (;;) {
+      endIfStopRequested(); // a stop ends a long extraction, the part written removed
       const void* block = nullptr;
       std::size_t size = 0;
       la_int64_t offset = 0;

@@ -1,13 +1,17 @@
 #include "platform/posix/terminal/terminal.h"
 
 #include "platform/errors.h"
+#include "platform/posix/host/stop_signals.h"
 #include "platform/posix/host/unique.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vk::posix {
 
@@ -158,18 +162,58 @@ std::size_t Terminal::width() const {
   return std::clamp<std::size_t>(columns, 8, kFrameWidth);
 }
 
+std::optional<std::string> Terminal::rawLine() {
+  const int fd = fileno(in_);
+  if (fd < 0) { // a stream in memory: nothing to wait for
+    unique_malloc_chars buffer;
+    std::size_t capacity = 0;
+    const ssize_t n = getline(buffer.put(), &capacity, in_);
+    if (n < 0) return std::nullopt;
+    return std::string(buffer.get(), static_cast<std::size_t>(n));
+  }
+  // Read from the descriptor, not the stream, so that no line can sit in
+  // the stream's buffer while the wait below blocks.
+  for (;;) {
+    if (stopRequested()) {
+      write("\n"); // the cursor sits after the prompt
+      flush();
+      throw ProgramEnd{};
+    }
+    if (const auto end = pending_.find('\n'); end != std::string::npos) {
+      std::string line = pending_.substr(0, end + 1);
+      pending_.erase(0, end + 1);
+      return line;
+    }
+    if (inputEnded_) {
+      if (pending_.empty()) return std::nullopt;
+      return std::exchange(pending_, {});
+    }
+    pollfd waits[2] = {{fd, POLLIN, 0}, {stopDescriptor(), POLLIN, 0}};
+    if (::poll(waits, waits[1].fd < 0 ? 1 : 2, -1) < 0) {
+      if (errno != EINTR) inputEnded_ = true;
+      continue;
+    }
+    if (!waits[0].revents) continue;
+    char chunk[4096];
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0)
+      inputEnded_ = true; // as getline, a failed read ends the input too
+    else
+      pending_.append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
 std::optional<std::string> Terminal::readLine() {
   flush();
-  unique_malloc_chars buffer;
-  std::size_t capacity = 0;
-  const ssize_t n = getline(buffer.put(), &capacity, in_);
-  if (n < 0) {
+  auto read = rawLine();
+  if (!read) {
     // The end of input leaves the cursor after the prompt; end that line.
     write("\n");
     flush();
     return std::nullopt;
   }
-  std::string line(buffer.get(), static_cast<std::size_t>(n));
+  std::string line = std::move(*read);
   if (!line.empty() && line.back() == '\n') line.pop_back();
   if (!line.empty() && line.back() == '\r') line.pop_back();
   if (echo_) write(line + "\n");

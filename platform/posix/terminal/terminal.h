@@ -37,7 +37,7 @@ public:
   Terminal& operator=(const Terminal&) = delete;
 
   // One line without its line end (LF, and a CR before it); nullopt at the
-  // end of input.
+  // end of input. A stop signal while it waits throws ProgramEnd.
   std::optional<std::string> readLine();
   void write(std::string_view utf8);
   void flush();
@@ -51,9 +51,15 @@ public:
   TerminalWindow* owner() const { return owner_; }
 
 private:
+  // The next line as read, its line end included; nullopt at the end of
+  // input. Throws ProgramEnd when a stop is asked for while it waits.
+  std::optional<std::string> rawLine();
+
   std::FILE* in_;
   std::FILE* out_;
   bool echo_;
+  std::string pending_; // read from the input, not yet returned
+  bool inputEnded_ = false;
   std::optional<std::size_t> columns_;
   TerminalWindow* owner_ = nullptr;
 };
