@@ -249,6 +249,13 @@ TEST_F(XmlHttpTest, TheTestAuthorityIsTrustedOnlyThroughTheMachine) {
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/x")), kInvalidCa);
   trust(ca);
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/x")), std::nullopt);
+  // A malformed entry among good ones costs only itself.
+  TestCa other("Other CA");
+  std::ofstream(tm.root() + "/ca-certificates.pem", std::ios::binary)
+      << other.pem() << "-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n"
+      << "-----END CERTIFICATE-----\n"
+      << ca.pem();
+  EXPECT_EQ(failureOf(server.url(kDriverHost, "/x")), std::nullopt);
 }
 
 TEST_F(XmlHttpTest, IncompleteBodiesAreFailuresNotShortSuccesses) {

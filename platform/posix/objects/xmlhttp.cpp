@@ -55,6 +55,7 @@
 //
 // The request always runs synchronously: an asynchronous "Open" is performed
 // the same way, and its results are there when "Send" returns.
+#include "platform/posix/host/certificates.h"
 #include "platform/posix/host/curl.h"
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/unique.h"
@@ -519,9 +520,13 @@ private:
   // folder (hashed, read only for the issuer a chain needs) stays in use
   // and holds the same authorities as its bundle; the bundle itself is
   // added only on hosts without that folder, since parsing it costs some
-  // 50 ms on every connection.
+  // 50 ms on every connection. Only the machine's well-formed certificates
+  // are given: libcurl refuses a whole bundle for one bad entry.
   void addMachineAuthorities(CURL* c, std::string& authorities) const {
-    const std::string extra = readHostFile(machine_.authoritiesFile()).value_or(std::string());
+    std::string extra;
+    for (const std::string& certificate :
+         pemCertificates(readHostFile(machine_.authoritiesFile()).value_or(std::string())))
+      extra += certificate;
     if (!extra.empty()) {
       char* folder = nullptr;
       struct stat st {};
