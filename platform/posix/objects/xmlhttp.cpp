@@ -58,6 +58,7 @@
 #include "platform/posix/host/certificates.h"
 #include "platform/posix/host/curl.h"
 #include "platform/posix/host/files.h"
+#include "platform/posix/host/incoming_bytes.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/hosts_file.h"
 #include "platform/posix/objects/members.h"
@@ -71,6 +72,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -208,7 +210,7 @@ unique_curl_slist append(unique_curl_slist list, const std::string& line) {
 }
 
 struct Received {
-  Bytes body;
+  IncomingBytes body;
   std::string statusLine; // of the last response seen
   std::vector<std::string> headers;
   CURL* easy = nullptr;
@@ -217,20 +219,14 @@ struct Received {
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto& r = *static_cast<Received*>(user);
   const std::size_t n = size * count;
-  if (r.body.empty() && r.body.capacity() == 0) {
-    // One allocation for the whole body when its length is announced; the
-    // cap keeps a lying header from reserving the machine's memory.
+  if (r.body.size() == 0) {
     curl_off_t length = -1;
     if (curl_easy_getinfo(r.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
         length > 0)
-      reserveAndPrefault(r.body, static_cast<std::size_t>(std::min<curl_off_t>(length, 256 << 20)));
+      r.body.expect(static_cast<std::size_t>(length));
   }
-  try {
-    r.body.insert(r.body.end(), data, data + n);
-  } catch (const std::bad_alloc&) {
-    return 0; // stops the transfer with CURLE_WRITE_ERROR
-  }
-  return n;
+  // Returning less stops the transfer with CURLE_WRITE_ERROR.
+  return r.body.append(data, n) ? n : 0;
 }
 
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -627,7 +623,11 @@ private:
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
     status_ = static_cast<std::int32_t>(code);
     statusText_ = statusTextOf(received.statusLine);
-    body_ = std::make_shared<const Bytes>(std::move(received.body));
+    try {
+      body_ = std::make_shared<const Bytes>(received.body.take());
+    } catch (const std::bad_alloc&) {
+      fail(hr::OutOfMemory);
+    }
     responseHeaders_ = std::move(received.headers);
   }
 

@@ -1,0 +1,46 @@
+// A body that arrives in pieces, gathered without a second copy of it.
+#pragma once
+
+#include "platform/automation.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace vk::posix {
+
+// Bytes that arrive in pieces, up to a total not known in advance, kept so
+// that at no time much more than the bytes themselves is held: a first
+// block, sized from what the sender announces but only up to a cap (the
+// announcement may lie), then blocks of their own, joined into one array at
+// the end with each block given back as soon as it is copied. A growing
+// array would hold the old and the new copy at once.
+class IncomingBytes {
+public:
+  // Room for what the sender announces, up to the first block's cap; only
+  // before the first piece.
+  void expect(std::size_t announced);
+  // False when there is no memory for it.
+  bool append(const void* data, std::size_t size);
+  std::size_t size() const { return size_; }
+  // All of it as one array; the object is empty after. Throws
+  // std::bad_alloc when the array cannot be made.
+  Bytes take();
+  void clear();
+
+private:
+  struct Unmap {
+    void operator()(std::uint8_t* at) const;
+  };
+  struct Block {
+    std::unique_ptr<std::uint8_t, Unmap> bytes;
+    std::size_t used = 0;
+  };
+
+  Bytes first_;
+  std::vector<Block> more_;
+  std::size_t size_ = 0;
+};
+
+} // namespace vk::posix
