@@ -146,13 +146,16 @@ int main(int argc, char** argv) {
   if (bodyMb > 0) {
     long peak = 0, idlePeak = 0;
     emptyFolder(tm.host(kSibling));
+    const auto t0 = std::chrono::steady_clock::now();
     const bool ok = launcher.run({self, "--download", tm.root(), url}, &peak);
+    const double took = seconds(std::chrono::steady_clock::now() - t0);
     launcher.run({"true"}, &idlePeak);
     std::error_code ec;
     const bool same = ok && fs::file_size(tm.host(kArchive), ec) == body.size();
-    std::printf("download of a %ld MB body: peak memory (ru_maxrss) %ld KB%s, body + %ld KB; "
-                "/bin/true %ld KB\n",
-                bodyMb, peak, same ? "" : " (download failed)", peak - (bodyMb << 10), idlePeak);
+    std::printf("download of a %ld MB body in a child: %.0f ms; peak memory (ru_maxrss) %ld KB%s, "
+                "body + %ld KB; /bin/true %ld KB\n",
+                bodyMb, took * 1000, peak, same ? "" : " (download failed)", peak - (bodyMb << 10),
+                idlePeak);
     return ok ? 0 : 1;
   }
   const std::string resolve =

@@ -12,17 +12,19 @@ namespace vk::posix {
 
 namespace {
 
-// Small enough to be the extra a body may cost, large enough that a body of
-// hundreds of megabytes takes few blocks. The blocks are mapped directly
-// rather than allocated, so that each is given back to the system when
-// freed, not kept by the allocator for later.
-constexpr std::size_t kFirstBlock = 8u << 20;
+// A driver archive fits the first block, which then becomes the array
+// without a copy; what a lying length can reserve stays small.
+constexpr std::size_t kFirstBlock = 16u << 20;
+// Few blocks for a body of hundreds of megabytes; their pages are only
+// used as the bytes arrive.
 constexpr std::size_t kBlock = 8u << 20;
+// What is copied into the array before it is given back.
+constexpr std::size_t kPiece = 1u << 20;
 
 } // namespace
 
-void IncomingBytes::Unmap::operator()(std::uint8_t* at) const {
-  ::munmap(at, kBlock);
+IncomingBytes::~IncomingBytes() {
+  clear();
 }
 
 void IncomingBytes::expect(std::size_t announced) {
@@ -42,19 +44,19 @@ bool IncomingBytes::append(const void* data, std::size_t size) {
       }
     } else {
       if (more_.empty() || more_.back().used == kBlock) {
-        void* at = ::mmap(nullptr, kBlock, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-        if (at == MAP_FAILED) return false;
-        Block block{std::unique_ptr<std::uint8_t, Unmap>(static_cast<std::uint8_t*>(at)), 0};
         try {
-          more_.push_back(std::move(block));
+          more_.reserve(more_.size() + 1);
         } catch (const std::bad_alloc&) {
           return false;
         }
+        void* at =
+            ::mmap(nullptr, kBlock, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (at == MAP_FAILED) return false;
+        more_.push_back({static_cast<std::uint8_t*>(at), 0});
       }
       Block& last = more_.back();
       n = std::min(size, kBlock - last.used);
-      std::memcpy(last.bytes.get() + last.used, from, n);
+      std::memcpy(last.at + last.used, from, n);
       last.used += n;
     }
     from += n;
@@ -68,24 +70,35 @@ Bytes IncomingBytes::take() {
   Bytes all;
   if (more_.empty()) {
     all.swap(first_);
-  } else {
-    // Only the room is taken here; its pages come as the blocks are copied
-    // in and given back.
-    all.reserve(size_);
-    all.insert(all.end(), first_.begin(), first_.end());
-    Bytes().swap(first_);
-    for (Block& block : more_) {
-      all.insert(all.end(), block.bytes.get(), block.bytes.get() + block.used);
-      block.bytes.reset();
-    }
-    more_.clear();
+    size_ = 0;
+    return all;
   }
+  // Only the room is taken here; its pages come as the bytes are copied in.
+  all.reserve(size_);
+  all.insert(all.end(), first_.begin(), first_.end());
+  Bytes().swap(first_);
+  for (Block& block : more_) {
+    // Each piece copied is unmapped at once (kPiece is a multiple of the
+    // page size, so the rest of the block stays mapped).
+    std::size_t done = 0;
+    while (done < kBlock) {
+      const std::size_t piece = std::min(kPiece, kBlock - done);
+      if (done < block.used)
+        all.insert(all.end(), block.at + done, block.at + std::min(block.used, done + piece));
+      ::munmap(block.at + done, piece);
+      done += piece;
+    }
+    block.at = nullptr;
+  }
+  more_.clear();
   size_ = 0;
   return all;
 }
 
 void IncomingBytes::clear() {
   Bytes().swap(first_);
+  for (const Block& block : more_)
+    if (block.at) ::munmap(block.at, kBlock);
   more_.clear();
   size_ = 0;
 }

@@ -5,19 +5,24 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 namespace vk::posix {
 
 // Bytes that arrive in pieces, up to a total not known in advance, kept so
-// that at no time much more than the bytes themselves is held: a first
-// block, sized from what the sender announces but only up to a cap (the
-// announcement may lie), then blocks of their own, joined into one array at
-// the end with each block given back as soon as it is copied. A growing
-// array would hold the old and the new copy at once.
+// that at no time much more than the bytes themselves is held. A growing
+// array would hold the old and the new copy at once; here a first block,
+// sized from what the sender announces but only up to a cap (the
+// announcement may lie), takes what it can, and the rest goes to blocks of
+// their own, joined into one array at the end and given back to the system
+// piece by piece as they are copied.
 class IncomingBytes {
 public:
+  IncomingBytes() = default;
+  ~IncomingBytes();
+  IncomingBytes(const IncomingBytes&) = delete;
+  IncomingBytes& operator=(const IncomingBytes&) = delete;
+
   // Room for what the sender announces, up to the first block's cap; only
   // before the first piece.
   void expect(std::size_t announced);
@@ -30,11 +35,10 @@ public:
   void clear();
 
 private:
-  struct Unmap {
-    void operator()(std::uint8_t* at) const;
-  };
+  // Mapped directly rather than allocated, so that each part is given back
+  // to the system as soon as it is copied, not kept by the allocator.
   struct Block {
-    std::unique_ptr<std::uint8_t, Unmap> bytes;
+    std::uint8_t* at = nullptr;
     std::size_t used = 0;
   };
 
