@@ -3,8 +3,10 @@
 #include "platform/posix/host/files.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -75,7 +77,22 @@ Bytes IncomingBytes::take() {
   }
   // Only the room is taken here; its pages come as the bytes are copied in.
   all.reserve(size_);
-  all.insert(all.end(), first_.begin(), first_.end());
+  // The first block's whole pages are given back as they are copied too:
+  // nothing reads them again, and the allocator keeps its own records
+  // outside them (the range is rounded inwards to whole pages).
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(first_.data());
+  std::uintptr_t released = (start + page - 1) & ~(page - 1);
+  for (std::size_t done = 0; done < first_.size();) {
+    const std::size_t piece = std::min(kPiece, first_.size() - done);
+    all.insert(all.end(), first_.data() + done, first_.data() + done + piece);
+    done += piece;
+    const std::uintptr_t copied = (start + done) & ~(page - 1);
+    if (copied > released) {
+      (void)::madvise(reinterpret_cast<void*>(released), copied - released, MADV_DONTNEED);
+      released = copied;
+    }
+  }
   Bytes().swap(first_);
   for (Block& block : more_) {
     // Each piece copied is unmapped at once (kPiece is a multiple of the

@@ -13,9 +13,10 @@ namespace vk::posix {
 // that at no time much more than the bytes themselves is held. A growing
 // array would hold the old and the new copy at once; here a first block,
 // sized from what the sender announces but only up to a cap (the
-// announcement may lie), takes what it can, and the rest goes to blocks of
-// their own, joined into one array at the end and given back to the system
-// piece by piece as they are copied.
+// announcement may lie), takes what it can and becomes the array itself
+// when it is enough; the rest goes to blocks of their own, joined with the
+// first into one array at the end and given back to the system piece by
+// piece as they are copied.
 class IncomingBytes {
 public:
   IncomingBytes() = default;
