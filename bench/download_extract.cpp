@@ -3,7 +3,8 @@
 // `bsdtar -xf` of the same archive from the same loopback HTTPS server.
 //
 // Prints the medians, their ratio and the peak memory of each side; it
-// measures and reports, it does not judge.
+// measures and reports, it does not judge. With "--body-mb N" it measures
+// only the download's peak memory, for a body of N MB.
 #include "bench_support.h"
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
@@ -40,9 +41,8 @@ const char* const kPath = "/104.0.5112.79/chromedriver_win32.zip";
 const Text kSibling = u"C:\\Kurulum\\Vorlan-Grenvilta";
 const Text kArchive = u"C:\\Kurulum\\Vorlan-Grenvilta\\chromedriver_win32.zip";
 
-// The setup tool's download (request, status, stream, save) and extraction
-// (NameSpace of archive and folder, Items, CopyHere 256).
-int ourPath(Runtime& rt, const std::string& url) {
+// The setup tool's download: request, status, stream, save.
+int download(Runtime& rt, const std::string& url) {
   ObjectRef request = rt.rtcCreateObject2(u"MSXML2.XMLHTTP");
   request->call(u"Open", {Variant(u"GET"), Variant(fromUtf8(url)), Variant(false)});
   request->call(u"Send", {});
@@ -54,9 +54,13 @@ int ourPath(Runtime& rt, const std::string& url) {
   stream->put(u"Position", Variant(std::int16_t{0}));
   stream->call(u"SaveToFile", {Variant(kArchive), Variant(std::int16_t{2})});
   stream->call(u"Close", {});
-  stream.reset();
-  request.reset();
+  return 0;
+}
 
+// The download and the extraction (NameSpace of archive and folder, Items,
+// CopyHere 256).
+int ourPath(Runtime& rt, const std::string& url) {
+  if (const int rc = download(rt, url); rc != 0) return rc;
   ObjectRef shell = rt.createObject(u"{13709620-C279-11CE-A49E-444553540000}",
                                     u"{286E6F1B-7113-4355-9562-96B7E9D64C54}");
   const Variant archiveFolder = shell->call(u"NameSpace", {Variant(kArchive)});
@@ -93,17 +97,21 @@ bool run(const std::vector<std::string>& argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-  // Child mode: one run of our path on a prepared machine, for its peak memory.
-  if (argc == 4 && std::strcmp(argv[1], "--our-path") == 0) {
+  // Child modes: one run of our path, or of the download alone, on a prepared
+  // machine, for its peak memory.
+  if (argc == 4 &&
+      (std::strcmp(argv[1], "--our-path") == 0 || std::strcmp(argv[1], "--download") == 0)) {
     posix::Machine machine(argv[2]);
     auto rt = makeRuntime(machine);
     try {
-      return ourPath(*rt, argv[3]);
+      return argv[1][2] == 'o' ? ourPath(*rt, argv[3]) : download(*rt, argv[3]);
     } catch (const RuntimeError& e) {
       std::fprintf(stderr, "our path failed: %d\n", e.number());
       return 2;
     }
   }
+  const long bodyMb =
+      argc == 3 && std::strcmp(argv[1], "--body-mb") == 0 ? std::strtol(argv[2], nullptr, 10) : 0;
 
   Launcher launcher; // first, while this process is still small
   char self[4096] = {};
@@ -121,15 +129,35 @@ int main(int argc, char** argv) {
   const std::string work = tm.root() + "/bench";
   fs::create_directories(work);
   const std::string source = work + "/source.zip";
-  const std::string composition = makeArchive(source);
+  const std::string composition = bodyMb > 0 ? std::string() : makeArchive(source);
   std::string body;
-  {
+  if (bodyMb > 0) {
+    std::mt19937 rng(300);
+    body.resize(static_cast<std::size_t>(bodyMb) << 20);
+    for (auto& c : body)
+      c = static_cast<char>(rng());
+  } else {
     std::ifstream in(source, std::ios::binary);
     body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   test::HttpsServer server(ca.issue({kHost}));
   server.serve(kPath, 200, body);
   const std::string url = server.url(kHost, kPath);
+  if (bodyMb > 0) {
+    long peak = 0, idlePeak = 0;
+    emptyFolder(tm.host(kSibling));
+    const auto t0 = std::chrono::steady_clock::now();
+    const bool ok = launcher.run({self, "--download", tm.root(), url}, &peak);
+    const double took = seconds(std::chrono::steady_clock::now() - t0);
+    launcher.run({"true"}, &idlePeak);
+    std::error_code ec;
+    const bool same = ok && fs::file_size(tm.host(kArchive), ec) == body.size();
+    std::printf("download of a %ld MB body in a child: %.0f ms; peak memory (ru_maxrss) %ld KB%s, "
+                "body + %ld KB; /bin/true %ld KB\n",
+                bodyMb, took * 1000, peak, same ? "" : " (download failed)", peak - (bodyMb << 10),
+                idlePeak);
+    return ok ? 0 : 1;
+  }
   const std::string resolve =
       std::string(kHost) + ":" + std::to_string(server.port()) + ":127.0.0.1";
 

@@ -137,6 +137,7 @@ inline constexpr std::int32_t InternetConnectionAborted = make(0x80072EFE);
 inline constexpr std::int32_t InternetConnectionReset = make(0x80072EFF);
 inline constexpr std::int32_t InternetSecCertDateInvalid = make(0x80072F05);
 inline constexpr std::int32_t InternetSecCertCnInvalid = make(0x80072F06);
+inline constexpr std::int32_t InternetHttpsToHttpOnRedir = make(0x80072F08);
 inline constexpr std::int32_t InternetInvalidCa = make(0x80072F0D);
 inline constexpr std::int32_t InternetSecCertErrors = make(0x80072F17);
 inline constexpr std::int32_t HttpInvalidServerResponse = make(0x80072F78);

@@ -29,6 +29,8 @@ constexpr std::int32_t kCertDateInvalid = -2147012859;    // 0x80072F05
 constexpr std::int32_t kConnectionAborted = -2147012866;  // 0x80072EFE
 constexpr std::int32_t kInvalidResponse = -2147012744;    // 0x80072F78
 constexpr std::int32_t kRedirectFailed = -2147012740;     // 0x80072F7C
+constexpr std::int32_t kHttpsToHttp = -2147012856;        // 0x80072F08
+constexpr std::int32_t kTimeout = -2147012894;            // 0x80072EE2
 constexpr std::int32_t kUnrecognizedScheme = -2147012890; // 0x80072EE6
 constexpr std::int32_t kInvalidUrl = -2146697214;         // 0x800C0002
 constexpr std::int32_t kPending = -2147483638;            // 0x8000000A
@@ -189,13 +191,18 @@ TEST_F(XmlHttpTest, FollowsRedirectsAcrossHostsOfTheHostsFile) {
 
 TEST_F(XmlHttpTest, RedirectLoopsAndRedirectsToOtherSchemesFail) {
   HttpsServer server(ca.issue({kDriverHost}));
+  HttpsServer plain;
   server.redirect("/loop", "/loop");
   server.redirect("/ftp", "ftp://127.0.0.1/file.zip");
+  server.redirect("/downgrade", plain.url("127.0.0.1", kDriverPath));
+  plain.serve(kDriverPath, 200, "anyone on the way could have changed this");
   trust(ca);
   hosts("127.0.0.1 " + std::string(kDriverHost) + "\n");
 
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/loop")), kRedirectFailed);
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/ftp")), kRedirectFailed);
+  EXPECT_EQ(failureOf(server.url(kDriverHost, "/downgrade")), kHttpsToHttp);
+  EXPECT_TRUE(plain.requests().empty());
 }
 
 TEST_F(XmlHttpTest, NetworkFailuresCarryWindowsNumbers) {
@@ -242,6 +249,13 @@ TEST_F(XmlHttpTest, TheTestAuthorityIsTrustedOnlyThroughTheMachine) {
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/x")), kInvalidCa);
   trust(ca);
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/x")), std::nullopt);
+  // A malformed entry among good ones costs only itself.
+  TestCa other("Other CA");
+  std::ofstream(tm.root() + "/ca-certificates.pem", std::ios::binary)
+      << other.pem() << "-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n"
+      << "-----END CERTIFICATE-----\n"
+      << ca.pem();
+  EXPECT_EQ(failureOf(server.url(kDriverHost, "/x")), std::nullopt);
 }
 
 TEST_F(XmlHttpTest, IncompleteBodiesAreFailuresNotShortSuccesses) {
@@ -250,12 +264,18 @@ TEST_F(XmlHttpTest, IncompleteBodiesAreFailuresNotShortSuccesses) {
   server.badChunkSize("/badchunk", "first part");
   server.unfinishedChunked("/unfinished", "first part");
   server.serveChunked("/chunked", std::string(70000, 'c') + std::string(3, '\0'), 4096);
+  server.drip("/drip", std::string(40, 'd'), 4);
   trust(ca);
   hosts("127.0.0.1 " + std::string(kDriverHost) + "\n");
 
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/short")), kConnectionAborted);
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/badchunk")), kInvalidResponse);
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/unfinished")), kConnectionAborted);
+  // A body that would take 10 s at 4 bytes a second, under a limit of
+  // 1 KB/s held for 1 s instead of 30.
+  setenv("VORLANKUR_LOW_SPEED_TIME", "1", 1);
+  EXPECT_EQ(failureOf(server.url(kDriverHost, "/drip")), kTimeout);
+  unsetenv("VORLANKUR_LOW_SPEED_TIME");
   // A well-formed chunked body is complete.
   ObjectRef r = get(server.url(kDriverHost, "/chunked"));
   EXPECT_EQ(r->get(u"responseBody").toBytes().size(), 70003u);

@@ -340,6 +340,11 @@ void HttpsServer::unfinishedChunked(const std::string& path, std::string firstCh
   setRoute(path, {Route::Kind::UnfinishedChunked, 200, std::move(firstChunk), {}, 0});
 }
 
+void HttpsServer::drip(const std::string& path, std::string body, std::size_t bytesPerSecond) {
+  setRoute(path,
+           {Route::Kind::Drip, 200, std::move(body), {}, bytesPerSecond ? bytesPerSecond : 1});
+}
+
 std::vector<ReceivedRequest> HttpsServer::requests() const {
   std::lock_guard lock(mutex_);
   return requests_;
@@ -459,6 +464,17 @@ void HttpsServer::respond(Connection& c, const ReceivedRequest& request) {
     std::string body = size.str() + "\r\n" + route.body + "\r\n";
     if (route.kind == Route::Kind::BadChunkSize) body += "zz\r\nmore\r\n0\r\n\r\n";
     if (!c.write(head) || !c.write(body)) return;
+    break;
+  }
+  case Route::Kind::Drip: {
+    head += "Content-Length: " + std::to_string(route.body.size()) + "\r\n\r\n";
+    if (!c.write(head)) return;
+    const int pause = static_cast<int>(1000 / route.number);
+    for (char byte : route.body) {
+      // The wait ends early when the server is stopped.
+      pollfd wake{wakeRead_, POLLIN, 0};
+      if (::poll(&wake, 1, pause) != 0 || !c.write(std::string(1, byte))) return;
+    }
     break;
   }
   }

@@ -78,16 +78,19 @@ public:
   void badChunkSize(const std::string& path, std::string firstChunk);
   // A chunked body that stops after a good chunk, without the last chunk.
   void unfinishedChunked(const std::string& path, std::string firstChunk);
+  // Announces the whole body and sends it a few bytes a second (until the
+  // client hangs up or the server stops).
+  void drip(const std::string& path, std::string body, std::size_t bytesPerSecond);
 
   std::vector<ReceivedRequest> requests() const;
 
 private:
   struct Route {
-    enum class Kind { Normal, Chunked, CutShort, BadChunkSize, UnfinishedChunked } kind;
+    enum class Kind { Normal, Chunked, CutShort, BadChunkSize, UnfinishedChunked, Drip } kind;
     int status = 200;
     std::string body;
     std::vector<std::string> headers;
-    std::size_t number = 0; // declared length or chunk size
+    std::size_t number = 0; // declared length, chunk size or bytes a second
   };
   struct Connection;
 

@@ -88,6 +88,7 @@ private:
     }
     open_ = true;
     data_.clear();
+    shared_.reset();
     position_ = 0;
   }
 
@@ -95,6 +96,7 @@ private:
     requireOpen();
     open_ = false;
     Bytes().swap(data_);
+    shared_.reset();
     position_ = 0;
   }
 
@@ -102,20 +104,28 @@ private:
     requireOpen();
     if (type_ != adTypeBinary) fail(kNotInContext);
     if (!args[0].isBytes()) fail(kBadArguments);
+    if (bytes().empty()) {
+      // The whole of an empty stream: the array is shared, not copied (a
+      // download's body would otherwise be held twice).
+      shared_ = args[0].sharedBytes();
+      position_ = shared_->size();
+      return;
+    }
     writeBytes(args[0].toBytes());
   }
 
   Bytes read(const Args& args) {
     requireOpen();
     if (type_ != adTypeBinary) fail(kNotInContext);
-    std::size_t count = data_.size() - position_;
+    const Bytes& data = bytes();
+    std::size_t count = data.size() - position_;
     if (!args.empty() && !args[0].isEmpty()) {
       const std::int32_t n = args[0].toInt32();
       if (n < -1) fail(kBadArguments);
       if (n >= 0) count = std::min<std::size_t>(count, static_cast<std::size_t>(n));
     }
-    Bytes out(data_.begin() + static_cast<std::ptrdiff_t>(position_),
-              data_.begin() + static_cast<std::ptrdiff_t>(position_ + count));
+    Bytes out(data.begin() + static_cast<std::ptrdiff_t>(position_),
+              data.begin() + static_cast<std::ptrdiff_t>(position_ + count));
     position_ += count;
     return out;
   }
@@ -131,12 +141,12 @@ private:
     } catch (const RuntimeError&) {
       fail(kWriteFailed);
     }
-    saveAtomically(path, data_, option == adSaveCreateOverWrite);
+    saveAtomically(path, bytes(), option == adSaveCreateOverWrite);
   }
 
   void setEos() {
     requireOpen();
-    data_.resize(position_);
+    if (position_ < bytes().size()) owned().resize(position_);
   }
 
   std::int32_t type() const { return type_; }
@@ -157,18 +167,18 @@ private:
   void setPosition(const Variant& value) {
     requireOpen();
     const std::int32_t position = value.toInt32();
-    if (position < 0 || static_cast<std::size_t>(position) > data_.size()) fail(kBadArguments);
+    if (position < 0 || static_cast<std::size_t>(position) > bytes().size()) fail(kBadArguments);
     position_ = static_cast<std::size_t>(position);
   }
 
   std::int32_t size() const {
     requireOpen();
-    return static_cast<std::int32_t>(data_.size());
+    return static_cast<std::int32_t>(bytes().size());
   }
 
   bool eos() const {
     requireOpen();
-    return position_ >= data_.size();
+    return position_ >= bytes().size();
   }
 
   std::int32_t state() const { return open_ ? 1 : 0; }
@@ -177,14 +187,27 @@ private:
     if (!open_) fail(kClosed);
   }
 
+  // The stream's bytes: an array shared with whoever wrote it whole, or the
+  // stream's own.
+  const Bytes& bytes() const { return shared_ ? *shared_ : data_; }
+
+  // The stream's own bytes, copied from the shared array before a change.
+  Bytes& owned() {
+    if (shared_) {
+      data_ = *shared_;
+      shared_.reset();
+    }
+    return data_;
+  }
+
   // Writes at the current position, overwriting and then extending.
-  void writeBytes(const Bytes& bytes) {
-    if (data_.empty()) reserveAndPrefault(data_, bytes.size());
-    const std::size_t overlap = std::min(bytes.size(), data_.size() - position_);
-    const auto split = bytes.begin() + static_cast<std::ptrdiff_t>(overlap);
-    std::copy(bytes.begin(), split, data_.begin() + static_cast<std::ptrdiff_t>(position_));
-    data_.insert(data_.end(), split, bytes.end());
-    position_ += bytes.size();
+  void writeBytes(const Bytes& in) {
+    Bytes& data = owned();
+    const std::size_t overlap = std::min(in.size(), data.size() - position_);
+    const auto split = in.begin() + static_cast<std::ptrdiff_t>(overlap);
+    std::copy(in.begin(), split, data.begin() + static_cast<std::ptrdiff_t>(position_));
+    data.insert(data.end(), split, in.end());
+    position_ += in.size();
   }
 
 public:
@@ -208,6 +231,7 @@ public:
   bool open_ = false;
   std::int32_t type_ = adTypeText;
   Bytes data_;
+  SharedBytes shared_; // when set, the stream's bytes instead of data_
   std::size_t position_ = 0;
 };
 

@@ -43,6 +43,7 @@
 // message, e.g. "Sunucu adı çözümlenemedi: unknown error:
 // net::ERR_NAME_NOT_RESOLVED".
 #include "platform/posix/objects/browser_automation.h"
+#include "platform/posix/host/certificates.h"
 #include "platform/posix/host/curl.h"
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/process.h"
@@ -375,20 +376,6 @@ constexpr char kErrorPageScript[] =
     "var e = document.querySelector('#error-code, .error-code');"
     "var t = e ? String(e.textContent).trim() : '';"
     "return t || 'net::ERR_FAILED';";
-
-std::vector<std::string> pemCertificates(const std::string& text) {
-  static constexpr std::string_view begin = "-----BEGIN CERTIFICATE-----";
-  static constexpr std::string_view end = "-----END CERTIFICATE-----";
-  std::vector<std::string> found;
-  std::size_t at = 0;
-  while ((at = text.find(begin, at)) != std::string::npos) {
-    const std::size_t stop = text.find(end, at);
-    if (stop == std::string::npos) break;
-    found.push_back(text.substr(at, stop + end.size() - at) + "\n");
-    at = stop + end.size();
-  }
-  return found;
-}
 
 bool plainHostName(const std::string& name) {
   if (name.empty() || name.size() > 253) return false;

@@ -5,7 +5,10 @@
 // they come. The transfer keeps the Windows object's defaults: certificate
 // and host-name checks always on, redirects followed, the system's proxy
 // settings (here the usual proxy variables, which libcurl reads itself),
-// 60 s to connect and a transfer abandoned after 30 s without progress.
+// 60 s to connect and a transfer abandoned once it has stayed slower than
+// 1 KB/s for 30 s (a test shortens that window with the environment
+// variable VORLANKUR_LOW_SPEED_TIME, in seconds). A redirect from https to
+// plain http is refused, as Windows refuses it.
 //
 // Host names go through the machine's own hosts file before the host's
 // resolver, as Windows' resolver does, and connections to an address and
@@ -21,7 +24,8 @@
 //   -----------------------------------  ------------  ------------------------------------
 //   COULDNT_RESOLVE_HOST / _PROXY        0x80072EE7    ERROR_INTERNET_NAME_NOT_RESOLVED
 //   COULDNT_CONNECT                      0x80072EFD    ERROR_INTERNET_CANNOT_CONNECT
-//   OPERATION_TIMEDOUT                   0x80072EE2    ERROR_INTERNET_TIMEOUT
+//   OPERATION_TIMEDOUT, also a transfer
+//     that stays too slow                0x80072EE2    ERROR_INTERNET_TIMEOUT
 //   PEER_FAILED_VERIFICATION:
 //     certificate for another host       0x80072F06    ERROR_INTERNET_SEC_CERT_CN_INVALID
 //     expired or not yet valid           0x80072F05    ERROR_INTERNET_SEC_CERT_DATE_INVALID
@@ -35,6 +39,7 @@
 //     BAD_CONTENT_ENCODING, HTTP2        0x80072F78    ERROR_HTTP_INVALID_SERVER_RESPONSE
 //   too many redirects, redirect to a
 //     scheme other than http(s)          0x80072F7C    ERROR_HTTP_REDIRECT_FAILED
+//   redirect from https to http          0x80072F08    ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR
 //   OUT_OF_MEMORY                        0x8007000E    E_OUTOFMEMORY
 //   URL_MALFORMAT                        0x800C0002    INET_E_INVALID_URL
 //   anything else                        0x800C0005    INET_E_RESOURCE_NOT_FOUND
@@ -50,8 +55,10 @@
 //
 // The request always runs synchronously: an asynchronous "Open" is performed
 // the same way, and its results are there when "Send" returns.
+#include "platform/posix/host/certificates.h"
 #include "platform/posix/host/curl.h"
 #include "platform/posix/host/files.h"
+#include "platform/posix/host/incoming_bytes.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/hosts_file.h"
 #include "platform/posix/objects/members.h"
@@ -64,6 +71,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -100,6 +109,8 @@ Text describe(std::int32_t number) {
     return u"Sunucu yanıtı geçersiz";
   case hr::HttpRedirectFailed:
     return u"Yeniden yönlendirme başarısız oldu";
+  case hr::InternetHttpsToHttpOnRedir:
+    return u"Güvenli bir bağlantıdan güvenli olmayan bir bağlantıya yönlendiriliyor";
   case hr::OutOfMemory:
     return u"Bu işlemi tamamlamak için yeterli bellek yok";
   case hr::InetInvalidUrl:
@@ -199,7 +210,7 @@ unique_curl_slist append(unique_curl_slist list, const std::string& line) {
 }
 
 struct Received {
-  Bytes body;
+  IncomingBytes body;
   std::string statusLine; // of the last response seen
   std::vector<std::string> headers;
   CURL* easy = nullptr;
@@ -208,20 +219,14 @@ struct Received {
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto& r = *static_cast<Received*>(user);
   const std::size_t n = size * count;
-  if (r.body.empty() && r.body.capacity() == 0) {
-    // One allocation for the whole body when its length is announced; the
-    // cap keeps a lying header from reserving the machine's memory.
+  if (r.body.size() == 0) {
     curl_off_t length = -1;
     if (curl_easy_getinfo(r.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
         length > 0)
-      reserveAndPrefault(r.body, static_cast<std::size_t>(std::min<curl_off_t>(length, 256 << 20)));
+      r.body.expect(static_cast<std::size_t>(length));
   }
-  try {
-    r.body.insert(r.body.end(), data, data + n);
-  } catch (const std::bad_alloc&) {
-    return 0; // stops the transfer with CURLE_WRITE_ERROR
-  }
-  return n;
+  // Returning less stops the transfer with CURLE_WRITE_ERROR.
+  return r.body.append(data, n) ? n : 0;
 }
 
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -330,6 +335,21 @@ std::int32_t transferFailure(CURLcode code, CURL* easy, const char* message) {
 
 // A longer chain of redirects is taken for a loop (WinHTTP stops at 10 too).
 constexpr int kMaxRedirects = 10;
+
+// A transfer slower than this many bytes a second for the window below is
+// abandoned as timed out, so that a server that drips the body never holds
+// the setup for ever.
+constexpr long kLowSpeedBytes = 1024;
+
+// The window in seconds: 30, or what VORLANKUR_LOW_SPEED_TIME says, so that
+// a test need not wait half a minute for the limit.
+long lowSpeedWindow() {
+  const char* text = std::getenv("VORLANKUR_LOW_SPEED_TIME");
+  if (!text || !*text) return 30;
+  char* end = nullptr;
+  const long seconds = std::strtol(text, &end, 10);
+  return *end == '\0' && seconds > 0 && seconds <= 3600 ? seconds : 30;
+}
 
 // What one hop of a request asks for; redirects change it.
 struct Request {
@@ -478,8 +498,8 @@ private:
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 60L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 30L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, lowSpeedWindow());
     curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 512L * 1024);
     curl_easy_setopt(c, CURLOPT_USERAGENT,
                      "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 10.0; Win64; x64)");
@@ -496,9 +516,13 @@ private:
   // folder (hashed, read only for the issuer a chain needs) stays in use
   // and holds the same authorities as its bundle; the bundle itself is
   // added only on hosts without that folder, since parsing it costs some
-  // 50 ms on every connection.
+  // 50 ms on every connection. Only the machine's well-formed certificates
+  // are given: libcurl refuses a whole bundle for one bad entry.
   void addMachineAuthorities(CURL* c, std::string& authorities) const {
-    const std::string extra = readHostFile(machine_.authoritiesFile()).value_or(std::string());
+    std::string extra;
+    for (const std::string& certificate :
+         pemCertificates(readHostFile(machine_.authoritiesFile()).value_or(std::string())))
+      extra += certificate;
     if (!extra.empty()) {
       char* folder = nullptr;
       struct stat st {};
@@ -576,6 +600,12 @@ private:
     const std::string next = location;
     Target nextTarget;
     if (parseTarget(next, nextTarget) != 0) fail(hr::HttpRedirectFailed);
+    // What came over TLS must not be exchanged for what anyone on the way
+    // could change.
+    Target target;
+    if (parseTarget(request.url, target) == 0 && target.scheme == "https" &&
+        nextTarget.scheme == "http")
+      fail(hr::InternetHttpsToHttpOnRedir);
     // As browsers do: 303 always, and 301/302 after a POST, turn into GET.
     if ((code == 303 && request.method != "HEAD") ||
         ((code == 301 || code == 302) && request.method == "POST")) {
@@ -593,7 +623,11 @@ private:
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
     status_ = static_cast<std::int32_t>(code);
     statusText_ = statusTextOf(received.statusLine);
-    body_ = std::make_shared<const Bytes>(std::move(received.body));
+    try {
+      body_ = std::make_shared<const Bytes>(received.body.take());
+    } catch (const std::bad_alloc&) {
+      fail(hr::OutOfMemory);
+    }
     responseHeaders_ = std::move(received.headers);
   }
 
