@@ -10,10 +10,6 @@ EntryPath judge(const Text& name) {
     p.verdict = EntryPath::Verdict::Absolute;
     return p;
   }
-  if (name.size() >= 2 && name[1] == u':') {
-    p.verdict = EntryPath::Verdict::Absolute;
-    return p;
-  }
   Text part;
   for (std::size_t i = 0; i <= name.size(); ++i) {
     if (i == name.size() || name[i] == u'/' || name[i] == u'\\') {
@@ -21,7 +17,16 @@ EntryPath judge(const Text& name) {
         p.verdict = EntryPath::Verdict::Outside;
         return p;
       }
-      if (!part.empty() && part != u".") p.parts.push_back(part);
+      if (part.empty() || part == u".") {
+        part.clear();
+        continue;
+      }
+      // A drive as the first step, after any "." steps too ("./C:/x").
+      if (p.parts.empty() && part.size() >= 2 && part[1] == u':') {
+        p.verdict = EntryPath::Verdict::Absolute;
+        return p;
+      }
+      p.parts.push_back(part);
       part.clear();
     } else {
       part += name[i];
