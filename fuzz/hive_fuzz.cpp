@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<Text> keys = {u"", u"Software\\Google\\Chrome\\BLBeacon",
                             u"System\\CurrentControlSet\\Control\\Nls\\CodePage"};
   std::vector<Text> names = {u"", u"version", u"ACP"};
-  for (std::size_t pos = 0; pos < text.size() && keys.size() < 16;) {
+  for (std::size_t pos = 0; pos < text.size() && keys.size() + names.size() < 14;) {
     std::size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view line = text.substr(pos, end - pos);
