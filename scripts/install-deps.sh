@@ -15,10 +15,10 @@ demo=(
   openssl libarchive-tools python3
   chromium chromium-driver libnss3-tools
 )
-# The tests besides: a second compiler, GoogleTest, the tools the tests read
-# files back with.
+# The tests besides: a second compiler and its libFuzzer runtime, GoogleTest,
+# the tools the tests read files back with.
 tests=(
-  clang clang-format libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev clang-format libgtest-dev libgmock-dev
   liblnk-utils curl zip unzip tmux attr
   # the Windows program: cross compilers, the PE check, Wine under Xvfb with
   # the font that draws the caption buttons

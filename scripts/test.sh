@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test: a Release
-# build with GCC (tests run), a Clang build, the Windows program (checked and
-# run under Wine), a build with AddressSanitizer and UBSan (tests run), and the
-# demo with scripted answers. Warnings are errors in every build here.
+# build with GCC (tests run), a Clang build, a short run of the fuzz targets,
+# the Windows program (checked and run under Wine), a build with
+# AddressSanitizer and UBSan (tests run), and the demo with scripted answers.
+# Warnings are errors in every build here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-echo "The whole test takes about 6 minutes on a fresh machine (installing packages included;"
-echo "a slow mirror adds to it), about 2 minutes afterwards. The fast part alone: see the README."
+echo "The whole test takes about 9 minutes on a fresh machine (installing packages included;"
+echo "a slow mirror adds to it), about 3 minutes afterwards. The fast part alone: see the README."
 
 scripts/install-deps.sh
 
@@ -25,6 +26,11 @@ ctest --preset test -j"$jobs"
 # A second compiler guards the code; its build is not run.
 echo "== Clang"
 build clang
+
+# The parsers of outside input under libFuzzer, briefly: 10 s a target
+# (scripts/fuzz.sh 600 is the full run).
+echo "== Fuzz targets, a short run"
+scripts/fuzz.sh 10
 
 # The Windows program: both cross builds, the executable's check, and the run
 # under Wine.

@@ -268,11 +268,29 @@ TEST(TerminalWindowInput, ALineNamingNoButtonGetsAHintAndThePromptAgain) {
 }
 
 TEST(TerminalWindowInput, EchoesPipedLinesSoTranscriptsRead) {
-  Screen screen("2\n", true);
-  TerminalWindow window(ctl::kWindow, screen.terminal());
-  Events events;
-  window.run(events);
-  EXPECT_NE(screen.output().find(kStartPrompt + "2\n"), std::string::npos);
+  // The line typed, and its echo after the prompt: control characters and
+  // bytes that are not UTF-8 show as in the texts, never raw.
+  const struct {
+    std::string typed;
+    std::string echoed;
+  } cases[] = {
+      {"2", "2"},
+      {"\x1b[2J", "\uFFFD[2J"},
+      {"\x1b]0;title\x07", "\uFFFD]0;title\uFFFD"},
+      {"a\rb", "a\uFFFDb"},
+      {"\x7f\xc2\x9b", "\uFFFD\uFFFD"},
+      {"\xff", "\uFFFD"},
+      {"çık\tŞ", "çık\tŞ"},
+  };
+  for (const auto& c : cases) {
+    Screen screen(c.typed + "\n2\n", true);
+    TerminalWindow window(ctl::kWindow, screen.terminal());
+    Events events;
+    window.run(events);
+    const std::string out = screen.output();
+    EXPECT_NE(out.find(kStartPrompt + c.echoed + "\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  }
 }
 
 // --- Reprinting ---------------------------------------------------------------

@@ -22,6 +22,7 @@
 #include "platform/posix/host/stop_signals.h"
 #include "platform/posix/host/temp_file.h"
 #include "platform/posix/host/unique.h"
+#include "platform/posix/objects/entry_path.h"
 #include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
 #include "platform/runtime.h"
@@ -138,41 +139,6 @@ Text entryName(const Machine& machine, archive_entry* e) {
   if (::iconv(cd.get(), &in, &inLeft, &to, &outLeft) == static_cast<std::size_t>(-1)) return name;
   out.resize(out.size() - outLeft);
   return fromUtf8(out);
-}
-
-// An archive entry's name, judged before anything is written.
-struct EntryPath {
-  enum class Verdict { Good, Empty, Absolute, Outside } verdict = Verdict::Good;
-  std::vector<Text> parts; // without empty and "." steps
-};
-
-EntryPath judge(const Text& name) {
-  EntryPath p;
-  // Windows takes "\" as a separator and "X:" as a drive, wherever the
-  // archive was made.
-  if (!name.empty() && (name[0] == u'/' || name[0] == u'\\')) {
-    p.verdict = EntryPath::Verdict::Absolute;
-    return p;
-  }
-  if (name.size() >= 2 && name[1] == u':') {
-    p.verdict = EntryPath::Verdict::Absolute;
-    return p;
-  }
-  Text part;
-  for (std::size_t i = 0; i <= name.size(); ++i) {
-    if (i == name.size() || name[i] == u'/' || name[i] == u'\\') {
-      if (part == u"..") {
-        p.verdict = EntryPath::Verdict::Outside;
-        return p;
-      }
-      if (!part.empty() && part != u".") p.parts.push_back(part);
-      part.clear();
-    } else {
-      part += name[i];
-    }
-  }
-  if (p.parts.empty()) p.verdict = EntryPath::Verdict::Empty;
-  return p;
 }
 
 Text joinBackslash(const std::vector<Text>& parts, std::size_t count) {

@@ -216,7 +216,9 @@ std::optional<std::string> Terminal::readLine() {
   std::string line = std::move(*read);
   if (!line.empty() && line.back() == '\n') line.pop_back();
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (echo_) write(line + "\n");
+  // Echoed as the texts are shown: an escape sequence typed or piped in must
+  // not drive the terminal the transcript is read on.
+  if (echo_) write(screenText(fromUtf8(line)) + "\n");
   return line;
 }
 

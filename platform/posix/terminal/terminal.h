@@ -28,7 +28,8 @@ public:
   static constexpr std::size_t kFrameWidth = 64;
 
   // echoInput: repeat each line read on the output, so a transcript made
-  // from piped input reads like a session. Defaults to "input is no tty".
+  // from piped input reads like a session; it is shown as screenText shows
+  // a text. Defaults to "input is no tty".
   // columns: the terminal's width; by default asked of the output when it
   // is a terminal.
   Terminal(std::FILE* in, std::FILE* out, std::optional<bool> echoInput = std::nullopt,
