@@ -58,6 +58,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -163,8 +164,31 @@ bool reap(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr) {
   }
 }
 
+// A process's state letter and process group from /proc/<pid>/stat; false
+// when it is gone.
+bool processState(const std::string& pid, char* state, long* group) {
+  const std::string stat = readFile("/proc/" + pid + "/stat");
+  const auto name = stat.rfind(')'); // the name may hold spaces and brackets
+  if (name == std::string::npos) return false;
+  long parent = 0;
+  return std::sscanf(stat.c_str() + name + 1, " %c %ld %ld", state, &parent, group) == 3;
+}
+
+// True once no process of the group runs. Zombies count as ended: the
+// browser's processes outlive the driver that started them and go to
+// init, which in containers may take a second or more to reap them.
 bool groupGone(pid_t group) {
-  return kill(-group, 0) < 0 && errno == ESRCH;
+  if (kill(-group, 0) < 0 && errno == ESRCH) return true;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    char state = 0;
+    long pgrp = 0;
+    if (std::isdigit(static_cast<unsigned char>(name[0])) && processState(name, &state, &pgrp) &&
+        pgrp == group && state != 'Z' && state != 'X')
+      return false;
+  }
+  return !ec;
 }
 
 // Processes that are not our children but carry the session's folder in
