@@ -49,6 +49,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -226,6 +227,22 @@ void endStragglers(const std::string& work) {
   const auto last = Clock::now() + 1s;
   while (!processesUsing(needle).empty() && Clock::now() < last)
     std::this_thread::sleep_for(20ms);
+}
+
+// Where the session's folder goes. Its files are many and small (the NSS
+// database, which syncs every write, and the browser's profile), and on a
+// disk creating and deleting them costs a good part of a second; the
+// host's memory-backed /dev/shm costs nearly nothing. A TMPDIR of the
+// user's, or a /dev/shm too small to be sure of (containers give 64 MB),
+// keeps the usual temporary folder.
+fs::path sessionParent() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  struct statvfs shm {};
+  if ((!tmpdir || !*tmpdir) && statvfs("/dev/shm", &shm) == 0 &&
+      static_cast<unsigned long long>(shm.f_bavail) * shm.f_frsize >= (512ull << 20) &&
+      access("/dev/shm", W_OK | X_OK) == 0)
+    return "/dev/shm";
+  return fs::temp_directory_path();
 }
 
 int freeLoopbackPort() {
@@ -435,7 +452,7 @@ void BrowserAutomation::start(const Text& browser) {
   if (chromium.empty()) fail(browser_err::BrowserNotFound, u"Tarayıcı (chromium) bulunamadı");
 
   try {
-    std::string folder = (fs::temp_directory_path() / "vorlankur-browser-XXXXXX").string();
+    std::string folder = (sessionParent() / "vorlankur-browser-XXXXXX").string();
     if (!mkdtemp(folder.data()))
       fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü başlatılamadı",
            std::string("mkdtemp: ") + std::strerror(errno));
