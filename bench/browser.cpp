@@ -45,7 +45,7 @@ using namespace std::chrono_literals;
 using json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kRuns = 7;
+constexpr int kRuns = 11;
 constexpr char16_t kClass[] = u"{0277FC34-FD1B-4616-BB19-5D556733E8C9}";
 constexpr char16_t kInterface[] = u"{0277FC34-FD1B-4616-BB19-CC6284398AA5}";
 const char* const kHost = "www.google.com";

@@ -63,8 +63,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -162,7 +164,7 @@ bool reap(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr) {
     }
     if (r < 0 && errno != EINTR) return true;
     if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(20ms);
+    std::this_thread::sleep_for(5ms);
   }
 }
 
@@ -461,12 +463,22 @@ void BrowserAutomation::start(const Text& browser) {
     for (const char* sub : {"/home", "/tmp"})
       fs::create_directories(work_ + sub);
 
-    trustMachineAuthorities(work_ + "/home");
+    // The driver takes about as long to come up as the authorities take to
+    // be added, and neither needs the other.
+    auto trusted =
+        std::async(std::launch::async, [this] { trustMachineAuthorities(work_ + "/home"); });
 
     const auto hostsFile = machine_.hostsFile();
     const std::string rules = hostsFile ? hostResolverRules(readFile(*hostsFile)) : std::string();
 
-    launchDriver(driver);
+    std::exception_ptr driverFailure;
+    try {
+      launchDriver(driver);
+    } catch (...) {
+      driverFailure = std::current_exception();
+    }
+    trusted.get(); // a failure of the authorities first, as when they came first
+    if (driverFailure) std::rethrow_exception(driverFailure);
 
     // No --user-data-dir: the driver then makes the profile itself, in the
     // session's TMPDIR, with the preferences it sets for automation; an
@@ -586,7 +598,7 @@ void BrowserAutomation::launchDriver(const std::string& driver) {
       if (Clock::now() >= deadline)
         fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü başlatılamadı",
              "chromedriver not ready within 20 s");
-      std::this_thread::sleep_for(50ms);
+      std::this_thread::sleep_for(10ms);
     }
   }
   fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü başlatılamadı", why);
