@@ -650,7 +650,7 @@ void BrowserAutomation::end() noexcept {
     while (Clock::now() < deadline) {
       if (!reaped) reaped = reap(driver_, 0ms);
       if (reaped && groupGone(group)) break;
-      std::this_thread::sleep_for(20ms);
+      std::this_thread::sleep_for(5ms);
     }
     if (!groupGone(group)) kill(-group, SIGKILL);
     if (!reaped) {
