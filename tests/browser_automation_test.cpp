@@ -260,6 +260,11 @@ TEST(BrowserAutomationMembers, MissingOrFailingHostProgramsFail) {
   e = start({"", "", "/yok/certutil"});
   ASSERT_TRUE(e);
   EXPECT_EQ(e->number(), be::CertificateStore);
+  // The authorities are added while the driver starts; when both fail, the
+  // authorities' failure is the one told.
+  e = start({"/bin/false", "", "/bin/false"});
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->number(), be::CertificateStore);
 }
 
 // ---- Hosts file -------------------------------------------------------------
