@@ -239,6 +239,10 @@ TEST(BrowserAutomationMembers, MissingOrFailingHostProgramsFail) {
   e = start({"", "", "/yok/certutil"});
   ASSERT_TRUE(e);
   EXPECT_EQ(e->number(), be::CertificateStore);
+  // The authorities come before the driver: when both fail, theirs is told.
+  e = start({"/bin/false", "", "/bin/false"});
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->number(), be::CertificateStore);
 }
 
 // ---- Hosts file -------------------------------------------------------------

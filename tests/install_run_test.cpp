@@ -335,7 +335,7 @@ TEST_P(InstallRunStopped, EndsTheBrowserSessionFirst) {
 
   ASSERT_FALSE(groups.empty()) << "the browser never ran: " << r.out;
   const auto groupsLeft = [&] {
-    return std::count_if(groups.begin(), groups.end(), [](pid_t g) { return kill(-g, 0) == 0; });
+    return std::count_if(groups.begin(), groups.end(), [](pid_t g) { return test::groupRuns(g); });
   };
   if (stop.signal == SIGKILL) {
     // The processes end on their own then, soon after.

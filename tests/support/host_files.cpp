@@ -1,10 +1,12 @@
 #include "support/host_files.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -47,6 +49,25 @@ std::vector<int> processesUsing(const std::string& folder) {
       found.push_back(pid);
   }
   return found;
+}
+
+bool groupRuns(int group) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    // "pid (comm) state ppid pgrp ...": comm may hold anything, so read
+    // after its last ')'.
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || !std::isdigit(static_cast<unsigned char>(name[0]))) continue;
+    const std::string stat = readHostFile(entry.path().string() + "/stat");
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 1));
+    char state = 0;
+    int parent = 0, pgrp = 0;
+    if (fields >> state >> parent >> pgrp && pgrp == group && state != 'Z' && state != 'X')
+      return true;
+  }
+  return false;
 }
 
 std::string makeZip(const std::string& scratch,

@@ -20,6 +20,10 @@ std::vector<std::string> temporaries(const std::string& folder);
 // the folder: a browser session's driver, browser and helpers all do.
 std::vector<int> processesUsing(const std::string& folder);
 
+// Whether a process group still has a member that runs: one that has ended
+// but is not yet reaped (its parent's or init's business) does not count.
+bool groupRuns(int group);
+
 // A zip made by the host's bsdtar from the files (relative name, content),
 // laid out in the scratch folder; returns the archive's bytes.
 std::string makeZip(const std::string& scratch,
