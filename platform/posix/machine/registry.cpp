@@ -287,9 +287,8 @@ std::optional<Text> linkTargetWithin(Hive hive, const Text& target) {
 
 // Wine wraps a long value over many continued lines (a 1 MiB one over tens
 // of thousands); each piece is appended to the line it continues, never the
-// line copied again.
-std::vector<Text> logicalLines(TextView text) {
-  std::vector<Text> lines;
+// line copied again. Each whole line goes to f as it is complete.
+template <class F> void forEachLogicalLine(TextView text, F&& f) {
   std::size_t start = 0;
   Text pending;
   bool continuing = false;
@@ -303,53 +302,62 @@ std::vector<Text> logicalLines(TextView text) {
       while (!line.empty() && (line.front() == u' ' || line.front() == u'\t'))
         line.remove_prefix(1);
     }
-    pending += line;
-    if (!pending.empty() && pending.back() == u'\\') {
-      pending.pop_back();
-      continuing = true;
+    // A line that neither continues nor is continued needs no copy.
+    const bool whole = !continuing && (line.empty() || line.back() != u'\\');
+    if (whole) {
+      f(line);
     } else {
-      lines.push_back(std::move(pending));
-      pending.clear();
-      continuing = false;
+      pending += line;
+      if (!pending.empty() && pending.back() == u'\\') {
+        pending.pop_back();
+        continuing = true;
+      } else {
+        f(TextView(pending));
+        pending.clear();
+        continuing = false;
+      }
     }
     if (end == text.size()) break;
   }
-  if (continuing) lines.push_back(std::move(pending));
-  return lines;
+  if (continuing) f(TextView(pending));
 }
 
 HiveData parseHive(Hive hive, const std::string& bytes) {
   HiveData data;
   KeyData* current = nullptr;
-  for (const Text& line : logicalLines(fromUtf8(bytes))) {
-    if (line.empty()) continue;
+  forEachLogicalLine(fromUtf8(bytes), [&](TextView line) {
+    if (line.empty()) return;
     std::size_t pos = 1;
     if (line[0] == u'[') {
       const auto key = parseEscaped(line, pos, u']');
       if (!key) {
         current = nullptr;
-        continue;
+        return;
       }
       const auto parts = splitKey(*key);
-      for (std::size_t n = 1; n <= parts.size(); ++n)
-        data.known.insert(joinKey(parts, 0, n));
-      current = &data.keys[joinKey(parts)];
-      continue;
+      // A known key's ancestors are known too: a new one's are added deepest
+      // first, up to the first of them already there.
+      Text whole = joinKey(parts);
+      if (!parts.empty() && data.known.insert(whole).second)
+        for (std::size_t n = parts.size() - 1; n >= 1; --n)
+          if (!data.known.insert(joinKey(parts, 0, n)).second) break;
+      current = &data.keys[std::move(whole)];
+      return;
     }
-    if (!current || (line[0] != u'"' && line[0] != u'@')) continue; // comments, #metadata
+    if (!current || (line[0] != u'"' && line[0] != u'@')) return; // comments, #metadata
     Text name;
     if (line[0] == u'"') {
       auto parsed = parseEscaped(line, pos, u'"');
-      if (!parsed) continue;
+      if (!parsed) return;
       name = std::move(*parsed);
     }
-    if (pos >= line.size() || line[pos] != u'=') continue;
+    if (pos >= line.size() || line[pos] != u'=') return;
     auto value = parseData(line, pos + 1);
-    if (!value) continue;
+    if (!value) return;
     if (equalsIgnoreCase(name, u"SymbolicLinkValue") && line.find(u"=hex(6):") != Text::npos)
       current->linkTarget = linkTargetWithin(hive, utf16le(value->data));
     current->values[upperName(name)] = std::move(*value);
-  }
+  });
   return data;
 }
 

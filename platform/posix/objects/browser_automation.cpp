@@ -443,7 +443,7 @@ std::string hostResolverRules(const std::vector<HostsEntry>& entries) {
   for (const HostsEntry& e : entries) {
     // Chromium resolves localhost itself; the rules keep it out (below).
     if (e.name == "localhost" || !plainHostName(e.name)) continue;
-    rules += "MAP " + e.name + " " + e.address + ", ";
+    rules.append("MAP ").append(e.name).append(" ").append(e.address).append(", ");
   }
   if (rules.empty()) return {};
   return rules + "EXCLUDE localhost";
@@ -455,8 +455,11 @@ std::string etcHosts(const std::vector<HostsEntry>& entries) {
   for (const HostsEntry& e : entries) {
     if (e.name == "localhost" || !plainHostName(e.name)) continue;
     const bool v6 = e.address.front() == '[';
-    text += v6 ? e.address.substr(1, e.address.size() - 2) : e.address;
-    text += ' ' + e.name + '\n';
+    if (v6)
+      text.append(e.address, 1, e.address.size() - 2);
+    else
+      text += e.address;
+    text.append(" ").append(e.name).append("\n");
   }
   return text;
 }
