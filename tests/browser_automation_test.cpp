@@ -196,7 +196,7 @@ public:
   int sessionFolders() const {
     int n = 0;
     for (const auto& e : fs::directory_iterator(dir_))
-      n += e.path().filename().string().rfind("vorlankur-browser-", 0) == 0;
+      n += e.path().filename().string().rfind("vkb-", 0) == 0;
     return n;
   }
   const std::string& dir() const { return dir_; }
@@ -526,9 +526,20 @@ TEST(BrowserSession, TheProgramsOwnAddressThroughTheFallbackClass) {
   Port443Server server(address, ca.issue({"www.google.com"}), scratch.dir());
   if (!server.ready()) GTEST_SKIP() << "no HTTPS server on " << address << ":443: " << server.why();
   Box box({kFallbackKey}, address + " www.google.com\r\n", ca.pem());
+  // The folder of a session whose tool was killed outright goes with this
+  // start; a running instance's stays.
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+  const std::string stale = scratch.dir() + "/vkb-" + std::to_string(gone) + "-a1";
+  const std::string live = scratch.dir() + "/vkb-" + std::to_string(getppid()) + "-b2";
+  fs::create_directories(stale + "/home");
+  fs::create_directories(live);
 
   ObjectRef ref = box.rt->createObject(kFallbackClass, kInterface);
   ref->callId(BrowserAutomation::kStart, {u"Chrome"});
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(live));
   const std::string folder = automation(ref).workFolder();
   const pid_t driver = automation(ref).driverProcess();
   const auto e =

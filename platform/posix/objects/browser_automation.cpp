@@ -8,8 +8,8 @@
 // releasing the object ends the session, every process of it and the
 // folder. A stop signal while a request to the driver runs ends the program
 // (stop_signals.h), which releases the object; killed outright, the tool
-// takes the driver and the browser along (parent-death signals), though the
-// folder stays.
+// takes the driver and the browser along (parent-death signals), and the
+// next session removes the folder.
 //
 // The browser sees the machine, not the host, where the two differ:
 //   - names in the machine's hosts file resolve as the file says (Chromium's
@@ -67,6 +67,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -279,6 +280,34 @@ fs::path sessionParent() {
       access("/dev/shm", W_OK | X_OK) == 0)
     return "/dev/shm";
   return fs::temp_directory_path();
+}
+
+// A session's folder: "vkb-<pid>-XXXXXX". Short, since the browser's socket
+// paths under it must stay within the 108 bytes a socket address holds.
+constexpr std::string_view kSessionPrefix = "vkb-";
+
+// The folders of sessions whose tool was killed outright (those of a
+// process that is gone, and ours): their programs died with it, their
+// folder did not. A running instance's are never touched.
+void removeStaleSessions(const fs::path& parent) {
+  static constexpr std::string_view kPrefix = kSessionPrefix;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(parent, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kPrefix, 0) != 0) continue;
+    const std::string_view rest = std::string_view(name).substr(kPrefix.size());
+    const auto dash = rest.find('-');
+    pid_t owner = 0;
+    if (dash == std::string_view::npos || dash == 0 ||
+        std::from_chars(rest.data(), rest.data() + dash, owner).ptr != rest.data() + dash)
+      continue;
+    struct stat st {};
+    if (owner <= 0 || owner == getpid() || kill(owner, 0) == 0 || errno != ESRCH ||
+        lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+      continue;
+    std::error_code removal;
+    fs::remove_all(entry.path(), removal);
+  }
 }
 
 int freeLoopbackPort() {
@@ -531,7 +560,10 @@ void BrowserAutomation::start(const Text& browser) {
   if (chromium.empty()) fail(browser_err::BrowserNotFound, u"Tarayıcı (chromium) bulunamadı");
 
   try {
-    std::string folder = (sessionParent() / "vorlankur-browser-XXXXXX").string();
+    const fs::path parent = sessionParent();
+    removeStaleSessions(parent);
+    std::string folder =
+        (parent / (std::string(kSessionPrefix) + std::to_string(getpid()) + "-XXXXXX")).string();
     if (!mkdtemp(folder.data()))
       fail(browser_err::DriverNotStarted, u"Tarayıcı sürücüsü başlatılamadı",
            std::string("mkdtemp: ") + std::strerror(errno));
