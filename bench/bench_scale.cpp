@@ -151,15 +151,7 @@ void writeZip(const std::string& path) {
   for (int i = 0; i < kZipEntries; ++i) {
     const std::string name = "veriler/dosya" + std::to_string(i) + ".txt";
     const std::string data = "entry " + std::to_string(i) + " of the archive\r\n";
-    archive_entry* e = archive_entry_new();
-    archive_entry_set_pathname(e, name.c_str());
-    archive_entry_set_filetype(e, AE_IFREG);
-    archive_entry_set_perm(e, 0644);
-    archive_entry_set_size(e, static_cast<la_int64_t>(data.size()));
-    archive_entry_set_mtime(e, 1659000000, 0);
-    archive_write_header(a, e);
-    archive_write_data(a, data.data(), data.size());
-    archive_entry_free(e);
+    addZipFile(a, name.c_str(), data);
   }
   archive_write_close(a);
   archive_write_free(a);

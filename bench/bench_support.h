@@ -49,6 +49,19 @@ inline std::string textLike(std::size_t size, std::mt19937& rng) {
   return out;
 }
 
+// One file of the archive being written, dated as the driver's are.
+inline void addZipFile(archive* a, const char* name, const std::string& data) {
+  archive_entry* e = archive_entry_new();
+  archive_entry_set_pathname(e, name);
+  archive_entry_set_filetype(e, AE_IFREG);
+  archive_entry_set_perm(e, 0644);
+  archive_entry_set_size(e, static_cast<la_int64_t>(data.size()));
+  archive_entry_set_mtime(e, 1659000000, 0);
+  archive_write_header(a, e);
+  archive_write_data(a, data.data(), data.size());
+  archive_entry_free(e);
+}
+
 // An archive of about 8 MB: a text-like file deflated and a random one
 // (like an executable that does not compress) stored.
 inline std::string makeArchive(const std::string& path) {
@@ -57,17 +70,7 @@ inline std::string makeArchive(const std::string& path) {
   archive* a = archive_write_new();
   archive_write_set_format_zip(a);
   archive_write_open_filename(a, path.c_str());
-  auto add = [&](const char* name, const std::string& data) {
-    archive_entry* e = archive_entry_new();
-    archive_entry_set_pathname(e, name);
-    archive_entry_set_filetype(e, AE_IFREG);
-    archive_entry_set_perm(e, 0644);
-    archive_entry_set_size(e, static_cast<la_int64_t>(data.size()));
-    archive_entry_set_mtime(e, 1659000000, 0);
-    archive_write_header(a, e);
-    archive_write_data(a, data.data(), data.size());
-    archive_entry_free(e);
-  };
+  auto add = [&](const char* name, const std::string& data) { addZipFile(a, name, data); };
   archive_write_zip_set_compression_deflate(a);
   add("LICENSE.chromedriver", text);
   const std::size_t textCompressed = static_cast<std::size_t>(archive_filter_bytes(a, -1));
