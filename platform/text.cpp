@@ -38,16 +38,21 @@ std::string toUtf8(TextView text) {
 }
 
 Text fromUtf8(std::string_view s) {
-  Text out;
-  out.reserve(s.size());
+  // Never more units than bytes: written in place, then cut to length, since
+  // hive and hosts files of megabytes pass through here.
+  Text out(s.size(), u'\0');
+  std::size_t o = 0;
   std::size_t i = 0;
   while (i < s.size()) {
     const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      out[o++] = b;
+      ++i;
+      continue;
+    }
     char32_t c = 0xFFFD;
     std::size_t len = 1;
-    if (b < 0x80) {
-      c = b;
-    } else if (b >= 0xC2 && b < 0xF5) {
+    if (b >= 0xC2 && b < 0xF5) {
       const std::size_t need = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
       if (i + need <= s.size()) {
         char32_t v = b & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
@@ -69,13 +74,14 @@ Text fromUtf8(std::string_view s) {
     }
     if (c >= 0x10000) {
       c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      out[o++] = static_cast<char16_t>(0xD800 + (c >> 10));
+      out[o++] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
     } else {
-      out += static_cast<char16_t>(c);
+      out[o++] = static_cast<char16_t>(c);
     }
     i += len;
   }
+  out.resize(o);
   return out;
 }
 

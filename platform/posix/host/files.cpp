@@ -1,10 +1,12 @@
 #include "platform/posix/host/files.h"
 
+#include "platform/posix/host/unique.h"
+
 #include <cerrno>
 #include <cstdint>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vk::posix {
@@ -24,11 +26,23 @@ bool writeAll(int fd, const void* data, std::size_t size) {
 }
 
 std::optional<std::string> readHostFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  const unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  // Read straight into the text, in one piece when the size is known: a
+  // hive file is megabytes. Files of /proc say 0 and are read to their end.
+  std::string text(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096, '\0');
+  std::size_t used = 0;
+  for (;;) {
+    if (used == text.size()) text.resize(text.size() * 2);
+    const ssize_t n = ::read(fd.get(), text.data() + used, text.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  text.resize(used);
+  return text;
 }
 
 void reserveAndPrefault(Bytes& b, std::size_t size) {

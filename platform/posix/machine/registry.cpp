@@ -14,12 +14,14 @@
 // as \xNNNN or written out in UTF-8 (newer Wine versions).
 #include "platform/posix/machine/registry_file.h"
 
+#include "platform/posix/host/files.h"
+
 #include <algorithm>
 #include <array>
-#include <fstream>
+#include <cstdint>
 #include <iterator>
+#include <stdexcept>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -54,7 +56,16 @@ Text joinKey(const std::vector<Text>& parts, std::size_t from = 0,
 
 // Keys are kept under their upper-case form without doubled or outer "\".
 Text normalKey(TextView key) {
-  return joinKey(splitKey(key));
+  Text out;
+  out.reserve(key.size());
+  for (char16_t c : key) {
+    if (c != u'\\')
+      out += upperChar(c);
+    else if (!out.empty() && out.back() != u'\\')
+      out += c;
+  }
+  if (!out.empty() && out.back() == u'\\') out.pop_back();
+  return out;
 }
 
 Text upperName(TextView name) {
@@ -121,27 +132,29 @@ std::optional<Text> parseEscaped(TextView s, std::size_t& pos, char16_t delimite
   return std::nullopt;
 }
 
-bool consume(TextView s, std::size_t& pos, TextView word) {
+bool consume(std::string_view s, std::size_t& pos, std::string_view word) {
   if (s.substr(pos, word.size()) != word) return false;
   pos += word.size();
   return true;
 }
 
-std::optional<std::uint64_t> parseHexNumber(TextView s, std::size_t& pos, int maxDigits) {
+std::optional<std::uint64_t> parseHexNumber(std::string_view s, std::size_t& pos, int maxDigits) {
   std::uint64_t value = 0;
   int digits = 0;
-  while (digits < maxDigits && pos < s.size() && hexDigit(s[pos]) >= 0) {
-    value = value * 16 + static_cast<unsigned>(hexDigit(s[pos++]));
+  while (digits < maxDigits && pos < s.size() &&
+         hexDigit(static_cast<unsigned char>(s[pos])) >= 0) {
+    value = value * 16 + static_cast<unsigned>(hexDigit(static_cast<unsigned char>(s[pos++])));
     ++digits;
   }
   if (!digits) return std::nullopt;
   return value;
 }
 
-std::optional<std::vector<std::uint8_t>> parseBytes(TextView s, std::size_t pos) {
+std::optional<std::vector<std::uint8_t>> parseBytes(std::string_view s, std::size_t pos) {
   std::vector<std::uint8_t> bytes;
+  bytes.reserve((s.size() - std::min(pos, s.size())) / 3 + 1); // "xx," a byte
   auto skipBlanks = [&] {
-    while (pos < s.size() && (s[pos] == u' ' || s[pos] == u'\t'))
+    while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t'))
       ++pos;
   };
   skipBlanks();
@@ -153,7 +166,7 @@ std::optional<std::vector<std::uint8_t>> parseBytes(TextView s, std::size_t pos)
     bytes.push_back(static_cast<std::uint8_t>(*byte));
     skipBlanks();
     if (pos >= s.size()) return bytes;
-    if (s[pos++] != u',') return std::nullopt;
+    if (s[pos++] != ',') return std::nullopt;
   }
 }
 
@@ -204,26 +217,34 @@ void setTextOfType(RegValue& v, std::uint64_t type, Text text) {
   }
 }
 
-// The data after "=": nullopt when it is malformed.
-std::optional<RegValue> parseData(TextView s, std::size_t pos) {
+// An escaped string from just after its opening quote.
+std::optional<Text> parseQuoted(std::string_view s, std::size_t pos) {
+  const Text text = fromUtf8(s.substr(pos));
+  std::size_t at = 0;
+  return parseEscaped(text, at, u'"');
+}
+
+// The data after "=": nullopt when it is malformed. Only strings are made
+// UTF-16; numbers and hex bytes, a megabyte of them at times, are read as
+// they are.
+std::optional<RegValue> parseData(std::string_view s, std::size_t pos) {
   RegValue v;
-  if (pos < s.size() && s[pos] == u'"') {
-    ++pos;
-    auto text = parseEscaped(s, pos, u'"');
+  if (pos < s.size() && s[pos] == '"') {
+    auto text = parseQuoted(s, pos + 1);
     if (!text) return std::nullopt;
     v.type = RegValue::Type::Sz;
     v.text = std::move(*text);
     return v;
   }
-  if (consume(s, pos, u"str(")) {
+  if (consume(s, pos, "str(")) {
     const auto type = parseHexNumber(s, pos, 8);
-    if (!type || !consume(s, pos, u"):\"")) return std::nullopt;
-    auto text = parseEscaped(s, pos, u'"');
+    if (!type || !consume(s, pos, "):\"")) return std::nullopt;
+    auto text = parseQuoted(s, pos);
     if (!text) return std::nullopt;
     setTextOfType(v, *type, std::move(*text));
     return v;
   }
-  if (consume(s, pos, u"dword:")) {
+  if (consume(s, pos, "dword:")) {
     const auto number = parseHexNumber(s, pos, 8);
     if (!number) return std::nullopt;
     v.type = RegValue::Type::Dword;
@@ -231,11 +252,11 @@ std::optional<RegValue> parseData(TextView s, std::size_t pos) {
     return v;
   }
   std::uint64_t type = 3; // plain "hex:" is REG_BINARY
-  if (consume(s, pos, u"hex(")) {
+  if (consume(s, pos, "hex(")) {
     const auto t = parseHexNumber(s, pos, 8);
-    if (!t || !consume(s, pos, u"):")) return std::nullopt;
+    if (!t || !consume(s, pos, "):")) return std::nullopt;
     type = *t;
-  } else if (!consume(s, pos, u"hex:")) {
+  } else if (!consume(s, pos, "hex:")) {
     return std::nullopt;
   }
   auto bytes = parseBytes(s, pos);
@@ -269,11 +290,6 @@ struct KeyData {
   std::optional<Text> linkTarget;            // a REG_LINK key's target within its hive
 };
 
-struct HiveData {
-  std::unordered_map<Text, KeyData> keys;
-  std::unordered_set<Text> known; // every key and each of its ancestors
-};
-
 // A link's target as a key path of its own hive: "\REGISTRY\Machine\X" is
 // X of HKEY_LOCAL_MACHINE, "\REGISTRY\User\<sid>\X" is X of the user's hive.
 std::optional<Text> linkTargetWithin(Hive hive, const Text& target) {
@@ -287,78 +303,252 @@ std::optional<Text> linkTargetWithin(Hive hive, const Text& target) {
 
 // Wine wraps a long value over many continued lines (a 1 MiB one over tens
 // of thousands); each piece is appended to the line it continues, never the
-// line copied again. Each whole line goes to f as it is complete.
-template <class F> void forEachLogicalLine(TextView text, F&& f) {
+// line copied again. Each whole line that starts with one of leads goes to f
+// as it is complete, with the offsets of its first character and of the line
+// after it. The others are only followed to their end, by the backslashes
+// that end their pieces, so a megabyte value nobody asked for is not copied.
+template <class F> void forEachLogicalLine(std::string_view text, std::string_view leads, F&& f) {
   std::size_t start = 0;
-  Text pending;
+  std::size_t lineStart = 0;
+  std::string pending;
   bool continuing = false;
+  bool keep = false;
+  std::size_t backslashes = 0; // at the end of a skipped line's pieces
   while (start <= text.size()) {
-    std::size_t end = text.find(u'\n', start);
-    if (end == TextView::npos) end = text.size();
-    TextView line = text.substr(start, end - start);
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!continuing) lineStart = start;
     start = end + 1;
-    if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
+    const std::size_t next = std::min(start, text.size());
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (continuing) {
-      while (!line.empty() && (line.front() == u' ' || line.front() == u'\t'))
+      while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
         line.remove_prefix(1);
+    } else {
+      keep = !line.empty() && leads.find(line.front()) != std::string_view::npos;
+      backslashes = 0;
     }
     // A line that neither continues nor is continued needs no copy.
-    const bool whole = !continuing && (line.empty() || line.back() != u'\\');
+    const bool whole = !continuing && (line.empty() || line.back() != '\\');
     if (whole) {
-      f(line);
+      if (keep) f(line, lineStart, next);
     } else {
-      pending += line;
-      if (!pending.empty() && pending.back() == u'\\') {
-        pending.pop_back();
+      if (keep) pending += line;
+      const std::size_t last = line.find_last_not_of('\\');
+      backslashes =
+          last == std::string_view::npos ? backslashes + line.size() : line.size() - last - 1;
+      if (backslashes > 0) {
+        if (keep) pending.pop_back();
+        --backslashes;
         continuing = true;
       } else {
-        f(TextView(pending));
+        if (keep) f(std::string_view(pending), lineStart, next);
         pending.clear();
         continuing = false;
       }
     }
     if (end == text.size()) break;
   }
-  if (continuing) f(TextView(pending));
+  if (continuing && keep) f(std::string_view(pending), lineStart, text.size());
 }
 
-HiveData parseHive(Hive hive, const std::string& bytes) {
+// Where in the file a key's lines are. A key written more than once has a
+// section for each; a key only named as an ancestor has none.
+struct Section {
+  std::size_t begin, end, next;
+};
+inline constexpr std::size_t kNoSection = static_cast<std::size_t>(-1);
+struct KeyEntry {
+  std::size_t first = kNoSection, last = kNoSection;
+};
+
+// Key paths kept in one arena and found through an open-addressing table: a
+// user.reg holds a hundred thousand keys, and a string and a node apiece cost
+// more than reading the file does.
+class KeyTable {
+public:
+  const KeyEntry* find(TextView path) const {
+    if (slots_.empty()) return nullptr;
+    const Slot slot = slots_[locate(path, std::hash<TextView>{}(path))];
+    return slot.key ? &keys_[slot.key - 1].entry : nullptr;
+  }
+  KeyEntry& entry(std::size_t key) { return keys_[key].entry; }
+
+  // Room for about this many keys of this total length, made once.
+  void reserve(std::size_t keys, std::size_t characters) {
+    keys_.reserve(keys);
+    arena_.reserve(characters);
+    while (slots_.size() < keys * 2)
+      grow();
+  }
+
+  // The number of path's entry, added when missing; true when it was added.
+  std::pair<std::size_t, bool> add(TextView path) {
+    if ((keys_.size() + 1) * 2 > slots_.size()) grow();
+    const std::size_t hash = std::hash<TextView>{}(path);
+    Slot& slot = slots_[locate(path, hash)];
+    if (slot.key) return {slot.key - 1, false};
+    keys_.push_back({arena_.size(), path.size(), {}});
+    arena_ += path;
+    slot = {static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(keys_.size())};
+    return {keys_.size() - 1, true};
+  }
+
+private:
+  // Small, so that the probes stay in the cache; the key is looked at only
+  // when the hashes agree.
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t key = 0; // 1 + index into keys_, 0 when free
+  };
+  struct Key {
+    std::size_t offset, length;
+    KeyEntry entry;
+  };
+
+  // The slot holding path, or the free one where it would go.
+  std::size_t locate(TextView path, std::size_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    const auto short_ = static_cast<std::uint32_t>(hash);
+    for (std::size_t i = short_ & mask;; i = (i + 1) & mask) {
+      const Slot slot = slots_[i];
+      if (!slot.key) return i;
+      const Key& key = keys_[slot.key - 1];
+      if (slot.hash == short_ && TextView(arena_).substr(key.offset, key.length) == path) return i;
+    }
+  }
+
+  void grow() {
+    if (keys_.size() >= 0xFFFFFFFEu) throw std::length_error("too many registry keys");
+    std::vector<Slot> old(std::max<std::size_t>(64, slots_.size() * 2));
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+      if (!slot.key) continue;
+      std::size_t i = slot.hash & mask;
+      while (slots_[i].key)
+        i = (i + 1) & mask;
+      slots_[i] = slot;
+    }
+  }
+
+  std::vector<Slot> slots_; // a power of two, at most half full
+  std::vector<Key> keys_;
+  Text arena_;
+};
+
+// A hive is only indexed when read: its keys and where their lines are.
+// Values are parsed when their key is first asked about; a user.reg holds
+// a hundred thousand keys and this program reads a handful.
+struct HiveData {
+  std::string bytes;
+  KeyTable keys; // every key and each of its ancestors
+  std::vector<Section> sections;
+};
+
+// The normal form of a "[...]" line's key when it is ASCII with no escape but
+// the doubled separator, as nearly all are; nullopt sends it the long way.
+std::optional<Text> plainKey(std::string_view line) {
+  Text out;
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == ']') {
+      if (!out.empty() && out.back() == u'\\') out.pop_back();
+      return out;
+    }
+    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
+    if (c != '\\') {
+      out += upperChar(static_cast<char16_t>(c));
+      continue;
+    }
+    if (i + 1 >= line.size() || line[++i] != '\\') return std::nullopt;
+    if (!out.empty() && out.back() != u'\\') out += u'\\';
+  }
+  return std::nullopt;
+}
+
+HiveData indexHive(std::string bytes) {
   HiveData data;
-  KeyData* current = nullptr;
-  forEachLogicalLine(fromUtf8(bytes), [&](TextView line) {
-    if (line.empty()) return;
-    std::size_t pos = 1;
-    if (line[0] == u'[') {
-      const auto key = parseEscaped(line, pos, u']');
-      if (!key) {
-        current = nullptr;
-        return;
-      }
-      const auto parts = splitKey(*key);
-      // A known key's ancestors are known too: a new one's are added deepest
-      // first, up to the first of them already there.
-      Text whole = joinKey(parts);
-      if (!parts.empty() && data.known.insert(whole).second)
-        for (std::size_t n = parts.size() - 1; n >= 1; --n)
-          if (!data.known.insert(joinKey(parts, 0, n)).second) break;
-      current = &data.keys[std::move(whole)];
-      return;
-    }
-    if (!current || (line[0] != u'"' && line[0] != u'@')) return; // comments, #metadata
-    Text name;
-    if (line[0] == u'"') {
-      auto parsed = parseEscaped(line, pos, u'"');
-      if (!parsed) return;
-      name = std::move(*parsed);
-    }
-    if (pos >= line.size() || line[pos] != u'=') return;
-    auto value = parseData(line, pos + 1);
-    if (!value) return;
-    if (equalsIgnoreCase(name, u"SymbolicLinkValue") && line.find(u"=hex(6):") != Text::npos)
-      current->linkTarget = linkTargetWithin(hive, utf16le(value->data));
-    current->values[upperName(name)] = std::move(*value);
-  });
+  data.bytes = std::move(bytes);
+  // Every key is a line starting with "[", its name shorter than the line,
+  // ancestors aside. Sized once, the table is not copied as it fills.
+  std::size_t lines = 1;
+  for (auto at = data.bytes.find("\n["); at != std::string::npos;
+       at = data.bytes.find("\n[", at + 2))
+    ++lines;
+  data.keys.reserve(lines + lines / 8, data.bytes.size() / 4);
+  data.sections.reserve(lines);
+  std::size_t open = kNoSection; // the section the lines belong to now
+  auto close = [&](std::size_t at) {
+    if (open != kNoSection) data.sections[open].end = at;
+    open = kNoSection;
+  };
+  forEachLogicalLine(
+      data.bytes, "[", [&](std::string_view line, std::size_t begin, std::size_t end) {
+        close(begin);
+        auto whole = plainKey(line);
+        if (!whole) {
+          const Text header = fromUtf8(line);
+          std::size_t pos = 1;
+          const auto key = parseEscaped(header, pos, u']');
+          if (!key) return; // the lines up to the next key belong to none
+          whole = normalKey(*key);
+        }
+        // A known key's ancestors are known too: a new one's are added deepest
+        // first, up to the first of them already there.
+        const auto [number, added] = data.keys.add(*whole);
+        if (added)
+          for (auto cut = whole->rfind(u'\\'); cut != Text::npos && cut > 0;
+               cut = whole->rfind(u'\\', cut - 1))
+            if (!data.keys.add(TextView(*whole).substr(0, cut)).second) break;
+        KeyEntry& entry = data.keys.entry(number);
+        open = data.sections.size();
+        data.sections.push_back({end, data.bytes.size(), kNoSection});
+        (entry.last == kNoSection ? entry.first : data.sections[entry.last].next) = open;
+        entry.last = open;
+      });
+  close(data.bytes.size());
   return data;
+}
+
+// Just after the quote that closes a string starting at pos, found without
+// decoding it: no byte of a multi-byte character is a quote or a backslash.
+std::size_t endOfQuoted(std::string_view s, std::size_t pos) {
+  while (pos < s.size()) {
+    const char c = s[pos++];
+    if (c == '"') break;
+    if (c == '\\') ++pos;
+  }
+  return std::min(pos, s.size());
+}
+
+KeyData parseKey(Hive hive, const HiveData& data, const KeyEntry& entry) {
+  KeyData key;
+  for (std::size_t s = entry.first; s != kNoSection; s = data.sections[s].next) {
+    const Section& section = data.sections[s];
+    const auto lines =
+        std::string_view(data.bytes).substr(section.begin, section.end - section.begin);
+    // Comments and #metadata lines are passed over.
+    forEachLogicalLine(lines, "\"@", [&](std::string_view line, std::size_t, std::size_t) {
+      std::size_t pos = 1;
+      Text name;
+      if (line[0] == '"') {
+        pos = endOfQuoted(line, pos);
+        auto parsed = parseQuoted(line.substr(0, pos), 1);
+        if (!parsed) return;
+        name = std::move(*parsed);
+      }
+      if (pos >= line.size() || line[pos] != '=') return;
+      auto value = parseData(line, pos + 1);
+      if (!value) return;
+      if (equalsIgnoreCase(name, u"SymbolicLinkValue") &&
+          line.find("=hex(6):") != std::string_view::npos)
+        key.linkTarget = linkTargetWithin(hive, utf16le(value->data));
+      key.values[upperName(name)] = std::move(*value);
+    });
+  }
+  return key;
 }
 
 class FileRegistry final : public Registry {
@@ -367,7 +557,7 @@ public:
       : files_{std::move(userReg), std::move(systemReg)} {}
 
   std::optional<RegValue> read(Hive hive, const Text& key, const Text& name) const override {
-    const auto* k = find(hive, key);
+    const auto* k = find(hive, resolve(hive, normalKey(key)));
     if (!k) return std::nullopt;
     const auto it = k->values.find(upperName(name));
     if (it == k->values.end()) return std::nullopt;
@@ -376,30 +566,44 @@ public:
 
   bool keyExists(Hive hive, const Text& key) const override {
     const Text path = resolve(hive, normalKey(key));
-    return path.empty() || load(hive).known.count(path) > 0;
+    return path.empty() || load(hive).index.keys.find(path);
   }
 
 private:
-  const HiveData& load(Hive hive) const {
-    const int i = hive == Hive::CurrentUser ? 0 : 1;
-    if (!data_[i]) {
-      std::ifstream in(files_[i], std::ios::binary);
-      std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-      data_[i] = parseHive(hive, bytes);
+  struct Loaded {
+    HiveData index;
+    std::unordered_map<Text, KeyData> parsed; // the keys asked about so far
+  };
+
+  Loaded& load(Hive hive) const {
+    auto& slot = hives_[hive == Hive::CurrentUser ? 0 : 1];
+    if (!slot) {
+      slot.emplace();
+      slot->index = indexHive(readHostFile(files_[hive == Hive::CurrentUser ? 0 : 1]).value_or(""));
     }
-    return *data_[i];
+    return *slot;
+  }
+
+  // The values of a key written in the file, parsed once.
+  const KeyData* find(Hive hive, const Text& path) const {
+    Loaded& hiveData = load(hive);
+    const KeyEntry* entry = hiveData.index.keys.find(path);
+    if (!entry || entry->first == kNoSection) return nullptr;
+    auto parsed = hiveData.parsed.find(path);
+    if (parsed == hiveData.parsed.end())
+      parsed = hiveData.parsed.emplace(path, parseKey(hive, hiveData.index, *entry)).first;
+    return &parsed->second;
   }
 
   // Follows links (System\CurrentControlSet -> ControlSet001) on the way down.
   Text resolve(Hive hive, Text path) const {
-    const HiveData& data = load(hive);
     for (int hops = 0; hops < 16; ++hops) {
       const auto parts = splitKey(path);
       bool followed = false;
       for (std::size_t n = 1; n <= parts.size() && !followed; ++n) {
-        const auto it = data.keys.find(joinKey(parts, 0, n));
-        if (it == data.keys.end() || !it->second.linkTarget) continue;
-        Text target = *it->second.linkTarget;
+        const auto* key = find(hive, joinKey(parts, 0, n));
+        if (!key || !key->linkTarget) continue;
+        Text target = *key->linkTarget;
         const Text rest = joinKey(parts, n);
         if (!rest.empty()) target += u'\\' + rest;
         path = target;
@@ -410,14 +614,8 @@ private:
     return path;
   }
 
-  const KeyData* find(Hive hive, const Text& key) const {
-    const HiveData& data = load(hive);
-    const auto it = data.keys.find(resolve(hive, normalKey(key)));
-    return it == data.keys.end() ? nullptr : &it->second;
-  }
-
   std::array<std::string, 2> files_;
-  mutable std::array<std::optional<HiveData>, 2> data_;
+  mutable std::array<std::optional<Loaded>, 2> hives_;
 };
 
 } // namespace
