@@ -311,7 +311,12 @@ TEST(Registry, DwordQwordBinaryAndHexStringTypes) {
                      "\"Sz\"=hex(1):c7,00,00,00",
                      "\"Broken\"=dword:zz",
                      "\"After\"=\"still read\"",
+                     // A continued piece that starts like a key is still the value.
+                     "\"Wrapped\"=\"a\\",
+                     "[b]\"",
                  });
+  // A key written twice has the values of both.
+  tm.addRegLines(false, "SOFTWARE\\types", {"\"Again\"=dword:00000001"});
   Machine m(tm.root());
   const auto& reg = m.registry();
   auto read = [&](const char16_t* name) {
@@ -343,6 +348,11 @@ TEST(Registry, DwordQwordBinaryAndHexStringTypes) {
   EXPECT_FALSE(read(u"Broken"));
   ASSERT_TRUE(read(u"After"));
   EXPECT_EQ(toUtf8(read(u"After")->text), "still read");
+  ASSERT_TRUE(read(u"Wrapped"));
+  EXPECT_EQ(toUtf8(read(u"Wrapped")->text), "a[b]");
+  EXPECT_FALSE(reg.keyExists(Hive::LocalMachine, u"b"));
+  ASSERT_TRUE(read(u"Again"));
+  EXPECT_EQ(read(u"Count")->number, 42u);
 }
 
 TEST(Registry, EachHiveIsReadOnceOnItsFirstQuestion) {
