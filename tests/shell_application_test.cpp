@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -283,7 +284,16 @@ TEST_F(ShellApplicationTest, NothingIsWrittenOutsideTheDestination) {
                             {"link", "../../outside.txt", ZipEntry::Kind::Link},
                             {"good.txt", "good"},
                             {"trap/inner.txt", "through a link"},
-                            {"dir/ok.txt", "fine"}});
+                            {"dir/ok.txt", "fine"},
+                            // Names Windows will not make.
+                            {"CON", "device"},
+                            {"sub/NUL.txt", "device with an extension"},
+                            {"com1 .log", "device with a blank"},
+                            {"trail.", "trailing dot"},
+                            {"trail ", "trailing blank"},
+                            {"bell\a.txt", "control character"},
+                            {"a:b.txt", "a stream"},
+                            {"what?.txt", "wildcard"}});
   // An earlier link in the destination must not be followed either.
   fs::create_directories(host(u"C:\\Outside"));
   fs::create_directories(host(u"C:\\Kurulum\\Vorlan-Grenvilta"));
@@ -295,6 +305,10 @@ TEST_F(ShellApplicationTest, NothingIsWrittenOutsideTheDestination) {
   EXPECT_EQ(tm.readFile(u"C:\\Kurulum\\Vorlan-Grenvilta\\dir\\ok.txt"), "fine");
   EXPECT_FALSE(fs::exists(fs::symlink_status(host(u"C:\\Kurulum\\Vorlan-Grenvilta\\link"))));
   EXPECT_TRUE(fs::is_empty(host(u"C:\\Outside")));
+  std::set<std::string> made;
+  for (const auto& e : fs::directory_iterator(host(kSibling)))
+    made.insert(e.path().filename());
+  EXPECT_EQ(made, (std::set<std::string>{"chromedriver_win32.zip", "dir", "good.txt", "trap"}));
   // Nothing appeared anywhere else on the machine or beside it.
   for (const auto& e : fs::recursive_directory_iterator(tm.root())) {
     const std::string name = e.path().filename();
@@ -306,10 +320,11 @@ TEST_F(ShellApplicationTest, NothingIsWrittenOutsideTheDestination) {
   EXPECT_FALSE(fs::exists("/abs.txt"));
 
   // One refusal per entry, in the archive's order.
-  ASSERT_EQ(rt.boxes.size(), 7u);
-  const char* named[] = {"../evil.txt",  "/abs.txt",       "ok/../../evil2.txt",
-                         "C:/evil3.txt", "./C:/evil4.txt", "link",
-                         "trap"};
+  ASSERT_EQ(rt.boxes.size(), 15u);
+  const char* named[] = {
+      "../evil.txt", "/abs.txt", "ok/../../evil2.txt", "C:/evil3.txt", "./C:/evil4.txt", "link",
+      "trap",        "CON",      "sub/NUL.txt",        "com1 .log",    "trail.",         "trail ",
+      "bell\a.txt",  "a:b.txt",  "what?.txt"};
   for (std::size_t i = 0; i < rt.boxes.size(); ++i) {
     EXPECT_NE(rt.boxes[i].prompt.find(std::string("'") + named[i]), std::string::npos)
         << rt.boxes[i].prompt;

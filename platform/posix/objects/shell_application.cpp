@@ -216,7 +216,8 @@ std::vector<TopEntry> listTopLevel(const Machine& machine, const std::string& ho
     if (r == ARCHIVE_EOF || r == ARCHIVE_FATAL) break;
     if (r == ARCHIVE_FAILED) continue;
     const EntryPath p = judge(entryName(machine, e));
-    if (p.verdict != EntryPath::Verdict::Good) continue;
+    // A name Windows would not make is still an item of the folder.
+    if (p.verdict != EntryPath::Verdict::Good && p.verdict != EntryPath::Verdict::Refused) continue;
     const bool folder = p.parts.size() > 1 || archive_entry_filetype(e) == AE_IFDIR;
     const auto [at, added] = byName.emplace(rtcUpperCaseVar(p.parts[0]), top.size());
     if (added)
@@ -411,6 +412,11 @@ public:
       case EntryPath::Verdict::Outside:
         if (sel.all)
           error(quoted(name) + u" öğesi hedef klasörün dışına yazılmak istediği için ayıklanmadı.");
+        continue;
+      case EntryPath::Verdict::Refused:
+        if (sel.covers(p.parts[0]))
+          error(quoted(name) + u" öğesinin adı Windows'ta geçerli bir dosya adı olmadığı için "
+                               u"ayıklanmadı.");
         continue;
       case EntryPath::Verdict::Good:
         break;
