@@ -450,10 +450,11 @@ constexpr char kErrorPageScript[] =
 
 bool plainHostName(const std::string& name) {
   if (name.empty() || name.size() > 253) return false;
-  for (char c : name)
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_'))
-      return false;
-  return true;
+  // ASCII only, whatever the locale says a letter is.
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
+  });
 }
 
 void requireRegistered(ObjectContext ctx, const char16_t* key) {
@@ -469,6 +470,10 @@ std::string hostResolverRules(const std::string& hostsFile) {
 
 std::string hostResolverRules(const std::vector<HostsEntry>& entries) {
   std::string rules;
+  std::size_t size = 0;
+  for (const HostsEntry& e : entries)
+    size += e.name.size() + e.address.size() + 7;
+  rules.reserve(size + 20);
   for (const HostsEntry& e : entries) {
     // Chromium resolves localhost itself; the rules keep it out (below).
     if (e.name == "localhost" || !plainHostName(e.name)) continue;
