@@ -600,14 +600,40 @@ TEST_F(RuntimeTest, EndThrowsProgramEndWhichNoResumeNextSwallows) {
   EXPECT_FALSE(after);
 }
 
-TEST_F(RuntimeTest, UnknownObjectsFailWith429AndAppPathIsAsGiven) {
+TEST_F(RuntimeTest, ObjectsByClassAndInterfaceAndAppPath) {
   EXPECT_EQ(errorNumber([&] { rt().rtcCreateObject2(u"Yok.BöyleBirNesne"); }),
             err::CannotCreateObject);
-  EXPECT_EQ(errorNumber([&] {
-              rt().createObject(u"{00000000-0000-0000-0000-000000000001}",
-                                u"{00000000-0000-0000-0000-000000000002}");
-            }),
-            err::CannotCreateObject);
+  constexpr const char16_t* shell = u"{13709620-C279-11CE-A49E-444553540000}";
+  constexpr const char16_t* browser = u"{0277FC34-FD1B-4616-BB19-5D556733E8C9}";
+  constexpr const char16_t* browserInterface = u"{0277FC34-FD1B-4616-BB19-CC6284398AA5}";
+  // As CoCreateInstance answers: an id that does not parse or a class
+  // nobody registered is 429, an interface the class lacks 430.
+  const struct {
+    const char16_t* classId;
+    const char16_t* interfaceId;
+    int number;
+  } cases[] = {
+      {u"{00000000-0000-0000-0000-000000000001}", u"{00000000-0000-0000-0000-000000000002}", 429},
+      {u"{00000000-0000-0000-0000-000000000001}", u"{00020400-0000-0000-C000-000000000046}", 429},
+      {u"Shell.Application", u"{00020400-0000-0000-C000-000000000046}", 429},
+      {shell, u"{286E6F1B-7113-4355-9562-96B7E9D64C54}", 0}, // IShellDispatch6
+      {shell, u"{d8f015c0-c278-11ce-a49e-444553540000}", 0}, // IShellDispatch
+      {shell, u"{00020400-0000-0000-C000-000000000046}", 0}, // IDispatch
+      {shell, u"{00000000-0000-0000-c000-000000000046}", 0}, // IUnknown
+      {shell, browserInterface, 430},
+      {shell, u"{00000000-0000-0000-0000-000000000002}", 430},
+      {shell, u"286E6F1B-7113-4355-9562-96B7E9D64C54", 429},
+      {shell, u"{286E6F1B-7113-4355-9562-96B7E9D64C5}", 429},
+      {shell, u"{286E6F1B-7113-4355-9562-96B7E9D64C5G}", 429},
+      {shell, u"{286E6F1B+7113-4355-9562-96B7E9D64C54}", 429},
+      {shell, u"", 429},
+      {browser, u"{286E6F1B-7113-4355-9562-96B7E9D64C54}", 430},
+      {u"{0277FC34-FD1B-4616-BB19-E3CCFFAB4234}", u"{00000000-0000-0000-0000-000000000002}", 430},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(toUtf8(c.classId) + " " + toUtf8(c.interfaceId));
+    EXPECT_EQ(errorNumber([&] { rt().createObject(c.classId, c.interfaceId); }), c.number);
+  }
   EXPECT_EQ(toUtf8(rt().appPath()), "C:\\Kurulum");
 }
 
