@@ -158,11 +158,22 @@ TEST_F(DirTest, EmptyAndMissingFoldersGiveNothing) {
   EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\plain.dll\\", vbNormal)), "");
 }
 
-TEST_F(DirTest, RelativePatternsFailAsPathsDo) {
-  EXPECT_EQ(errorNumber([&] { rt().rtcDir(u"plain.dll", vbNormal); }), err::PathNotFound);
-  EXPECT_EQ(errorNumber([&] { rt().rtcDir(u"Q:\\x", vbNormal); }), err::PathNotFound);
-  // The failed call leaves no listing to continue.
-  EXPECT_EQ(errorNumber([&] { rt().rtcDir(); }), err::InvalidCall);
+TEST_F(DirTest, RelativePatternsAndMissingDrivesListNothing) {
+  // FindFirstFile's "path not found", which Dir answers with "".
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"plain.dll", vbNormal)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"Q:\\x", vbNormal)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir()), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"q:\\", vbDirectory)), "");
+}
+
+TEST_F(DirTest, InvalidNamesFailWith52AndLeaveAnEmptyListing) {
+  for (const char16_t* pattern :
+       {u"C:\\Comp\\a|b.dll", u"C:\\C*mp\\plain.dll", u"C:\\Co?p\\", u"C:\\Comp\\tab\t.dll"}) {
+    SCOPED_TRACE(toUtf8(pattern));
+    EXPECT_EQ(errorNumber([&] { rt().rtcDir(pattern, vbNormal); }), err::BadFileName);
+    // A failed call still ends the listing before it: continuing gives "".
+    EXPECT_EQ(toUtf8(rt().rtcDir()), "");
+  }
 }
 
 TEST_F(DirTest, LettersMatchWithoutCaseAndNamesComeAsStored) {

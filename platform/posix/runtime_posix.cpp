@@ -125,6 +125,17 @@ bool lessIgnoreCase(const Text& a, const Text& b) {
   return a < b;
 }
 
+// What FindFirstFile takes without "invalid name": no control character or
+// "|" anywhere, and wildcards only in the last component.
+bool validPattern(TextView folder, TextView name) {
+  const auto forbidden = [](TextView part, std::u16string_view characters) {
+    return std::any_of(part.begin(), part.end(), [&](char16_t c) {
+      return c < 0x20 || characters.find(c) != std::u16string_view::npos;
+    });
+  };
+  return !forbidden(folder, u"|*?<>\"") && !forbidden(name, u"|");
+}
+
 // Whether the simulated user may write into a folder. Write bits count even
 // for the host's root, so a folder made read-only refuses everybody.
 bool folderWritable(const std::string& folder) {
@@ -153,22 +164,29 @@ PosixRuntime::PosixRuntime(const Machine& machine, Text appPath, Text applicatio
 PosixRuntime::~PosixRuntime() = default;
 
 Text PosixRuntime::rtcDir(const Text& pathname, int attributes) {
-  listing_.reset(); // a failing call leaves no listing to continue
+  // Whatever this call gives, a continuation after it gives "" at worst.
+  listingBegun_ = true;
+  listing_.reset();
   auto listing = std::make_unique<Listing>();
 
   // The last component is the name or pattern; the rest names the folder.
   std::size_t cut = pathname.size();
   while (cut > 0 && !isSeparator(pathname[cut - 1]))
     --cut;
-  if (cut == 0) {
-    machine_.hostPath(pathname); // relative: fails as hostPath fails
-    listing_ = std::move(listing);
-    return u"";
-  }
+  // A relative name looks in a current folder this machine does not keep.
+  if (cut == 0) return u"";
   const Text folderPart = pathname.substr(0, cut);
   // A folder path ending in "\" lists the folder, as "*" would.
   const Text namePart = cut < pathname.size() ? pathname.substr(cut) : Text(1, u'*');
-  const std::string folder = machine_.hostPath(folderPart);
+  if (!validPattern(folderPart, namePart)) throw RuntimeError(err::BadFileName);
+  std::string folder;
+  try {
+    folder = machine_.hostPath(folderPart);
+  } catch (const RuntimeError&) {
+    // A drive the machine lacks: FindFirstFile's "path not found", which
+    // Dir answers with "" as for any missing folder.
+    return u"";
+  }
 
   const DosPattern pattern(namePart);
   if (const unique_dir dir(::opendir(folder.c_str())); dir) {
@@ -197,8 +215,8 @@ Text PosixRuntime::rtcDir(const Text& pathname, int attributes) {
 }
 
 Text PosixRuntime::rtcDir() {
-  if (!listing_) throw RuntimeError(err::InvalidCall);
-  if (listing_->next >= listing_->names.size()) return u"";
+  if (!listingBegun_) throw RuntimeError(err::InvalidCall);
+  if (!listing_ || listing_->next >= listing_->names.size()) return u"";
   return listing_->names[listing_->next++];
 }
 

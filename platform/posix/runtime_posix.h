@@ -38,6 +38,7 @@ private:
   Text appPath_;
   Text title_;
   MessageBoxFn messageBox_;
+  bool listingBegun_ = false; // a Dir with arguments has been called, failed or not
   std::unique_ptr<Listing> listing_;
 };
 
