@@ -487,7 +487,7 @@ TEST_F(InstallRun, FailuresOfTheShortcutTheRecordAndTheStartAreNamed) {
                        "Masaüstü kısayolu (Hata No: -2147024891)\n"
                        "Sürücü sürüm kaydı (Hata No: 70)\n"
                        "Chrome bağlantı testi (Hata No: 429)\n"
-                       "Vorlan başlatma (Hata No: 53)\n"),
+                       "Vorlan başlatma (Hata No: 5)\n"),
             std::string::npos)
       << r.out;
 }

@@ -158,11 +158,22 @@ TEST_F(DirTest, EmptyAndMissingFoldersGiveNothing) {
   EXPECT_EQ(toUtf8(rt().rtcDir(u"C:\\Comp\\plain.dll\\", vbNormal)), "");
 }
 
-TEST_F(DirTest, RelativePatternsFailAsPathsDo) {
-  EXPECT_EQ(errorNumber([&] { rt().rtcDir(u"plain.dll", vbNormal); }), err::PathNotFound);
-  EXPECT_EQ(errorNumber([&] { rt().rtcDir(u"Q:\\x", vbNormal); }), err::PathNotFound);
-  // The failed call leaves no listing to continue.
-  EXPECT_EQ(errorNumber([&] { rt().rtcDir(); }), err::InvalidCall);
+TEST_F(DirTest, RelativePatternsAndMissingDrivesListNothing) {
+  // FindFirstFile's "path not found", which Dir answers with "".
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"plain.dll", vbNormal)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"Q:\\x", vbNormal)), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir()), "");
+  EXPECT_EQ(toUtf8(rt().rtcDir(u"q:\\", vbDirectory)), "");
+}
+
+TEST_F(DirTest, InvalidNamesFailWith52AndLeaveAnEmptyListing) {
+  for (const char16_t* pattern :
+       {u"C:\\Comp\\a|b.dll", u"C:\\C*mp\\plain.dll", u"C:\\Co?p\\", u"C:\\Comp\\tab\t.dll"}) {
+    SCOPED_TRACE(toUtf8(pattern));
+    EXPECT_EQ(errorNumber([&] { rt().rtcDir(pattern, vbNormal); }), err::BadFileName);
+    // A failed call still ends the listing before it: continuing gives "".
+    EXPECT_EQ(toUtf8(rt().rtcDir()), "");
+  }
 }
 
 TEST_F(DirTest, LettersMatchWithoutCaseAndNamesComeAsStored) {
@@ -351,6 +362,18 @@ TEST_F(RuntimeTest, FileCopyFailuresAndTheirNumbers) {
             err::PermissionDenied);
   EXPECT_EQ(entries(tm_.host(u"C:\\Locked")), Names{});
   EXPECT_EQ(entries(tm_.host(u"C:\\Windows\\System32")), (Names{"drivers", "wmp.dll"}));
+  // CopyFile will not replace a hidden file either.
+  tm_.writeFile(u"C:\\Windows\\gizli.dll", "hidden");
+  tm_.setDosAttributes(u"C:\\Windows\\gizli.dll", 0x2);
+  EXPECT_EQ(
+      errorNumber([&] { rt().rtcFileCopy(u"C:\\Kurulum\\wmp.dll", u"C:\\Windows\\gizli.dll"); }),
+      err::PermissionDenied);
+  EXPECT_EQ(tm_.readFile(u"C:\\Windows\\gizli.dll"), "hidden");
+  // The source onto itself, however spelled: the open source is in use.
+  for (const char16_t* itself : {u"C:\\Kurulum\\wmp.dll", u"c:\\KURULUM\\.\\WMP.DLL"})
+    EXPECT_EQ(errorNumber([&] { rt().rtcFileCopy(u"C:\\Kurulum\\wmp.dll", itself); }),
+              err::PermissionDenied);
+  EXPECT_EQ(entries(tm_.host(u"C:\\Kurulum")), (Names{"Folder.dll", "wmp.dll"}));
 }
 
 // The number a failed host call gives, as the Windows layer numbers the same
@@ -467,7 +490,7 @@ TEST_F(RuntimeTest, ShellUnquotedProgramPathWithBlanks) {
   EXPECT_EQ(waitForLog(tm_, "sube.log"), "> c:\\yeni klasör\\şube aracı.EXE -v\n-v\n--\n");
 }
 
-TEST_F(RuntimeTest, ShellChildGetsItsOwnFolderAndNoTerminalInput) {
+TEST_F(RuntimeTest, ShellChildWorksInTheSetupsFolderAndGetsNoTerminalInput) {
   const std::string log = tm_.root() + "/env.log";
   makeScript(tm_, u"C:\\Araçlar\\probe.exe",
              "{ pwd -P; readlink /proc/self/fd/0; if read line; then echo input; else echo eof; "
@@ -477,7 +500,8 @@ TEST_F(RuntimeTest, ShellChildGetsItsOwnFolderAndNoTerminalInput) {
   ::setenv("VORLANKUR_COMMAND_LINE", "stale", 1);
   rt().rtcShell(u"C:\\Araçlar\\probe.exe", vbNormalFocus);
   ::unsetenv("VORLANKUR_COMMAND_LINE");
-  const std::string folder = fs::canonical(tm_.host(u"C:\\Araçlar")).string();
+  // Not the program's own folder: CreateProcess without one passes on ours.
+  const std::string folder = fs::canonical(fs::current_path()).string();
   EXPECT_EQ(waitForLog(tm_, "env.log"), folder + "\n/dev/null\neof\nC:\\Araçlar\\probe.exe\n--\n");
 }
 
@@ -510,29 +534,68 @@ TEST_F(RuntimeTest, ShellFailuresAndTheirNumbers) {
   tm_.writeFile(u"C:\\Kurulum\\Vorlan.exe", "MZ not for this host"); // no execute bit
   makeScript(tm_, u"C:\\Kurulum\\ok.exe", "exit 0\n");
   EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"nosuch.exe /x", 1); }), err::FileNotFound);
-  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"C:\\Yok\\Vorlan.exe", 1); }), err::FileNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"C:\\Kurulum\\yok.exe", 1); }), err::FileNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"C:\\Yok\\Vorlan.exe", 1); }), err::PathNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"C:\\Yok\\Vorlan.exe x", 1); }), err::PathNotFound);
   EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"\"C:\\Kurulum\\ok.exe", 1); }), 0);
   EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"\"C:\\Kurulum\\ok\" x", 1); }), 0);
-  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"C:\\Kurulum\\Vorlan.exe", 1); }), err::FileNotFound);
+  // A file that is no program: ERROR_BAD_EXE_FORMAT.
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"C:\\Kurulum\\Vorlan.exe", 1); }), err::InvalidCall);
   // Found first in the application's folder, as Windows looks: it shadows
   // the system folder's program and fails to start.
   makeScript(tm_, u"C:\\Windows\\System32\\Vorlan.exe", "exit 0\n");
-  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"Vorlan.exe", 1); }), err::FileNotFound);
-  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"Q:\\Vorlan.exe", 1); }), err::FileNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"Vorlan.exe", 1); }), err::InvalidCall);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"Q:\\Vorlan.exe", 1); }), err::PathNotFound);
+  {
+    // A program being written is in use: ERROR_SHARING_VIOLATION.
+    std::ofstream writing(tm_.host(u"C:\\Kurulum\\ok.exe"), std::ios::app);
+    EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"ok.exe", 1); }), err::PermissionDenied);
+  }
   EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"", 1); }), err::FileNotFound);
   EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"   ", 1); }), err::FileNotFound);
-  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"ok.exe", 0); }), err::InvalidCall);
-  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"ok.exe", 7); }), err::InvalidCall);
+  // The window styles the Windows layer knows, and no other.
+  for (const int style : {0, 1, 2, 3, 4, 6})
+    EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"ok.exe", style); }), 0) << style;
+  for (const int style : {-1, 5, 7})
+    EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"ok.exe", style); }), err::InvalidCall) << style;
   EXPECT_EQ(childrenOfThisProcess(), std::vector<int>{});
 }
 
-TEST_F(RuntimeTest, ShellOfAScriptWithoutInterpreterFailsWith53) {
+// A file in no format the host runs: ERROR_BAD_EXE_FORMAT.
+TEST_F(RuntimeTest, ShellOfAScriptWithoutInterpreterFailsWith5) {
   tm_.writeFile(u"C:\\Kurulum\\bozuk.exe", std::string("\x7f"
                                                        "ELF garbage",
                                                        12));
   ::chmod(tm_.host(u"C:\\Kurulum\\bozuk.exe").c_str(), 0755);
-  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"bozuk.exe", 1); }), err::FileNotFound);
+  EXPECT_EQ(errorNumber([&] { rt().rtcShell(u"bozuk.exe", 1); }), err::InvalidCall);
   EXPECT_EQ(childrenOfThisProcess(), std::vector<int>{});
+}
+
+// A program Shell started cannot be replaced while it runs, and can be
+// once it has ended.
+TEST_F(RuntimeTest, FileCopyOntoARunningProgramFails) {
+  const std::string release = tm_.root() + "/release";
+  makeScript(tm_, u"C:\\Vorlan\\Vorlan.exe",
+             "i=0; while [ ! -e '" + release +
+                 "' ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done\n");
+  tm_.writeFile(u"C:\\Kurulum\\Vorlan.exe", "new program");
+  const auto pid = static_cast<pid_t>(rt().rtcShell(u"C:\\Vorlan\\Vorlan.exe", vbNormalFocus));
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(
+      errorNumber([&] { rt().rtcFileCopy(u"C:\\Kurulum\\Vorlan.exe", u"C:\\VORLAN\\vorlan.exe"); }),
+      err::PermissionDenied);
+  EXPECT_EQ(entries(tm_.host(u"C:\\Vorlan")), Names{"Vorlan.exe"});
+
+  std::ofstream(release) << "go";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::int32_t number = -1;
+  while (number != 0 && std::chrono::steady_clock::now() < deadline) {
+    number = errorNumber(
+        [&] { rt().rtcFileCopy(u"C:\\Kurulum\\Vorlan.exe", u"C:\\Vorlan\\Vorlan.exe"); });
+    if (number != 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(number, 0);
+  EXPECT_EQ(tm_.readFile(u"C:\\Vorlan\\Vorlan.exe"), "new program");
 }
 
 // ------------------------------------------------------ argument split
@@ -600,14 +663,40 @@ TEST_F(RuntimeTest, EndThrowsProgramEndWhichNoResumeNextSwallows) {
   EXPECT_FALSE(after);
 }
 
-TEST_F(RuntimeTest, UnknownObjectsFailWith429AndAppPathIsAsGiven) {
+TEST_F(RuntimeTest, ObjectsByClassAndInterfaceAndAppPath) {
   EXPECT_EQ(errorNumber([&] { rt().rtcCreateObject2(u"Yok.BöyleBirNesne"); }),
             err::CannotCreateObject);
-  EXPECT_EQ(errorNumber([&] {
-              rt().createObject(u"{00000000-0000-0000-0000-000000000001}",
-                                u"{00000000-0000-0000-0000-000000000002}");
-            }),
-            err::CannotCreateObject);
+  constexpr const char16_t* shell = u"{13709620-C279-11CE-A49E-444553540000}";
+  constexpr const char16_t* browser = u"{0277FC34-FD1B-4616-BB19-5D556733E8C9}";
+  constexpr const char16_t* browserInterface = u"{0277FC34-FD1B-4616-BB19-CC6284398AA5}";
+  // As CoCreateInstance answers: an id that does not parse or a class
+  // nobody registered is 429, an interface the class lacks 430.
+  const struct {
+    const char16_t* classId;
+    const char16_t* interfaceId;
+    int number;
+  } cases[] = {
+      {u"{00000000-0000-0000-0000-000000000001}", u"{00000000-0000-0000-0000-000000000002}", 429},
+      {u"{00000000-0000-0000-0000-000000000001}", u"{00020400-0000-0000-C000-000000000046}", 429},
+      {u"Shell.Application", u"{00020400-0000-0000-C000-000000000046}", 429},
+      {shell, u"{286E6F1B-7113-4355-9562-96B7E9D64C54}", 0}, // IShellDispatch6
+      {shell, u"{d8f015c0-c278-11ce-a49e-444553540000}", 0}, // IShellDispatch
+      {shell, u"{00020400-0000-0000-C000-000000000046}", 0}, // IDispatch
+      {shell, u"{00000000-0000-0000-c000-000000000046}", 0}, // IUnknown
+      {shell, browserInterface, 430},
+      {shell, u"{00000000-0000-0000-0000-000000000002}", 430},
+      {shell, u"286E6F1B-7113-4355-9562-96B7E9D64C54", 429},
+      {shell, u"{286E6F1B-7113-4355-9562-96B7E9D64C5}", 429},
+      {shell, u"{286E6F1B-7113-4355-9562-96B7E9D64C5G}", 429},
+      {shell, u"{286E6F1B+7113-4355-9562-96B7E9D64C54}", 429},
+      {shell, u"", 429},
+      {browser, u"{286E6F1B-7113-4355-9562-96B7E9D64C54}", 430},
+      {u"{0277FC34-FD1B-4616-BB19-E3CCFFAB4234}", u"{00000000-0000-0000-0000-000000000002}", 430},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(toUtf8(c.classId) + " " + toUtf8(c.interfaceId));
+    EXPECT_EQ(errorNumber([&] { rt().createObject(c.classId, c.interfaceId); }), c.number);
+  }
   EXPECT_EQ(toUtf8(rt().appPath()), "C:\\Kurulum");
 }
 

@@ -125,6 +125,17 @@ bool lessIgnoreCase(const Text& a, const Text& b) {
   return a < b;
 }
 
+// What FindFirstFile takes without "invalid name": no control character or
+// "|" anywhere, and wildcards only in the last component.
+bool validPattern(TextView folder, TextView name) {
+  const auto forbidden = [](TextView part, std::u16string_view characters) {
+    return std::any_of(part.begin(), part.end(), [&](char16_t c) {
+      return c < 0x20 || characters.find(c) != std::u16string_view::npos;
+    });
+  };
+  return !forbidden(folder, u"|*?<>\"") && !forbidden(name, u"|");
+}
+
 // Whether the simulated user may write into a folder. Write bits count even
 // for the host's root, so a folder made read-only refuses everybody.
 bool folderWritable(const std::string& folder) {
@@ -153,22 +164,29 @@ PosixRuntime::PosixRuntime(const Machine& machine, Text appPath, Text applicatio
 PosixRuntime::~PosixRuntime() = default;
 
 Text PosixRuntime::rtcDir(const Text& pathname, int attributes) {
-  listing_.reset(); // a failing call leaves no listing to continue
+  // Whatever this call gives, a continuation after it gives "" at worst.
+  listingBegun_ = true;
+  listing_.reset();
   auto listing = std::make_unique<Listing>();
 
   // The last component is the name or pattern; the rest names the folder.
   std::size_t cut = pathname.size();
   while (cut > 0 && !isSeparator(pathname[cut - 1]))
     --cut;
-  if (cut == 0) {
-    machine_.hostPath(pathname); // relative: fails as hostPath fails
-    listing_ = std::move(listing);
-    return u"";
-  }
+  // A relative name looks in a current folder this machine does not keep.
+  if (cut == 0) return u"";
   const Text folderPart = pathname.substr(0, cut);
   // A folder path ending in "\" lists the folder, as "*" would.
   const Text namePart = cut < pathname.size() ? pathname.substr(cut) : Text(1, u'*');
-  const std::string folder = machine_.hostPath(folderPart);
+  if (!validPattern(folderPart, namePart)) throw RuntimeError(err::BadFileName);
+  std::string folder;
+  try {
+    folder = machine_.hostPath(folderPart);
+  } catch (const RuntimeError&) {
+    // A drive the machine lacks: FindFirstFile's "path not found", which
+    // Dir answers with "" as for any missing folder.
+    return u"";
+  }
 
   const DosPattern pattern(namePart);
   if (const unique_dir dir(::opendir(folder.c_str())); dir) {
@@ -197,8 +215,8 @@ Text PosixRuntime::rtcDir(const Text& pathname, int attributes) {
 }
 
 Text PosixRuntime::rtcDir() {
-  if (!listing_) throw RuntimeError(err::InvalidCall);
-  if (listing_->next >= listing_->names.size()) return u"";
+  if (!listingBegun_) throw RuntimeError(err::InvalidCall);
+  if (!listing_ || listing_->next >= listing_->names.size()) return u"";
   return listing_->names[listing_->next++];
 }
 
@@ -230,7 +248,13 @@ void PosixRuntime::rtcFileCopy(const Text& source, const Text& destination) {
     throw RuntimeError(err::PathNotFound);
   if (::stat(to.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) throw RuntimeError(err::PathFileAccess);
-    if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) throw RuntimeError(err::PermissionDenied);
+    // Windows holds the source open while it copies, and a running
+    // program's image: either is a sharing violation.
+    if ((st.st_dev == src.st_dev && st.st_ino == src.st_ino) || isRunningImage(to))
+      throw RuntimeError(err::PermissionDenied);
+    // CopyFile refuses to replace a read-only or a hidden file.
+    if (Machine::attributes(to).value_or(0) & (kAttrReadOnly | kAttrHidden))
+      throw RuntimeError(err::PermissionDenied);
   }
   if (!folderWritable(folder)) throw RuntimeError(err::PermissionDenied);
 
@@ -269,13 +293,36 @@ void PosixRuntime::rtcFileCopy(const Text& source, const Text& destination) {
 
 namespace {
 
-// The host executable a program name stands for, as CreateProcess finds it:
-// ".exe" appended to a name without extension; a name with a drive or "\"
-// is a path, a bare one is looked for in the application's folder, then
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat x {};
+  struct stat y {};
+  return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
+} // namespace
+
+bool PosixRuntime::isRunningImage(const std::string& hostPath) {
+  std::erase_if(started_, [](const StartedImage& s) { return !stillRuns(s.pid); });
+  return std::any_of(started_.begin(), started_.end(),
+                     [&](const StartedImage& s) { return sameFile(s.image, hostPath); });
+}
+
+namespace {
+
+// A program name looked up as CreateProcess looks: the host executable, or
+// the number the Windows layer gives for what CreateProcess found missing.
+struct Lookup {
+  std::optional<std::string> program;
+  err::Code failure = err::FileNotFound;
+};
+
+// ".exe" is appended to a name without extension; a name with a drive or
+// "\" is a path, a bare one is looked for in the application's folder, then
 // C:\Windows\System32, then C:\Windows; the first file there, which fails
 // to start when it is no program.
-std::optional<std::string> findProgram(const Machine& machine, const Text& appPath, Text name) {
-  if (name.empty()) return std::nullopt;
+Lookup findProgram(const Machine& machine, const Text& appPath, Text name) {
+  if (name.empty()) return {};
   std::size_t baseStart = 0;
   bool hasSeparator = false;
   for (std::size_t i = 0; i < name.size(); ++i) {
@@ -287,32 +334,64 @@ std::optional<std::string> findProgram(const Machine& machine, const Text& appPa
   const bool isPath = hasSeparator || (name.size() >= 2 && name[1] == u':');
   if (name.find(u'.', baseStart) == Text::npos) name += u".exe";
 
-  std::vector<Text> candidates;
   if (isPath) {
-    candidates.push_back(name);
-  } else {
-    Text app = appPath;
-    if (app.empty() || !isSeparator(app.back())) app += u'\\';
-    candidates.push_back(app + name);
-    candidates.push_back(u"C:\\Windows\\System32\\" + name);
-    candidates.push_back(u"C:\\Windows\\" + name);
+    std::string host;
+    try {
+      host = machine.hostPath(name);
+    } catch (const RuntimeError&) {
+      return {std::nullopt, err::PathNotFound}; // a drive the machine lacks, or no drive
+    }
+    if (auto program = firstProgram({host}, Accept::AnyFile)) return {std::move(program)};
+    // "Path not found" when the folder is missing, "file not found" in one.
+    struct stat st {};
+    const std::string folder = parentFolder(host);
+    const bool folderExists = ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return {std::nullopt, folderExists ? err::FileNotFound : err::PathNotFound};
   }
+  Text app = appPath;
+  if (app.empty() || !isSeparator(app.back())) app += u'\\';
   std::vector<std::string> hostCandidates;
-  for (const Text& candidate : candidates) {
+  for (const Text& candidate :
+       {app + name, u"C:\\Windows\\System32\\" + name, u"C:\\Windows\\" + name}) {
     try {
       hostCandidates.push_back(machine.hostPath(candidate));
     } catch (const RuntimeError&) {
-      // a relative path or a drive the machine lacks: no program there
+      // a drive the machine lacks: no program there
     }
   }
-  return firstProgram(hostCandidates, Accept::AnyFile);
+  return {firstProgram(hostCandidates, Accept::AnyFile)};
+}
+
+// The number for a found file that failed to start, as the Windows layer
+// numbers CreateProcess's error for it.
+err::Code startFailure(int error, const std::string& program) {
+  switch (error) {
+  case ENOEXEC:
+    return err::InvalidCall; // ERROR_BAD_EXE_FORMAT
+  case EACCES: {
+    // A file nobody may execute is no program: Windows finds its format bad.
+    struct stat st {};
+    if (::stat(program.c_str(), &st) == 0 && !(st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)))
+      return err::InvalidCall;
+    return err::PermissionDenied; // ERROR_ACCESS_DENIED
+  }
+  case ENOENT:
+    return err::FileNotFound; // gone meanwhile, or a script's interpreter missing
+  default:
+    return runtimeNumber(error).value_or(err::InvalidCall); // the Windows layer's fallback
+  }
+}
+
+// The styles the Windows layer passes on to the program's window: hidden,
+// normal, minimized, maximized, not activated, minimized not activated.
+bool isWindowStyle(int style) {
+  return style >= 0 && style <= 6 && style != 5;
 }
 
 } // namespace
 
 double PosixRuntime::rtcShell(const Text& commandLine, int windowStyle) {
-  if (windowStyle != vbNormalFocus && windowStyle != vbMinimizedFocus)
-    throw RuntimeError(err::InvalidCall);
+  if (!isWindowStyle(windowStyle)) throw RuntimeError(err::InvalidCall);
 
   std::size_t start = 0;
   while (start < commandLine.size() && isBlank(commandLine[start]))
@@ -320,43 +399,50 @@ double PosixRuntime::rtcShell(const Text& commandLine, int windowStyle) {
 
   // The program name: a quoted name, or, unquoted, the shortest run of
   // blank-separated words that names an existing program, as CreateProcess
-  // tries "C:\Program" before "C:\Program Files\x.exe".
-  std::optional<std::string> program;
+  // tries "C:\Program" before "C:\Program Files\x.exe". When none does, the
+  // first word's failure is the one reported.
+  Lookup found;
   std::size_t argsStart = commandLine.size();
   if (start < commandLine.size() && commandLine[start] == u'"') {
     const std::size_t close = commandLine.find(u'"', start + 1);
     const std::size_t end = close == Text::npos ? commandLine.size() : close;
-    program = findProgram(machine_, appPath_, commandLine.substr(start + 1, end - start - 1));
+    found = findProgram(machine_, appPath_, commandLine.substr(start + 1, end - start - 1));
     argsStart = close == Text::npos ? commandLine.size() : close + 1;
   } else {
     std::size_t end = start;
+    bool first = true;
     while (end < commandLine.size()) {
       while (end < commandLine.size() && !isBlank(commandLine[end]))
         ++end;
-      program = findProgram(machine_, appPath_, commandLine.substr(start, end - start));
-      if (program) break;
+      Lookup words = findProgram(machine_, appPath_, commandLine.substr(start, end - start));
+      if (words.program || first) found = std::move(words);
+      if (found.program) break;
+      first = false;
       while (end < commandLine.size() && isBlank(commandLine[end]))
         ++end;
     }
     argsStart = end;
   }
-  if (!program) throw RuntimeError(err::FileNotFound);
+  if (!found.program) throw RuntimeError(found.failure);
+  const std::string& program = *found.program;
 
   ProcessOptions options;
-  options.argv.push_back(*program);
+  options.argv.push_back(program);
   for (const Text& a : splitArguments(TextView(commandLine).substr(argsStart)))
     options.argv.push_back(toUtf8(a));
   // The whole command line, as Windows hands it to the program; argv cannot
   // carry its quoting.
   options.environment = environmentWith({{"VORLANKUR_COMMAND_LINE", toUtf8(commandLine)}});
-  options.folder = parentFolder(*program);
+  // No folder given: the program works in the setup's own working folder,
+  // as CreateProcess without one starts it.
   const char* output = std::getenv("VORLANKUR_CHILD_OUTPUT");
   if (output && std::string_view(output) == "inherit")
     options.output = ProcessOptions::Output::Inherit;
   options.group = ProcessOptions::Group::OwnSession;
   options.detached = true;
   const StartedProcess started = startProcess(options);
-  if (!started.pid) throw RuntimeError(err::FileNotFound);
+  if (!started.pid) throw RuntimeError(startFailure(started.error, program));
+  started_.push_back({started.pid, program});
   return static_cast<double>(started.pid);
 }
 

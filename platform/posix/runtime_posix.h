@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 namespace vk::posix {
 
@@ -34,11 +36,20 @@ public:
 
 private:
   struct Listing;
+  // A program Shell started, whose image Windows keeps in use while it runs.
+  struct StartedImage {
+    pid_t pid;
+    std::string image; // host path
+  };
+  bool isRunningImage(const std::string& hostPath);
+
   const Machine& machine_;
   Text appPath_;
   Text title_;
   MessageBoxFn messageBox_;
+  bool listingBegun_ = false; // a Dir with arguments has been called, failed or not
   std::unique_ptr<Listing> listing_;
+  std::vector<StartedImage> started_;
 };
 
 // Splits a command line's arguments as Windows programs do

@@ -1,5 +1,6 @@
 #include "platform/posix/host/process.h"
 
+#include "platform/posix/host/files.h"
 #include "platform/posix/host/unique.h"
 
 #include <algorithm>
@@ -152,6 +153,19 @@ std::vector<std::string> environmentWith(const std::vector<EnvironmentChange>& c
   for (const EnvironmentChange& c : changes)
     if (c.value) env.push_back(c.name + "=" + *c.value);
   return env;
+}
+
+bool stillRuns(pid_t pid) {
+  if (pid <= 0) return false;
+  int status = 0;
+  const pid_t waited = ::waitpid(pid, &status, WNOHANG);
+  if (waited == pid) return false;
+  if (waited == 0) return true;
+  if (::kill(pid, 0) != 0 && errno != EPERM) return false;
+  const std::string stat = readHostFile("/proc/" + std::to_string(pid) + "/stat").value_or("");
+  const auto name = stat.rfind(')'); // the name may hold blanks and brackets
+  if (name == std::string::npos || name + 2 >= stat.size()) return false;
+  return stat[name + 2] != 'Z' && stat[name + 2] != 'X';
 }
 
 StartedProcess startProcess(const ProcessOptions& options) {

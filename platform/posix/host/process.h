@@ -74,6 +74,11 @@ struct StartedProcess {
   int error = 0;
 };
 
+// Whether a process still runs. A child of ours that ended is reaped here;
+// one that ended and waits for another parent (init may be slow to reap, or
+// never) counts as ended.
+bool stillRuns(pid_t pid);
+
 // Starts a program and returns once it runs or has failed to. It gets none
 // of this process's other descriptors, no blocked signals and the default
 // action for the signals a shell may have set to be ignored.
