@@ -1,7 +1,6 @@
 #include "contract/contract.h"
 
 #include <algorithm>
-#include <array>
 
 namespace vk::contract {
 

@@ -85,6 +85,10 @@ void CALLBACK answerBox(HWND, UINT, UINT_PTR, DWORD) {
                  reinterpret_cast<LPARAM>(::GetDlgItem(box, id)));
 }
 
+bool runningOnWine() {
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 std::optional<std::string> readBytes(const std::wstring& path) {
   const unique_hfile in(::CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -194,9 +198,7 @@ public:
     return bytes ? fromUtf8(*bytes) : Text(u"(nothing recorded)");
   }
 
-  bool onWine() const override {
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-  }
+  bool onWine() const override { return runningOnWine(); }
 
 private:
   static void addAttribute(const Text& path, DWORD attribute) {
@@ -226,10 +228,9 @@ int main() {
   int failed = 0;
   for (const Case& c : cases()) {
     emptyFolder(scratch);
-    Check check(true);
+    Check check(runningOnWine());
     {
       Win32Fixture fixture;
-      check = Check(fixture.onWine());
       runCase(c, fixture, check);
     }
     const bool ok = check.failures().empty() && check.passed() > 0;
