@@ -54,6 +54,10 @@ if ((built64)); then
   echo "== end-to-end under Wine"
   bash tests/win32/e2e_wine.sh build-win64 | tee build-win64/e2e.log
   count "$(tail -n1 build-win64/e2e.log)"
+
+  echo "== the platform contract under Wine"
+  bash tests/win32/contract_wine.sh build-win64 | tee build-win64/contract.log
+  count "$(tail -n1 build-win64/contract.log)"
 fi
 
 echo "win32: $passed passed, $failed failed"

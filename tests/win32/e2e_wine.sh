@@ -21,8 +21,7 @@ app_exe=$build/app/VorlanKur.exe
 drive_exe=$build/tests/win32/vkdrive.exe
 stand_in_exe=$build/tests/win32/vorlan_stand_in.exe
 shots=$build/e2e
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
+source "$here/wine_env.sh"
 
 for f in "$app_exe" "$drive_exe" "$stand_in_exe" "$wine" "$wineserver"; do
   [[ -e $f ]] || { echo "wine-e2e: missing $f"; echo "wine-e2e: 0 passed, 1 failed"; exit 1; }
@@ -83,11 +82,8 @@ export LANG=tr_TR.UTF-8 2>/dev/null
 export HOME=$work/home WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$HOME"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || die "Xvfb did not start"
-export DISPLAY=:$(head -n1 "$work/display")
+start_xvfb "$work" || die "Xvfb did not start"
+pids+=("$xvfb_pid")
 
 # --- The download server and its certificate authority. -------------------
 host=chromedriver.storage.googleapis.com

@@ -1,0 +1,427 @@
+#include "contract/contract.h"
+
+#include <algorithm>
+
+namespace vk::contract {
+
+void Check::that(bool ok, std::string_view what) {
+  if (ok)
+    ++passed_;
+  else
+    failures_.emplace_back(what);
+}
+
+void Check::eq(std::int64_t got, std::int64_t want, std::string_view what) {
+  that(got == want,
+       std::string(what) + ": got " + std::to_string(got) + ", want " + std::to_string(want));
+}
+
+void Check::eq(const Text& got, const Text& want, std::string_view what) {
+  that(got == want, std::string(what) + ": got [" + toUtf8(got) + "], want [" + toUtf8(want) + "]");
+}
+
+void Check::eq(const std::vector<Text>& got, const std::vector<Text>& want, std::string_view what) {
+  auto join = [](const std::vector<Text>& names) {
+    std::string s;
+    for (const Text& n : names) {
+      if (!s.empty()) s += ' ';
+      s += toUtf8(n);
+    }
+    return s;
+  };
+  that(got == want, std::string(what) + ": got [" + join(got) + "], want [" + join(want) + "]");
+}
+
+bool Check::wineGap(std::string_view name, bool gapShows) {
+  if (!onWine_ || !gapShows) return false;
+  ++passed_;
+  gaps_.emplace_back(name);
+  return true;
+}
+
+void runCase(const Case& c, Fixture& fixture, Check& check) {
+  try {
+    c.run(fixture, check);
+  } catch (const RuntimeError& e) {
+    check.fail("unexpected run-time error " + std::to_string(e.number()) + ": " + e.what());
+  } catch (const std::exception& e) {
+    check.fail(std::string("unexpected exception: ") + e.what());
+  } catch (const ProgramEnd&) {
+    check.fail("unexpected end of the program");
+  }
+}
+
+namespace {
+
+template <class F> std::optional<RuntimeError> errorOf(F&& f) {
+  try {
+    f();
+  } catch (const RuntimeError& e) {
+    return e;
+  }
+  return std::nullopt;
+}
+
+// The run-time error number f fails with; 0 when it succeeds.
+template <class F> std::int64_t errorNumber(F&& f) {
+  const auto e = errorOf(std::forward<F>(f));
+  return e ? e->number() : 0;
+}
+
+// Every name a listing gives, sorted: Windows gives them in the file
+// system's order, which the contract leaves open.
+std::vector<Text> listAll(Runtime& rt, const Text& pattern, int mask) {
+  std::vector<Text> names;
+  for (Text name = rt.rtcDir(pattern, mask); !name.empty(); name = rt.rtcDir())
+    names.push_back(name);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// --- Listing ---------------------------------------------------------------
+
+void dirMasks(Fixture& f, Check& c) {
+  f.writeFile(u"D:\\L\\a.txt", "a");
+  f.writeFile(u"D:\\L\\h.txt", "h");
+  f.writeFile(u"D:\\L\\s.txt", "s");
+  f.makeDir(u"D:\\L\\sub");
+  f.setHidden(u"D:\\L\\h.txt");
+  f.setSystem(u"D:\\L\\s.txt");
+  const struct {
+    int mask;
+    std::vector<Text> want;
+  } rows[] = {
+      {vbNormal, {u"a.txt"}},
+      {vbHidden, {u"a.txt", u"h.txt"}},
+      {vbSystem, {u"a.txt", u"s.txt"}},
+      {vbDirectory, {u"a.txt", u"sub"}},
+      {vbHidden | vbSystem | vbDirectory, {u"a.txt", u"h.txt", u"s.txt", u"sub"}},
+  };
+  for (const auto& row : rows)
+    c.eq(listAll(f.runtime(), u"D:\\L\\*", row.mask), row.want, "mask " + std::to_string(row.mask));
+}
+
+void dirWildcards(Fixture& f, Check& c) {
+  for (const char16_t* name : {u"D:\\W\\a.txt", u"D:\\W\\ab.txt", u"D:\\W\\b.log", u"D:\\W\\Oku"})
+    f.writeFile(name, "x");
+  const std::vector<Text> all{u"Oku", u"a.txt", u"ab.txt", u"b.log"};
+  const struct {
+    const char16_t* pattern;
+    std::vector<Text> want;
+    const char* wineGap = nullptr; // what Wine gives instead: every name
+  } rows[] = {
+      {u"D:\\W\\*.txt", {u"a.txt", u"ab.txt"}},
+      {u"D:\\W\\?.txt", {u"a.txt"}},
+      {u"D:\\W\\*.LOG", {u"b.log"}},
+      {u"D:\\W\\a*", {u"a.txt", u"ab.txt"}},
+      {u"D:\\W\\*.*", all},
+      {u"D:\\W\\*.", {u"Oku"}, "FindFirstFileW: \"*.\" matches names with an extension too"},
+      {u"D:\\W\\", all},
+      {u"D:\\W\\B.LOG", {u"b.log"}},
+      {u"D:\\W\\yok*", {}},
+      {u"D:\\Yok\\*", {}},
+  };
+  for (const auto& row : rows) {
+    const std::vector<Text> got = listAll(f.runtime(), row.pattern, vbNormal);
+    if (row.wineGap && c.wineGap(row.wineGap, got == all)) continue;
+    c.eq(got, row.want, toUtf8(row.pattern));
+  }
+}
+
+void dirContinuation(Fixture& f, Check& c) {
+  Runtime& rt = f.runtime();
+  c.eq(errorNumber([&] { rt.rtcDir(); }), err::InvalidCall, "continuing before any listing");
+  f.writeFile(u"D:\\C\\x1", "1");
+  f.writeFile(u"D:\\C\\x2", "2");
+  std::vector<Text> names{rt.rtcDir(u"D:\\C\\x*", vbNormal), rt.rtcDir()};
+  std::sort(names.begin(), names.end());
+  c.eq(names, {u"x1", u"x2"}, "the listing");
+  c.eq(rt.rtcDir(), u"", "the end of the listing");
+  c.eq(rt.rtcDir(), u"", "continuing after the end");
+  // A new listing replaces the old one.
+  c.eq(rt.rtcDir(u"D:\\C\\x2", vbNormal), u"x2", "a new listing");
+  c.eq(rt.rtcDir(), u"", "its end");
+}
+
+void dirAfterFailure(Fixture& f, Check& c) {
+  Runtime& rt = f.runtime();
+  f.writeFile(u"D:\\C\\x1", "1");
+  f.writeFile(u"D:\\C\\x2", "2");
+  c.that(!rt.rtcDir(u"D:\\C\\x*", vbNormal).empty(), "a listing begun");
+  c.eq(errorNumber([&] { rt.rtcDir(u"D:\\C\\a|b\\*", vbNormal); }), err::BadFileName,
+       "a bad name fails");
+  c.eq(rt.rtcDir(), u"", "the failed call left no listing to continue");
+}
+
+void dirUnknownDrive(Fixture& f, Check& c) {
+  Text got = u"-";
+  const std::int64_t e = errorNumber([&] { got = f.runtime().rtcDir(u"Q:\\*", vbNormal); });
+  if (e == 0)
+    c.eq(got, u"", "no entries on a drive that does not exist");
+  else
+    c.eq(e, err::BadFileName, "a drive that does not exist");
+}
+
+// --- Copying ---------------------------------------------------------------
+
+void copyOk(Fixture& f, Check& c) {
+  f.writeFile(u"D:\\K\\a.txt", "new");
+  f.writeFile(u"D:\\K\\b.txt", "old");
+  f.runtime().rtcFileCopy(u"D:\\K\\a.txt", u"D:\\K\\b.txt");
+  c.that(f.readFile(u"D:\\K\\b.txt") == "new", "the destination replaced");
+  f.runtime().rtcFileCopy(u"D:\\K\\a.txt", u"D:\\K\\c.txt");
+  c.that(f.readFile(u"D:\\K\\c.txt") == "new", "a new destination");
+}
+
+void copyMissingSource(Fixture& f, Check& c) {
+  f.makeDir(u"D:\\K");
+  const auto e = errorOf([&] { f.runtime().rtcFileCopy(u"D:\\K\\yok.txt", u"D:\\K\\b.txt"); });
+  c.eq(e ? e->number() : 0, err::FileNotFound, "number");
+  c.eq(e ? e->description() : Text(), u"Dosya bulunamadı", "text");
+  c.that(!f.readFile(u"D:\\K\\b.txt"), "nothing written");
+}
+
+void copyMissingFolder(Fixture& f, Check& c) {
+  f.writeFile(u"D:\\K\\a.txt", "new");
+  c.eq(errorNumber([&] { f.runtime().rtcFileCopy(u"D:\\K\\a.txt", u"D:\\Yok\\b.txt"); }),
+       err::PathNotFound, "number");
+}
+
+// The destination keeps its bytes when the copy is refused.
+// wineGap: Wine's copy replaces the destination instead.
+void copyRefused(Fixture& f, Check& c, void (Fixture::*mark)(const Text&), const char* wineGap) {
+  f.writeFile(u"D:\\K\\a.txt", "new");
+  f.writeFile(u"D:\\K\\b.txt", "old");
+  (f.*mark)(u"D:\\K\\b.txt");
+  const auto number =
+      errorNumber([&] { f.runtime().rtcFileCopy(u"D:\\K\\a.txt", u"D:\\K\\b.txt"); });
+  const bool replaced = f.readFile(u"D:\\K\\b.txt") == "new";
+  if (c.wineGap(wineGap, number == 0 && replaced)) return;
+  c.eq(number, err::PermissionDenied, "number");
+  c.that(!replaced, "the destination kept");
+}
+
+void copyReadOnlyDestination(Fixture& f, Check& c) {
+  copyRefused(f, c, &Fixture::setReadOnly,
+              "CopyFileW replaces a read-only destination when Wine runs as root");
+}
+
+void copyHiddenDestination(Fixture& f, Check& c) {
+  copyRefused(f, c, &Fixture::setHidden, "CopyFileW replaces a hidden destination");
+}
+
+void copyOntoItself(Fixture& f, Check& c) {
+  f.writeFile(u"D:\\K\\a.txt", "new");
+  c.eq(errorNumber([&] { f.runtime().rtcFileCopy(u"D:\\K\\a.txt", u"D:\\K\\A.TXT"); }),
+       err::PermissionDenied, "number");
+  c.that(f.readFile(u"D:\\K\\a.txt") == "new", "the file kept");
+}
+
+void copyOverRunningProgram(Fixture& f, Check& c) {
+  f.writeFile(u"D:\\K\\a.txt", "new");
+  f.makeProgram(u"D:\\K\\run.exe");
+  const double pid = f.runtime().rtcShell(u"D:\\K\\run.exe wait", vbNormalFocus);
+  c.eq(errorNumber([&] { f.runtime().rtcFileCopy(u"D:\\K\\a.txt", u"D:\\K\\run.exe"); }),
+       err::PermissionDenied, "number");
+  f.endProgram(pid);
+  c.that(f.readFile(u"D:\\K\\run.exe") != "new", "the program kept");
+}
+
+// --- Making folders ----------------------------------------------------------
+
+void makeDirFaults(Fixture& f, Check& c) {
+  f.makeDir(u"D:\\M");
+  f.writeFile(u"D:\\F.txt", "x");
+  const struct {
+    const char16_t* path;
+    std::int64_t want;
+  } rows[] = {
+      {u"D:\\M", err::PathFileAccess},        // exists
+      {u"D:\\Yok\\Alt", err::PathNotFound},   // missing parent
+      {u"D:\\F.txt", err::PathFileAccess},    // a file of that name
+      {u"D:\\F.txt\\Alt", err::PathNotFound}, // a file where the parent should be
+      {u"D:\\M\\Yeni", 0},
+  };
+  for (const auto& row : rows)
+    c.eq(errorNumber([&] { f.runtime().rtcMakeDir(row.path); }), row.want, toUtf8(row.path));
+  c.eq(f.runtime().rtcDir(u"D:\\M\\Yeni", vbDirectory), u"Yeni", "the new folder");
+}
+
+void makeDirBadName(Fixture& f, Check& c) {
+  c.eq(errorNumber([&] { f.runtime().rtcMakeDir(u"D:\\a|b"); }), err::BadFileName,
+       "a character no name may have");
+}
+
+// --- Starting programs -------------------------------------------------------
+
+void shellFailures(Fixture& f, Check& c) {
+  f.writeFile(u"D:\\S\\metin.exe", "no program, only text\r\n");
+  const struct {
+    const char16_t* line;
+    std::int64_t want;
+    const char* wineGap = nullptr; // Wine fails with err::FileNotFound instead
+  } rows[] = {
+      {u"D:\\S\\yok.exe", err::FileNotFound},
+      {u"D:\\Yok\\p.exe", err::PathNotFound,
+       "CreateProcessW reports a missing folder as a missing file"},
+      {u"D:\\S\\metin.exe", err::InvalidCall},
+  };
+  for (const auto& row : rows) {
+    const auto got = errorNumber([&] { f.runtime().rtcShell(row.line, vbNormalFocus); });
+    if (row.wineGap && c.wineGap(row.wineGap, got == err::FileNotFound)) continue;
+    c.eq(got, row.want, toUtf8(row.line));
+  }
+}
+
+void shellStyles(Fixture& f, Check& c) {
+  f.makeProgram(u"D:\\S\\p.exe");
+  for (int style : {0, 1, 2, 3, 4, 6}) {
+    double pid = 0;
+    c.eq(errorNumber([&] { pid = f.runtime().rtcShell(u"D:\\S\\p.exe wait", style); }), 0,
+         "style " + std::to_string(style));
+    if (pid > 0) f.endProgram(pid);
+  }
+  for (int style : {-1, 5, 7, 10})
+    c.eq(errorNumber([&] { f.runtime().rtcShell(u"D:\\S\\p.exe wait", style); }), err::InvalidCall,
+         "style " + std::to_string(style));
+}
+
+void shellWorkingFolder(Fixture& f, Check& c) {
+  f.makeProgram(u"D:\\S\\p.exe");
+  f.makeDir(u"D:\\Çalışma");
+  f.setWorkingFolder(u"D:\\Çalışma");
+  f.runtime().rtcShell(u"D:\\S\\p.exe cwd D:\\S\\cwd.txt", vbNormalFocus);
+  const auto folder = f.recordedFolder(u"D:\\S\\cwd.txt");
+  c.eq(folder.value_or(u"(nothing recorded)"), u"D:\\Çalışma", "the program's working folder");
+}
+
+// --- Message boxes -----------------------------------------------------------
+
+void messageBoxes(Fixture& f, Check& c) {
+  const struct {
+    int buttons;
+    int answer; // 0: the default button
+    int want;
+  } rows[] = {
+      {vbYesNo | vbQuestion, vbYes, vbYes},   {vbYesNo | vbQuestion, vbNo, vbNo},
+      {vbOKOnly | vbInformation, vbOK, vbOK}, {vbYesNo, 0, vbYes},
+      {vbYesNo | vbDefaultButton2, 0, vbNo},  {vbOKOnly | vbCritical, 0, vbOK},
+  };
+  for (const auto& row : rows) {
+    f.answerNextBox(row.answer);
+    c.eq(f.runtime().rtcMsgBox(u"Devam edilsin mi?", row.buttons, Text(u"Sınama")), row.want,
+         "buttons " + std::to_string(row.buttons) + " answered " + std::to_string(row.answer));
+  }
+}
+
+// --- The application path ----------------------------------------------------
+
+void appPath(Fixture& f, Check& c) {
+  f.makeDir(u"D:\\Kurulum Ğ");
+  c.eq(f.appPathIn(u"D:\\"), u"D:\\", "at a drive root");
+  c.eq(f.appPathIn(u"D:\\Kurulum Ğ"), u"D:\\Kurulum Ğ", "in a folder");
+}
+
+// --- Error numbers and texts -------------------------------------------------
+
+void errorTexts(Fixture& f, Check& c) {
+  const RuntimeError e(err::PathNotFound);
+  c.eq(e.number(), 76, "number");
+  c.eq(e.description(), u"Yol bulunamadı", "text");
+  for (const err::Row& row : err::kRows)
+    c.eq(describeError(row.number), Text(row.text), "text of " + std::to_string(row.number));
+  c.eq(describeError(1234), Text(err::kUnknownText), "a number without a row");
+  // What the platform raises carries the table's text.
+  const auto made = errorOf([&] { f.runtime().rtcMakeDir(u"D:\\Yok\\Alt"); });
+  c.eq(made ? made->description() : Text(), u"Yol bulunamadı", "rtcMakeDir's error text");
+}
+
+// --- The window --------------------------------------------------------------
+
+enum : ControlId { kLabel, kTextBox, kFirst, kSecond, kHiddenBox };
+
+constexpr ControlSpec control(std::u16string_view name, ControlKind kind, int top,
+                              std::u16string_view text, bool visible, bool multiLine, int tab) {
+  const bool focusable = tab != kNoTabIndex;
+  return {name,    -1,        kind,      120,       top, 3000, 300,     text,
+          visible, multiLine, multiLine, focusable, tab, {},   nullptr, 0};
+}
+
+constexpr ControlSpec kControls[] = {
+    control(u"Label1", ControlKind::Label, 120, u"Başlık", true, false, kNoTabIndex),
+    control(u"Text1", ControlKind::TextBox, 480, u"Bir\r\nİki", true, true, 1),
+    control(u"Command1", ControlKind::Button, 840, u"Devam", true, false, 0),
+    control(u"Command2", ControlKind::Button, 1200, u"Çık", true, false, 2),
+    control(u"Text2", ControlKind::TextBox, 1560, u"gizli", false, false, 3),
+};
+constexpr WindowSpec kWindow{u"Sınama penceresi", 3600, 2400, kControls};
+
+void windowTexts(Fixture& f, Check& c) {
+  const auto w = f.createWindow(kWindow);
+  for (ControlId id = 0; id < std::size(kControls); ++id)
+    c.eq(w->text(id), Text(kControls[id].text), "initial text of " + std::to_string(id));
+  const Text turkish = u"Çığ öşü İı Ğğ Şş";
+  for (ControlId id : {kLabel, kTextBox, kFirst, kHiddenBox}) {
+    w->setText(id, turkish);
+    c.eq(w->text(id), turkish, "text of " + std::to_string(id));
+  }
+  w->setText(kTextBox, u"Satır 1\r\nSatır 2");
+  c.eq(w->text(kTextBox), u"Satır 1\r\nSatır 2", "lines of a multi-line box");
+  w->setText(kLabel, u"");
+  c.eq(w->text(kLabel), u"", "an emptied label");
+}
+
+void windowVisibility(Fixture& f, Check& c) {
+  const auto w = f.createWindow(kWindow);
+  for (ControlId id = 0; id < std::size(kControls); ++id)
+    c.eq(w->visible(id), kControls[id].visible, "initially visible: " + std::to_string(id));
+  for (ControlId id : {kLabel, kTextBox, kSecond}) {
+    w->setVisible(id, false);
+    c.eq(w->visible(id), false, "hidden: " + std::to_string(id));
+    w->setVisible(id, true);
+    c.eq(w->visible(id), true, "shown again: " + std::to_string(id));
+  }
+  w->setVisible(kHiddenBox, true);
+  c.eq(w->visible(kHiddenBox), true, "a box created hidden, shown");
+}
+
+void windowFocus(Fixture& f, Check& c) {
+  const auto w = f.createWindow(kWindow);
+  c.eq(w->focus(), kFirst, "the first in tab order");
+  w->setVisible(kFirst, false);
+  c.eq(w->focus(), kTextBox, "hidden, it gives the focus to the next in tab order");
+}
+
+constexpr Case kCases[] = {
+    {"dir_masks", dirMasks},
+    {"dir_wildcards", dirWildcards},
+    {"dir_continuation", dirContinuation},
+    {"dir_after_failure", dirAfterFailure},
+    {"dir_unknown_drive", dirUnknownDrive},
+    {"copy_ok", copyOk},
+    {"copy_missing_source", copyMissingSource},
+    {"copy_missing_folder", copyMissingFolder},
+    {"copy_read_only_destination", copyReadOnlyDestination},
+    {"copy_hidden_destination", copyHiddenDestination},
+    {"copy_onto_itself", copyOntoItself},
+    {"copy_over_running_program", copyOverRunningProgram},
+    {"make_dir_faults", makeDirFaults},
+    {"make_dir_bad_name", makeDirBadName},
+    {"shell_failures", shellFailures},
+    {"shell_styles", shellStyles},
+    {"shell_working_folder", shellWorkingFolder},
+    {"message_boxes", messageBoxes},
+    {"app_path", appPath},
+    {"error_texts", errorTexts},
+    {"window_texts", windowTexts},
+    {"window_visibility", windowVisibility},
+    {"window_focus", windowFocus},
+};
+
+} // namespace
+
+std::span<const Case> cases() {
+  return kCases;
+}
+
+} // namespace vk::contract

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The platform contract's cases against the 64-bit Win32 layer under Wine,
+# in a prefix of their own whose drive D: is an empty scratch folder.
+#
+# Usage: contract_wine.sh [BUILD_DIR]   (default: build-win64)
+# Prints "contract: N passed, M failed" last; exits non-zero on any failure.
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../../build-win64}" && pwd)
+source "$here/wine_env.sh"
+programs=("$build/tests/win32/vk_contract.exe" "$build/tests/win32/contract_child.exe")
+
+give_up() {
+  echo "contract: $1"
+  echo "contract: 0 passed, 1 failed"
+  exit 1
+}
+for f in "${programs[@]}" "$wine" "$wineserver"; do [[ -e $f ]] || give_up "missing $f"; done
+command -v Xvfb >/dev/null || give_up "Xvfb is not installed"
+
+work=$(mktemp -d /tmp/vorlankur-contract.XXXXXX)
+xvfb_pid=
+cleanup() {
+  WINEPREFIX=$work/prefix "$wineserver" -k 2>/dev/null
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export WINEPREFIX=$work/prefix HOME=$work/home WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$HOME" "$work/d"
+start_xvfb "$work" || give_up "Xvfb did not start"
+"$wine" wineboot -i >"$work/wineboot.out" 2>&1 || give_up "wineboot failed"
+# The program empties D: before each case; the marker says it may.
+touch "$work/d/vk-contract-scratch"
+ln -sfn "$work/d" "$WINEPREFIX/dosdevices/d:"
+mkdir -p "$WINEPREFIX/drive_c/vk"
+cp "${programs[@]}" "$WINEPREFIX/drive_c/vk/"
+
+"$wine" 'C:\vk\vk_contract.exe' 2>/dev/null | tr -d '\r' >"$work/out"
+status=${PIPESTATUS[0]}
+cat "$work/out"
+tail -n1 "$work/out" | grep -q '^contract: [0-9]* passed, [0-9]* failed$' ||
+  give_up "the program ended without its summary (status $status)"
+exit "$status"

@@ -1,0 +1,14 @@
+# Sourced by the Wine tests: where Debian's wine64 lies (it is not on PATH)
+# and an X server of the test's own, so no window reaches the host's display.
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+
+# start_xvfb FOLDER: starts Xvfb on a free display, exports DISPLAY and
+# leaves the server's process id in xvfb_pid; fails when it does not start.
+start_xvfb() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$1/display" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [[ -s $1/display ]] && break; sleep 0.1; done
+  [[ -s $1/display ]] || return 1
+  export DISPLAY=:$(head -n1 "$1/display")
+}
