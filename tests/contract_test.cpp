@@ -24,25 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Cases where the stand-in does not yet behave as Windows does. A listed
-// case that passes fails too, so the list only ever shrinks to what is true.
-constexpr std::string_view kExpectedToFail[] = {
-    "dir_after_failure",         // a name with "|" is no failure
-    "dir_unknown_drive",         // 76, not nothing or 52
-    "copy_hidden_destination",   // replaced
-    "copy_onto_itself",          // allowed
-    "copy_over_running_program", // replaced
-    "make_dir_bad_name",         // a name with "|" is made
-    "shell_failures",            // 53 for a missing folder and for no program
-    "shell_styles",              // only 1 and 2 accepted
-    "shell_working_folder",      // the program's own folder
-};
-
-bool expectedToFail(std::string_view name) {
-  return std::find(std::begin(kExpectedToFail), std::end(kExpectedToFail), name) !=
-         std::end(kExpectedToFail);
-}
-
 class PosixFixture final : public Fixture {
 public:
   PosixFixture() {
@@ -174,13 +155,6 @@ TEST_P(Contract, Holds) {
   PosixFixture fixture;
   Check check(false);
   runCase(c, fixture, check);
-  if (expectedToFail(c.name)) {
-    EXPECT_FALSE(check.failures().empty())
-        << c.name << " now holds on the stand-in: take it off the expected-failure list";
-    for (const std::string& f : check.failures())
-      std::printf("expected on the stand-in: %s\n", f.c_str());
-    return;
-  }
   for (const std::string& f : check.failures())
     ADD_FAILURE() << f;
   EXPECT_GT(check.passed(), 0) << "the case checked nothing";
@@ -190,13 +164,6 @@ INSTANTIATE_TEST_SUITE_P(Posix, Contract, ::testing::ValuesIn(cases().begin(), c
                          [](const ::testing::TestParamInfo<Case>& info) {
                            return std::string(info.param.name);
                          });
-
-TEST(ContractList, NamesOnlyCases) {
-  for (std::string_view name : kExpectedToFail)
-    EXPECT_TRUE(std::any_of(cases().begin(), cases().end(), [&](const Case& c) {
-      return name == c.name;
-    })) << name;
-}
 
 } // namespace
 } // namespace vk::contract

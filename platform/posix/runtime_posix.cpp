@@ -125,15 +125,23 @@ bool lessIgnoreCase(const Text& a, const Text& b) {
   return a < b;
 }
 
+bool holdsAny(TextView part, TextView characters) {
+  return std::any_of(part.begin(), part.end(),
+                     [&](char16_t c) { return c < 0x20 || characters.find(c) != TextView::npos; });
+}
+
 // What FindFirstFile takes without "invalid name": no control character or
 // "|" anywhere, and wildcards only in the last component.
 bool validPattern(TextView folder, TextView name) {
-  const auto forbidden = [](TextView part, std::u16string_view characters) {
-    return std::any_of(part.begin(), part.end(), [&](char16_t c) {
-      return c < 0x20 || characters.find(c) != std::u16string_view::npos;
-    });
-  };
-  return !forbidden(folder, u"|*?<>\"") && !forbidden(name, u"|");
+  return !holdsAny(folder, u"|*?<>\"") && !holdsAny(name, u"|");
+}
+
+// A name Windows can make or open a file by: no control character, none of
+// <>"|?*, and ":" only after the drive letter. Others fail with "invalid
+// name" before anything is looked at.
+void requireValidName(TextView path) {
+  const TextView rest = path.size() >= 2 && path[1] == u':' ? path.substr(2) : path;
+  if (holdsAny(rest, u"<>:\"|?*")) throw RuntimeError(err::BadFileName);
 }
 
 // Whether the simulated user may write into a folder. Write bits count even
@@ -221,6 +229,7 @@ Text PosixRuntime::rtcDir() {
 }
 
 void PosixRuntime::rtcMakeDir(const Text& path) {
+  requireValidName(path);
   const std::string host = machine_.hostPath(path);
   struct stat st {};
   if (::lstat(host.c_str(), &st) == 0) throw RuntimeError(err::PathFileAccess);
@@ -236,6 +245,8 @@ void PosixRuntime::rtcMakeDir(const Text& path) {
 }
 
 void PosixRuntime::rtcFileCopy(const Text& source, const Text& destination) {
+  requireValidName(source);
+  requireValidName(destination);
   const std::string from = machine_.hostPath(source);
   struct stat src {};
   if (::stat(from.c_str(), &src) != 0 || !S_ISREG(src.st_mode))
