@@ -82,7 +82,7 @@ bool vbaVarTstEq(const Variant& a, const Variant& b) {
   throw RuntimeError(err::TypeMismatch);
 }
 
-Variant Object::callId(std::int32_t, const Args&) {
+void Object::callId(std::int32_t, const Args&) {
   throw RuntimeError(err::NoSuchMember);
 }
 

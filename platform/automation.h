@@ -72,8 +72,9 @@ public:
   virtual Variant call(TextView member, const Args& args) = 0;
   // A property assignment.
   virtual void put(TextView member, const Variant& value) = 0;
-  // A call by dispatch identifier; objects without such members refuse it.
-  virtual Variant callId(std::int32_t dispId, const Args& args);
+  // A call by dispatch identifier, made as a statement: what the member
+  // returns is dropped unconverted. Objects without such members refuse it.
+  virtual void callId(std::int32_t dispId, const Args& args);
 
   Variant get(TextView member) { return call(member, {}); }
 };

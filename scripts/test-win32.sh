@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds both Windows flavours of VorlanKur with MinGW-w64 (warnings are
 # errors), checks the 32-bit executable (and the 64-bit one) with pefile, and
-# runs the end-to-end test of the 64-bit build under Wine.
+# runs the end-to-end test of the 64-bit build and its late-call check under
+# Wine.
 # Prints "win32: N passed, M failed" last; exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -58,6 +59,10 @@ if ((built64)); then
   echo "== the platform contract under Wine"
   bash tests/win32/contract_wine.sh build-win64 | tee build-win64/contract.log
   count "$(tail -n1 build-win64/contract.log)"
+
+  echo "== calls by dispatch identifier under Wine"
+  bash tests/win32/dispatch_wine.sh build-win64 | tee build-win64/dispatch.log
+  count "$(tail -n1 build-win64/dispatch.log)"
 fi
 
 echo "win32: $passed passed, $failed failed"

@@ -170,7 +170,10 @@ Variant fromVariant(const VARIANT& value) {
   }
 }
 
-Variant invoke(IDispatch& target, DISPID member, WORD flags, const Args& args) {
+namespace {
+
+// invoke, with the result as the server gave it.
+unique_variant invokeRaw(IDispatch& target, DISPID member, WORD flags, const Args& args) {
   // DISPPARAMS take the arguments last first.
   std::vector<unique_variant> owned;
   owned.reserve(args.size());
@@ -198,7 +201,13 @@ Variant invoke(IDispatch& target, DISPID member, WORD flags, const Args& args) {
                     (flags & DISPATCH_PROPERTYPUT) ? nullptr : result.get(), &info, &badArgument);
   if (hr == DISP_E_EXCEPTION) throwException(info);
   if (FAILED(hr)) throwHresult(hr);
-  return fromVariant(*result.get());
+  return result;
+}
+
+} // namespace
+
+Variant invoke(IDispatch& target, DISPID member, WORD flags, const Args& args) {
+  return fromVariant(*invokeRaw(target, member, flags, args).get());
 }
 
 ObjectRef wrapDispatch(com_ptr<IDispatch> dispatch) {
@@ -224,9 +233,10 @@ void DispatchObject::put(TextView member, const Variant& value) {
   invoke(*dispatch_, idOf(member), DISPATCH_PROPERTYPUT, {value});
 }
 
-Variant DispatchObject::callId(std::int32_t dispId, const Args& args) {
-  return invoke(*dispatch_, static_cast<DISPID>(dispId), DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                args);
+void DispatchObject::callId(std::int32_t dispId, const Args& args) {
+  // A result of a type outside the conversions must not fail a call whose
+  // result nobody reads: it is only cleared.
+  invokeRaw(*dispatch_, static_cast<DISPID>(dispId), DISPATCH_METHOD | DISPATCH_PROPERTYGET, args);
 }
 
 } // namespace vk::win32

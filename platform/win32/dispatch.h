@@ -17,7 +17,7 @@ public:
 
   Variant call(TextView member, const Args& args) override;
   void put(TextView member, const Variant& value) override;
-  Variant callId(std::int32_t dispId, const Args& args) override;
+  void callId(std::int32_t dispId, const Args& args) override;
 
   IDispatch* dispatch() const noexcept { return dispatch_.get(); }
 

@@ -147,15 +147,19 @@ ObjectRef Win32Runtime::createObject(const Text& classId, const Text& interfaceI
   if (FAILED(::CLSIDFromString(const_cast<LPOLESTR>(wide(classId)), &clsid)) ||
       FAILED(::IIDFromString(const_cast<LPOLESTR>(wide(interfaceId)), &iid)))
     throw RuntimeError(err::CannotCreateObject);
-  com_ptr<IUnknown> object;
+  // Kept as the interface asked for and called late through it: a dual
+  // interface derives from IDispatch and its dispatch identifiers are its
+  // own, where QueryInterface(IID_IDispatch) would reach the class's default
+  // interface. That query only checks the object can be called late at all.
+  com_ptr<IDispatch> object;
   const HRESULT hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, iid, object.put_void());
   if (hr == E_NOINTERFACE) throw RuntimeError(err::NoAutomationInterface);
   if (FAILED(hr)) throw RuntimeError(err::CannotCreateObject);
-  // Called late through the object's dispatch interface.
   HRESULT qi = S_OK;
   com_ptr<IDispatch> dispatch = object.query<IDispatch>(&qi);
   if (!dispatch) throwHresult(qi);
-  return wrapDispatch(std::move(dispatch));
+  // IUnknown itself has no Invoke: asked for it, the default interface it is.
+  return wrapDispatch(::IsEqualIID(iid, IID_IUnknown) ? std::move(dispatch) : std::move(object));
 }
 
 Text Win32Runtime::appPath() {

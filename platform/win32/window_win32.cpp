@@ -419,12 +419,17 @@ void Win32Window::run(WindowEvents& events) {
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
     HWND w = window_.get();
-    if (w && msg.message == WM_KEYDOWN && msg.wParam == VK_TAB &&
-        (msg.hwnd == w || ::IsChild(w, msg.hwnd))) {
+    const bool ours = w && (msg.hwnd == w || ::IsChild(w, msg.hwnd));
+    if (ours && msg.message == WM_KEYDOWN && msg.wParam == VK_TAB) {
       // Tab follows the tab indexes, not the stacking order of the children.
       tabTo(::GetKeyState(VK_SHIFT) < 0);
       continue;
     }
+    // Escape does nothing: the form has no Cancel button, yet the dialog
+    // manager would send IDCANCEL and a multi-line edit would post WM_CLOSE
+    // to its parent, ending the program.
+    if (ours && (msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_ESCAPE)
+      continue;
     if (w && ::IsDialogMessageW(w, &msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);

@@ -29,10 +29,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export WINEPREFIX=$work/prefix HOME=$work/home WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-mkdir -p "$HOME" "$work/d"
+wine_home "$work"
+mkdir -p "$work/d"
 start_xvfb "$work" || give_up "Xvfb did not start"
-"$wine" wineboot -i >"$work/wineboot.out" 2>&1 || give_up "wineboot failed"
+wine_boot "$work/prefix" "$work/wineboot.out" || give_up "wineboot failed"
 # The program empties D: before each case; the marker says it may.
 touch "$work/d/vk-contract-scratch"
 ln -sfn "$work/d" "$WINEPREFIX/dosdevices/d:"

@@ -79,8 +79,7 @@ localedef -i tr_TR -f UTF-8 "$work/locale/tr_TR.UTF-8" >/dev/null 2>&1 ||
 unset LC_ALL LC_CTYPE LC_MESSAGES
 export LOCPATH=$work/locale
 export LANG=tr_TR.UTF-8 2>/dev/null
-export HOME=$work/home WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-mkdir -p "$HOME"
+wine_home "$work"
 
 start_xvfb "$work" || die "Xvfb did not start"
 pids+=("$xvfb_pid")
@@ -128,10 +127,9 @@ rogue_port=$(cat "$work/rogue.port")
 
 # --- The base prefix, made once. -------------------------------------------
 base=$work/base
-export WINEPREFIX=$base
 prefixes+=("$base")
 echo "Making the Wine prefix..."
-"$wine" wineboot -i >"$work/wineboot.out" 2>&1 || die "wineboot failed"
+wine_boot "$base" "$work/wineboot.out" || die "wineboot failed"
 # Wine 8 as Debian builds it does not load the fonts of fonts-wine from its
 # data folder; installed into the prefix's Fonts folder they are used, and
 # Marlett draws the caption buttons as Windows does.
@@ -386,15 +384,23 @@ for _ in 1 2 3 4 5; do
 done
 expect_eq "Tab goes Devam, Kurulumdan Çık, Text12, Text13, Text14, Devam" "$order" \
   "$id_command1 $id_command2 $id_text12 $id_text13 $id_text14 $id_command1"
+read_window
 drive key "$title_arg" escape >/dev/null
 expect_eq "Escape presses nothing" "$(focus_id) $(drive box VorlanKur ok 1 | head -c 7)" \
   "$id_command1 vkdrive"
+expect_eq "Escape on a button leaves the window and its texts" "$(drive texts "$title_arg")" \
+  "$(cat "$case_dir/texts")"
 drive key "$title_arg" tab >/dev/null
 drive key "$title_arg" tab >/dev/null
 drive key "$title_arg" char:x >/dev/null
-drive texts "$title_arg" >"$case_dir/texts"
+read_window
 expect_eq "typing into Text12 changes nothing" "$(field $id_text12 3)$(field $id_text12 5)" \
   "1$missing_headline"
+# A multi-line edit closes its parent on Escape unless the window stops it.
+drive key "$title_arg" escape >/dev/null
+sleep 0.5
+expect_eq "Escape in the multi-line Text12 leaves the window and its texts" \
+  "$(drive texts "$title_arg")" "$(cat "$case_dir/texts")"
 drive rects "$title_arg" >"$case_dir/rects-before"
 drive resize "$title_arg" 700 560 >/dev/null
 sleep 0.5

@@ -1,7 +1,19 @@
-# Sourced by the Wine tests: where Debian's wine64 lies (it is not on PATH)
-# and an X server of the test's own, so no window reaches the host's display.
+# Wine as the tests of this folder run it, sourced by their scripts: Debian's
+# 64-bit Wine (not on PATH), quiet, without the Mono and Gecko installers, with
+# a home of its own under the test's work folder, and an X server of the
+# test's own, so no window reaches the host's display.
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
+
+wine_home() { # work-folder
+  export HOME=$1/home WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$HOME"
+}
+
+wine_boot() { # prefix log: makes the prefix and makes it the current one
+  export WINEPREFIX=$1
+  "$wine" wineboot -i >"$2" 2>&1
+}
 
 # start_xvfb FOLDER: starts Xvfb on a free display, exports DISPLAY and
 # leaves the server's process id in xvfb_pid; fails when it does not start.

@@ -542,9 +542,9 @@ void BrowserAutomation::put(TextView member, const Variant& value) {
   putMember(*this, kMembers, member, value);
 }
 
-Variant BrowserAutomation::callId(std::int32_t dispId, const Args& args) {
+void BrowserAutomation::callId(std::int32_t dispId, const Args& args) {
   try {
-    return callMemberId(*this, kMembers, dispId, args);
+    callMemberId(*this, kMembers, dispId, args);
   } catch (const RuntimeError&) {
     throw;
   } catch (const std::exception& e) {

@@ -57,7 +57,7 @@ public:
 
   Variant call(TextView member, const Args& args) override;
   void put(TextView member, const Variant& value) override;
-  Variant callId(std::int32_t dispId, const Args& args) override;
+  void callId(std::int32_t dispId, const Args& args) override;
 
   // The temporary folder the running session's files and processes live in
   // and the driver's process id; "" and 0 while no session runs.
