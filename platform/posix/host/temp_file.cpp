@@ -1,12 +1,14 @@
 #include "platform/posix/host/temp_file.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
-#include <random>
 #include <set>
 #include <signal.h>
 #include <string_view>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -63,14 +65,22 @@ void removeStale(int dirFd, const std::string& prefix) {
 
 } // namespace
 
-TempFile::TempFile(int dirFd, const std::string& prefix, mode_t mode) : dirFd_(dirFd) {
+TempFile::TempFile(int dirFd, const std::string& prefix, mode_t mode)
+    : dirFd_(dirFd), prefix_(prefix) {
   removeStale(dirFd, prefix);
-  std::random_device seed;
-  const unsigned long pid = static_cast<unsigned long>(::getpid());
+  // A file without a name first: killed outright, the process leaves
+  // nothing behind, and placing it takes one entry in the folder, not a
+  // name and a rename. It is given its name through /proc; without /proc,
+  // or on a file system without such files, the file is named from the
+  // start.
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    const auto slash = prefix.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : prefix.substr(0, slash + 1);
+    fd_.reset(::openat(dirFd_, folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    if (fd_ || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return;
+  }
   for (int attempt = 0; !fd_ && attempt < 100; ++attempt) {
-    char suffix[40];
-    std::snprintf(suffix, sizeof suffix, "%lu-%08x%08x", pid, seed(), seed());
-    std::string path = prefix + suffix;
+    std::string path = randomName(attempt);
     fd_.reset(::openat(dirFd_, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (fd_)
       path_ = std::move(path);
@@ -79,18 +89,51 @@ TempFile::TempFile(int dirFd, const std::string& prefix, mode_t mode) : dirFd_(d
   }
 }
 
+std::string TempFile::randomName(int attempt) const {
+  // One system call, no device opened: an extraction makes a file apiece.
+  std::uint64_t random = 0;
+  if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != sizeof random)
+    random = static_cast<std::uint64_t>(::clock()) * 0x9E3779B97F4A7C15u + attempt;
+  char suffix[40];
+  std::snprintf(suffix, sizeof suffix, "%lu-%016llx", static_cast<unsigned long>(::getpid()),
+                static_cast<unsigned long long>(random));
+  return prefix_ + suffix;
+}
+
+bool TempFile::unnamed() const noexcept {
+  return fd_ && path_.empty();
+}
+
+bool TempFile::name(const std::string& target) noexcept {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+  return ::linkat(AT_FDCWD, self.c_str(), dirFd_, target.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
 bool TempFile::close() noexcept {
-  return closeNow(fd_);
+  // Closed before it has a name, an unnamed file would be gone: it is
+  // closed once placed.
+  return unnamed() || closeNow(fd_);
 }
 
 bool TempFile::replace(const std::string& target) noexcept {
+  if (unnamed()) {
+    if (name(target)) return closeNow(fd_);
+    // The target exists: a name of its own first, then renamed over it.
+    for (int attempt = 0; unnamed() && attempt < 100; ++attempt) {
+      if (errno != EEXIST) return false;
+      std::string path = randomName(attempt);
+      if (name(path)) path_ = std::move(path);
+    }
+    if (!closeNow(fd_) || path_.empty()) return false;
+  }
   if (::renameat(dirFd_, path_.c_str(), dirFd_, target.c_str()) != 0) return false;
   path_.clear();
   return true;
 }
 
 bool TempFile::link(const std::string& target) noexcept {
-  const bool linked = ::linkat(dirFd_, path_.c_str(), dirFd_, target.c_str(), 0) == 0;
+  const bool linked =
+      unnamed() ? name(target) : ::linkat(dirFd_, path_.c_str(), dirFd_, target.c_str(), 0) == 0;
   const int error = errno;
   discard();
   errno = error;

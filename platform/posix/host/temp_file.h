@@ -8,15 +8,16 @@
 
 namespace vk::posix {
 
-// A new file with a name of its own in the folder of the file it is to
-// become, so that the destination holds its old content or the whole new
-// one, never a part. Until it is moved into place it is closed and removed
-// when it goes.
+// A new file in the folder of the file it is to become, so that the
+// destination holds its old content or the whole new one, never a part.
+// Until it is moved into place it is closed and removed when it goes. Where
+// the file system allows, it has no name until then (O_TMPFILE), so even a
+// process killed outright leaves nothing.
 class TempFile {
 public:
-  // Makes "<prefix><pid>-<16 hex digits>" in the folder dirFd stands for
-  // (with AT_FDCWD the prefix is a path), mode as open() takes it, so the
-  // umask applies. Empty, with errno set, when no such file could be made.
+  // Makes an unnamed file, or "<prefix><pid>-<16 hex digits>", in the folder
+  // dirFd stands for (with AT_FDCWD the prefix is a path), mode as open()
+  // takes it, so the umask applies. Empty, with errno set, when no such file could be made.
   // The first one of a prefix in a folder removes the files of that prefix
   // whose process is gone: left by a run killed outright.
   TempFile(int dirFd, const std::string& prefix, mode_t mode);
@@ -41,8 +42,14 @@ public:
   void discard() noexcept;
 
 private:
+  std::string randomName(int attempt) const;
+  bool unnamed() const noexcept;
+  // Links the unnamed file in as target; false, with errno set, when that fails.
+  bool name(const std::string& target) noexcept;
+
   int dirFd_;
-  std::string path_; // empty once moved into place or removed
+  std::string prefix_;
+  std::string path_; // empty while unnamed, and once moved into place or removed
   unique_fd fd_;
 };
 
