@@ -39,6 +39,7 @@
 #include <iconv.h>
 #include <locale.h>
 #include <map>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -155,15 +156,23 @@ Text joinBackslash(const std::vector<Text>& parts, std::size_t count) {
 // by listing the folder again would cost the square of their number.
 class FolderNames {
 public:
+  struct Entry {
+    std::string name;
+    std::optional<struct stat> found; // what the entry is, when there is one
+  };
+
   // The name an entry of dirFd already has when it matches name without
   // regard to case (Windows names do); name itself when none does.
-  std::string existing(int dirFd, const std::string& name) {
+  Entry existing(int dirFd, const std::string& name) {
     struct stat st {};
-    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return name;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return {name, st};
     const Listing* names = listing(dirFd, true);
-    if (!names) return name;
-    const auto it = names->find(rtcUpperCaseVar(fromUtf8(name)));
-    return it == names->end() ? name : it->second;
+    const auto it =
+        names ? names->find(rtcUpperCaseVar(fromUtf8(name))) : Listing::const_iterator();
+    if (!names || it == names->end()) return {name, std::nullopt};
+    if (::fstatat(dirFd, it->second.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+      return {it->second, std::nullopt};
+    return {it->second, st};
   }
 
   // dirFd has an entry called name now.
@@ -468,18 +477,18 @@ private:
   }
 
   // Opens (creating as needed) the folder made of the first count parts,
-  // refusing to pass through anything that is not a real folder. An empty
-  // descriptor when that cannot be done; the user has been told once.
-  unique_fd enterFolders(const std::vector<Text>& parts, std::size_t count) {
+  // refusing to pass through anything that is not a real folder. The
+  // descriptor stays the extraction's until the next call; -1 when that
+  // cannot be done, and the user has been told once.
+  int enterFolders(const std::vector<Text>& parts, std::size_t count) {
     // Entries of one folder mostly follow each other: the folder entered
     // last is entered again without walking down to it.
     const auto end = parts.begin() + static_cast<long>(count);
     if (lastFolder_ && std::equal(parts.begin(), end, lastParts_.begin(), lastParts_.end()))
-      return unique_fd(::fcntl(lastFolder_.get(), F_DUPFD_CLOEXEC, 0));
-    unique_fd dir = walkFolders(parts, count);
+      return lastFolder_.get();
+    lastFolder_ = walkFolders(parts, count);
     lastParts_.assign(parts.begin(), end);
-    lastFolder_.reset(dir ? ::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0) : -1);
-    return dir;
+    return lastFolder_.get();
   }
 
   unique_fd walkFolders(const std::vector<Text>& parts, std::size_t count) {
@@ -488,7 +497,7 @@ private:
     for (std::size_t i = 0; i < count; ++i) {
       const std::vector<Text> prefix(parts.begin(), parts.begin() + static_cast<long>(i + 1));
       if (blocked(prefix)) return {};
-      const std::string name = names_.existing(dir.get(), toUtf8(parts[i]));
+      const std::string name = names_.existing(dir.get(), toUtf8(parts[i])).name;
       if (::mkdirat(dir.get(), name.c_str(), 0777) == 0) {
         names_.add(dir.get(), name);
       } else if (errno != EEXIST) {
@@ -513,14 +522,12 @@ private:
   // Returns ARCHIVE_OK, or the archive's failure while reading the data (the
   // file is then not written).
   int extractFile(archive* a, archive_entry* e, const std::vector<Text>& parts) {
-    const unique_fd dir = enterFolders(parts, parts.size() - 1);
-    if (!dir) return ARCHIVE_OK;
+    const int dir = enterFolders(parts, parts.size() - 1);
+    if (dir < 0) return ARCHIVE_OK;
     const Text shown = joinBackslash(parts, parts.size());
-    const std::string name = names_.existing(dir.get(), toUtf8(parts.back()));
-
-    struct stat st {};
-    if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      if (S_ISDIR(st.st_mode)) {
+    const auto [name, found] = names_.existing(dir, toUtf8(parts.back()));
+    if (found) {
+      if (S_ISDIR(found->st_mode)) {
         error(quoted(shown) + u" ayıklanamadı: hedefte aynı adlı bir klasör var.");
         return ARCHIVE_OK;
       }
@@ -535,7 +542,7 @@ private:
 
     // Executable bits survive; Windows has no use for them, the stand-in has.
     const mode_t mode = (archive_entry_perm(e) & 0111) ? 0777 : 0666;
-    TempFile out(dir.get(), ".vk-extract-", mode);
+    TempFile out(dir, ".vk-extract-", mode);
     if (!out) {
       error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
       return ARCHIVE_OK;
@@ -590,7 +597,7 @@ private:
       if (result == ARCHIVE_OK) error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
       return result;
     }
-    names_.add(dir.get(), name);
+    names_.add(dir, name);
     return ARCHIVE_OK;
   }
 
