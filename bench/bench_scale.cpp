@@ -75,19 +75,25 @@ double timed(const std::function<void()>& f) {
 }
 
 // Medians of ours and theirs, run alternately so neither always runs on a
-// warmer cache.
-std::pair<double, double> compare(int runs, const std::function<void()>& ours,
-                                  const std::function<void()>& theirs) {
-  ours(); // warm-up of both, not counted
-  theirs();
+// warmer cache. settle, untimed, comes before each run of ours (true) or of
+// theirs (false).
+std::pair<double, double> compare(
+    int runs, const std::function<void()>& ours, const std::function<void()>& theirs,
+    const std::function<void(bool)>& settle = [](bool) {}) {
+  const auto run = [&](bool isOurs) {
+    settle(isOurs);
+    return timed(isOurs ? ours : theirs);
+  };
+  run(true); // warm-up of both, not counted
+  run(false);
   std::vector<double> a, b;
   for (int i = 0; i < runs; ++i) {
     if (i % 2) {
-      a.push_back(timed(ours));
-      b.push_back(timed(theirs));
+      a.push_back(run(true));
+      b.push_back(run(false));
     } else {
-      b.push_back(timed(theirs));
-      a.push_back(timed(ours));
+      b.push_back(run(false));
+      a.push_back(run(true));
     }
   }
   return {median(a), median(b)};
@@ -231,7 +237,6 @@ int main() {
   const auto zip = compare(
       3,
       [&] {
-        emptyFolder(ours);
         ObjectRef shell = rt.createObject(u"{13709620-C279-11CE-A49E-444553540000}",
                                           u"{286E6F1B-7113-4355-9562-96B7E9D64C54}");
         const Variant from = shell->call(u"NameSpace", {Variant(kArchive)});
@@ -240,8 +245,13 @@ int main() {
         to.toObject()->call(u"CopyHere", {items, Variant(std::int16_t{256})});
       },
       [&] {
-        emptyFolder(theirs);
         run({"bsdtar", "-xf", archivePath, "-C", theirs});
+      },
+      // Both start from empty folders and a disk with nothing left to write:
+      // neither pays for removing the last files or for the other's writes.
+      [&](bool isOurs) {
+        emptyFolder(isOurs ? ours : theirs);
+        ::sync();
       });
   const std::size_t oursFiles = filesIn(ours), theirFiles = filesIn(theirs + "/veriler");
   std::printf("zip: %d entries in one folder, %.1f MB; files written: ours %zu, bsdtar %zu%s; "
