@@ -18,9 +18,11 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sched.h>
 #include <signal.h>
 #include <sstream>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -59,6 +61,9 @@ protected:
     }
     return *rt_;
   }
+
+  // Copies one file over another and to a new name; checks both.
+  void copiesAndReplaces();
 
   // Every name of a listing: the first call and its continuations.
   std::vector<std::string> listAll(const Text& pattern, int mask) {
@@ -285,7 +290,22 @@ TEST_F(RuntimeTest, MakeDirFailuresAndTheirNumbers) {
 
 // ----------------------------------------------------------- FileCopy
 
-TEST_F(RuntimeTest, FileCopyCopiesAndReplaces) {
+// Hides /proc from this process in a mount namespace of its own, so that
+// temporary files are named from the start; false where that is not allowed.
+bool hideProc() {
+  const uid_t uid = ::getuid();
+  const gid_t gid = ::getgid();
+  if (::unshare(CLONE_NEWNS) != 0) {
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+    std::ofstream("/proc/self/setgroups") << "deny";
+    std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+    std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
+  }
+  return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         ::mount("none", "/proc", "tmpfs", 0, nullptr) == 0 && ::access("/proc/self/fd", X_OK) != 0;
+}
+
+void RuntimeTest::copiesAndReplaces() {
   tm_.writeFile(u"C:\\Kurulum\\Vorlan.exe", "new program");
   tm_.writeFile(u"C:\\Users\\user\\Desktop\\Vorlan\\Vorlan.exe", "old program, longer than new");
   ::chmod(tm_.host(u"C:\\Kurulum\\Vorlan.exe").c_str(), 0750);
@@ -301,6 +321,26 @@ TEST_F(RuntimeTest, FileCopyCopiesAndReplaces) {
 
   rt().rtcFileCopy(u"C:\\Kurulum\\Vorlan.exe", u"C:\\Users\\user\\Desktop\\Vorlan\\Kopya.exe");
   EXPECT_EQ(tm_.readFile(u"C:\\Users\\user\\Desktop\\Vorlan\\Kopya.exe"), "new program");
+}
+
+TEST_F(RuntimeTest, FileCopyCopiesAndReplaces) {
+  copiesAndReplaces();
+}
+
+// Where files cannot be made unnamed, the temporary one has a name until it
+// is renamed into place: the same copies, and nothing left.
+TEST_F(RuntimeTest, FileCopyCopiesAndReplacesThroughNamedTemporaries) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!hideProc()) _exit(77);
+    copiesAndReplaces();
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace of its own here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(RuntimeTest, FileCopyKeepsLargeContentAndDosAttributes) {
