@@ -141,7 +141,8 @@ bool validPattern(TextView folder, TextView name) {
 // name" before anything is looked at.
 void requireValidName(TextView path) {
   const TextView rest = path.size() >= 2 && path[1] == u':' ? path.substr(2) : path;
-  if (holdsAny(rest, u"<>:\"|?*")) throw RuntimeError(err::BadFileName);
+  if (std::any_of(rest.begin(), rest.end(), refusedInFileNames))
+    throw RuntimeError(err::BadFileName);
 }
 
 // Whether the simulated user may write into a folder. Write bits count even

@@ -43,6 +43,11 @@ inline constexpr std::uint32_t kAttrHidden = 0x2;
 inline constexpr std::uint32_t kAttrSystem = 0x4;
 inline constexpr std::uint32_t kAttrDirectory = 0x10;
 
+// What no Windows file name may hold: control characters and <>:"|?*.
+inline bool refusedInFileNames(char16_t c) {
+  return c < 0x20 || TextView(u"<>:\"|?*").find(c) != TextView::npos;
+}
+
 class Machine {
 public:
   // root: the prefix folder (must hold dosdevices/).

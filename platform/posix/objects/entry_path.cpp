@@ -1,5 +1,9 @@
 #include "platform/posix/objects/entry_path.h"
 
+#include "platform/posix/machine/machine.h"
+
+#include <algorithm>
+
 namespace vk::posix {
 
 namespace {
@@ -8,8 +12,7 @@ namespace {
 // of the file "a" there; "trail." would become "trail".
 bool refusedByWindows(TextView part) {
   if (part.back() == u'.' || part.back() == u' ') return true;
-  for (char16_t c : part)
-    if (c < 0x20 || TextView(u"<>:\"|?*").find(c) != TextView::npos) return true;
+  if (std::any_of(part.begin(), part.end(), refusedInFileNames)) return true;
   // Device names stay devices with any extension, and blanks before it.
   TextView base = part.substr(0, part.find(u'.'));
   base = base.substr(0, base.find_last_not_of(u' ') + 1);
