@@ -235,15 +235,7 @@ int main() {
   const std::string ours = tm.host(kSibling) + "/veriler";
   const std::string theirs = work + "/reference";
   const auto zip = compare(
-      3,
-      [&] {
-        ObjectRef shell = rt.createObject(u"{13709620-C279-11CE-A49E-444553540000}",
-                                          u"{286E6F1B-7113-4355-9562-96B7E9D64C54}");
-        const Variant from = shell->call(u"NameSpace", {Variant(kArchive)});
-        const Variant to = shell->call(u"NameSpace", {Variant(kSibling + u"\\")});
-        const Variant items = from.toObject()->get(u"Items");
-        to.toObject()->call(u"CopyHere", {items, Variant(std::int16_t{256})});
-      },
+      3, [&] { copyHereAll(rt, kArchive, kSibling); },
       [&] {
         run({"bsdtar", "-xf", archivePath, "-C", theirs});
       },

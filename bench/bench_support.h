@@ -2,6 +2,8 @@
 // measures a program's own peak memory, and small statistics.
 #pragma once
 
+#include "platform/runtime.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 
@@ -176,6 +178,18 @@ private:
   pid_t pid_ = -1;
   int to_ = -1, from_ = -1;
 };
+
+// Unpacks a whole archive into a folder as the install run does: NameSpace
+// of both, Items, CopyHere with "yes to all" (256).
+inline void copyHereAll(vk::Runtime& rt, const vk::Text& archive, const vk::Text& folder) {
+  using vk::Variant;
+  vk::ObjectRef shell = rt.createObject(u"{13709620-C279-11CE-A49E-444553540000}",
+                                        u"{286E6F1B-7113-4355-9562-96B7E9D64C54}");
+  const Variant from = shell->call(u"NameSpace", {Variant(archive)});
+  const Variant to = shell->call(u"NameSpace", {Variant(folder + u"\\")});
+  const Variant items = from.toObject()->get(u"Items");
+  to.toObject()->call(u"CopyHere", {items, Variant(std::int16_t{256})});
+}
 
 inline void emptyFolder(const std::string& folder) {
   std::error_code ec;

@@ -61,12 +61,7 @@ int download(Runtime& rt, const std::string& url) {
 // CopyHere 256).
 int ourPath(Runtime& rt, const std::string& url) {
   if (const int rc = download(rt, url); rc != 0) return rc;
-  ObjectRef shell = rt.createObject(u"{13709620-C279-11CE-A49E-444553540000}",
-                                    u"{286E6F1B-7113-4355-9562-96B7E9D64C54}");
-  const Variant archiveFolder = shell->call(u"NameSpace", {Variant(kArchive)});
-  const Variant destination = shell->call(u"NameSpace", {Variant(kSibling + u"\\")});
-  const Variant items = archiveFolder.toObject()->get(u"Items");
-  destination.toObject()->call(u"CopyHere", {items, Variant(std::int16_t{256})});
+  copyHereAll(rt, kArchive, kSibling);
   return 0;
 }
 
