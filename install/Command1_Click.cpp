@@ -35,9 +35,7 @@ void Form1::Command1_Click() {
 
   // 1. Browser version and driver choice (may end the program).
   const BrowserVersion browser = versionStep(rt_);
-  if (browser.driverAddress.empty())
-    failedSteps.push_back(u"Sürücü seçimi (desteklenmeyen Chrome sürümü: " +
-                          browser.version.toText() + u")");
+  if (!browser.failedStep.empty()) failedSteps.push_back(browser.failedStep);
 
   // 2. and 3. Desktop folder and the folder tree. Each missing folder is
   // made, so a tree left partial (a folder deleted) is completed; a "Vorlan"

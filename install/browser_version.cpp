@@ -1,6 +1,9 @@
 #include "form1/controls.h"
 #include "install/install.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace vk {
 
 const std::array<DriverRow, 15> kDriverTable = {{
@@ -26,13 +29,119 @@ constexpr char16_t kVersionValue[] =
     u"HKEY_CURRENT_USER\\Software\\Google\\Chrome\\BLBeacon\\version";
 constexpr char16_t kNotInstalled[] = u" Chrome yüklü değil ! Öncelikle Chrome Browser kurulumu "
                                      u"yapınız. Daha sonra VorlanKur 'u yeniden çalıştırınız.";
-// The range named is the one the table really holds.
+// Every Chrome from 90 on finds its driver: the table, else the servers'
+// version files.
 constexpr char16_t kUnsupported[] =
-    u" Chrome Tarayıcı versiyonu 90.x ile 104.x arası destekleniyor. Sizin versiyonunuz: ";
+    u" Chrome Tarayıcı versiyonu 90.x ve sonrası destekleniyor. Sizin versiyonunuz: ";
 constexpr char16_t kAskSupport[] = u" lütfen destek isteyiniz. ";
 constexpr char16_t kSupportMailbox[] = u"destek@vorlan.com.tr";
 // Windows' "file not found" HRESULT, which RegRead gives for a missing value.
 constexpr std::int32_t kRegistryValueMissing = hr::FileNotFound;
+constexpr char16_t kNotAVersion[] = u"Sunucunun yanıtı bir sürücü sürümü değil.";
+
+// Where the drivers of Chrome lines past the table are published: the
+// version file that names a line's newest driver, and the archive of a
+// driver version. Up to 114 the table's own server; from 115 on Chrome for
+// Testing, whose win32 driver runs on 64-bit Windows too.
+struct DriverServer {
+  std::int64_t firstMajor;
+  std::u16string_view versionFiles; // + "LATEST_RELEASE_<version>"
+  std::u16string_view archiveBefore, archiveAfter;
+};
+constexpr DriverServer kDriverServers[] = {
+    {115, u"https://googlechromelabs.github.io/chrome-for-testing/LATEST_RELEASE_",
+     u"https://storage.googleapis.com/chrome-for-testing-public/",
+     u"/win32/chromedriver-win32.zip"},
+    {90, u"https://chromedriver.storage.googleapis.com/LATEST_RELEASE_",
+     u"https://chromedriver.storage.googleapis.com/", u"/chromedriver_win32.zip"},
+};
+constexpr std::int64_t kLargeNumber = 1'000'000'000; // no Chrome gets near it
+
+// The numbers of a version text split at its dots; a part that is not a
+// decimal number is -1. Leading zeros are dropped, and a huge number is
+// kept as its digits but counted as kLargeNumber.
+struct VersionPart {
+  Text digits;
+  std::int64_t value = -1;
+};
+std::vector<VersionPart> versionParts(TextView text) {
+  std::vector<VersionPart> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t dot = std::min(text.find(u'.', start), text.size());
+    const TextView piece = text.substr(start, dot - start);
+    VersionPart part;
+    if (!piece.empty() && std::all_of(piece.begin(), piece.end(),
+                                      [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+      const std::size_t first = std::min(piece.find_first_not_of(u'0'), piece.size() - 1);
+      part.digits = Text(piece.substr(first));
+      part.value = part.digits.size() > 9 ? kLargeNumber : std::stoll(toUtf8(part.digits));
+    }
+    parts.push_back(std::move(part));
+    if (dot == text.size()) return parts;
+    start = dot + 1;
+  }
+}
+
+// A version file's answer names a driver only when it is four numbers of
+// the asked-for line, once blanks and line ends around it are gone.
+bool isDriverVersion(TextView answer, const Text& major) {
+  const auto parts = versionParts(answer);
+  return parts.size() == 4 && parts[0].digits == major &&
+         std::all_of(parts.begin(), parts.end(), [](const VersionPart& p) { return p.value >= 0; });
+}
+
+TextView trimmed(TextView text) {
+  const auto blank = [](char16_t c) { return c == u' ' || c == u'\r' || c == u'\n'; };
+  while (!text.empty() && blank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && blank(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
+// Asks the server's version files for the line's driver: the exact build
+// first, then the newest of the major. Fills the address, or tells the user
+// and names the failed step; nothing is fetched then.
+void askVersionFiles(Runtime& rt, BrowserVersion& v, const std::vector<VersionPart>& parts) {
+  const std::int64_t major = parts[0].value;
+  const DriverServer& server =
+      *std::find_if(std::begin(kDriverServers), std::end(kDriverServers),
+                    [&](const DriverServer& s) { return major >= s.firstMajor; });
+  std::vector<Text> files;
+  if (parts.size() >= 3 && parts[1].value >= 0 && parts[2].value >= 0)
+    files.push_back(parts[0].digits + u"." + parts[1].digits + u"." + parts[2].digits);
+  files.push_back(parts[0].digits);
+
+  Variant status;
+  for (const Text& file : files) {
+    Text answer;
+    try {
+      ObjectRef request = rt.rtcCreateObject2(u"MSXML2.XMLHTTP");
+      deref(request).call(u"Open", {u"GET", Text(server.versionFiles) + file, false});
+      request->call(u"Send", {});
+      status = request->get(u"Status");
+      if (!vbaVarTstEq(status, Variant(std::int16_t{200}))) continue;
+      answer = Text(trimmed(request->get(u"responseText").toText()));
+    } catch (const RuntimeError& e) {
+      // A dead network is not asked twice.
+      v.failedStep = u"Sürücü seçimi (Hata No: " + vbaStrI4(e.number()) + u")";
+      rt.rtcMsgBox(Text(kSetupFailed) + u"Hata No: " + vbaStrI4(e.number()), vbInformation,
+                   kMessageTitle);
+      return;
+    }
+    if (!isDriverVersion(answer, parts[0].digits)) {
+      v.failedStep = u"Sürücü seçimi (geçersiz yanıt)";
+      rt.rtcMsgBox(Text(kSetupFailed) + kNotAVersion, vbInformation, kMessageTitle);
+      return;
+    }
+    v.driverAddress = Text(server.archiveBefore) + answer + Text(server.archiveAfter);
+    return;
+  }
+  v.failedStep = u"Sürücü seçimi (HTTP durum kodu: " + status.toText() + u")";
+  rt.rtcMsgBox(Text(kSetupFailed) + u"HTTP durum kodu: " + status.toText(), vbInformation,
+               kMessageTitle);
+}
+
 } // namespace
 
 BrowserVersion versionStep(Runtime& rt) {
@@ -58,8 +167,16 @@ BrowserVersion versionStep(Runtime& rt) {
       break;
     }
   }
-  if (v.driverAddress.empty())
-    rt.rtcMsgBox(kUnsupported + v.version.toText() + kAskSupport + kSupportMailbox, vbOKOnly);
+  if (!v.driverAddress.empty()) return v;
+
+  // No row: a line from 90 on is looked up on its server.
+  const auto parts = versionParts(v.version.toText());
+  if (parts[0].value >= 90) {
+    askVersionFiles(rt, v, parts);
+    return v;
+  }
+  v.failedStep = u"Sürücü seçimi (desteklenmeyen Chrome sürümü: " + v.version.toText() + u")";
+  rt.rtcMsgBox(kUnsupported + v.version.toText() + kAskSupport + kSupportMailbox, vbOKOnly);
   return v;
 }
 

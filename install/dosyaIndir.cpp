@@ -1,5 +1,6 @@
 // Fetches one file from a web address and stores it on disk.
 #include "form1/Form1.h"
+#include "install/install.h"
 
 namespace vk {
 
@@ -14,8 +15,8 @@ void Form1::dosyaIndir(Text& address, Text& path) {
     if (!vbaVarTstEq(status, Variant(std::int16_t{200}))) {
       // Never silent: the archive did not come and the user must know why.
       failedSteps.push_back(u"Sürücü indirme (HTTP durum kodu: " + status.toText() + u")");
-      rt_.rtcMsgBox(u"Kurulum sırasında hata oluştu ! HTTP durum kodu: " + status.toText(),
-                    vbInformation, kMessageTitle);
+      rt_.rtcMsgBox(Text(kSetupFailed) + u"HTTP durum kodu: " + status.toText(), vbInformation,
+                    kMessageTitle);
       return;
     }
     stream = rt_.rtcCreateObject2(u"ADODB.Stream");
@@ -27,8 +28,8 @@ void Form1::dosyaIndir(Text& address, Text& path) {
     stream->call(u"Close", {});
   } catch (const RuntimeError& e) {
     failedStep(u"Sürücü indirme", e.number());
-    rt_.rtcMsgBox(u"Kurulum sırasında hata oluştu ! Hata No: " + vbaStrI4(e.number()),
-                  vbInformation, kMessageTitle);
+    rt_.rtcMsgBox(Text(kSetupFailed) + u"Hata No: " + vbaStrI4(e.number()), vbInformation,
+                  kMessageTitle);
   }
 }
 

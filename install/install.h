@@ -24,14 +24,20 @@ struct DriverRow {
 // Chrome line -> the ChromeDriver build fetched for it, newest first.
 extern const std::array<DriverRow, 15> kDriverTable;
 
+// The opening of the run's failure boxes.
+inline constexpr char16_t kSetupFailed[] = u"Kurulum sırasında hata oluştu ! ";
+
 struct BrowserVersion {
   Variant version;    // exactly as the registry gave it
   Text prefix;        // its first three characters
-  Text driverAddress; // "" when no row matched
+  Text driverAddress; // "" when no driver was found
+  Text failedStep;    // why not, for the final texts; "" when found
 };
 
-// Reads the installed Chrome's version and chooses the driver. Ends the
-// program when Chrome is not installed.
+// Reads the installed Chrome's version and chooses the driver: from the
+// table, else from the version files of the driver servers. Ends the
+// program when Chrome is not installed; any other failure has been told
+// and leaves the address empty.
 BrowserVersion versionStep(Runtime& rt);
 
 // Writes "[" + prefix + "]" into the version record, each statement under

@@ -21,7 +21,14 @@ void Form1::unzip() {
     rt_.rtcMsgBox(u"Sürücü arşivi bulunamadı: " + archivePath, vbInformation, kMessageTitle);
     return;
   }
-  const Variant items = archive.toObject()->get(u"Items");
+  Variant items = archive.toObject()->get(u"Items");
+  // Newer driver archives hold one folder and nothing else; its items go
+  // into the sibling folder, so chromedriver.exe lies where older ones put it.
+  const ObjectRef top = items.toObject();
+  if (top->get(u"Count").toInt32() == 1) {
+    const ObjectRef only = top->call(u"Item", {std::int32_t{0}}).toObject();
+    if (only->get(u"IsFolder").toBool()) items = only->get(u"GetFolder").toObject()->get(u"Items");
+  }
   destination.toObject()->call(u"CopyHere", {items, kSimpleProgress});
 }
 

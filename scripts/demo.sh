@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts the setup tool in the terminal on a fresh demo machine:
-#   demo/machine      64-bit Windows, Chrome 104.0.5112.81, MSCOMCTL.OCX,
+#   demo/machine      64-bit Windows, Chrome 142.0.7444.176, MSCOMCTL.OCX,
 #                     MSCOMCTL.DEP and MSCOMCTL.SRG missing from SysWOW64
 #   D:\Kurulum        the setup package, with the setup tool in it (the tool
 #                     takes its folder as the installer folder)
@@ -26,7 +26,7 @@ ninja -C "$build" -j2 VorlanKur
 
 machine="$repo/demo/machine"
 rm -rf "$machine"
-bash scripts/make-machine.sh "$machine" --drive d --chrome 104.0.5112.81 \
+bash scripts/make-machine.sh "$machine" --drive d --chrome 142.0.7444.176 \
   --present "msvbvm60.dll MSSTDFMT.DLL shell32.dll wmp.dll" "$@"
 
 setup="$machine/drive_d/Kurulum"
@@ -49,32 +49,43 @@ for component in msvbvm60.dll MSSTDFMT.DLL shell32.dll MSCOMCTL.OCX MSCOMCTL.DEP
 done
 printf '@echo off\r\nrem Chrome connection settings (demo)\r\n' >"$setup/Vorlan-Grenvilta/install.cmd"
 
-# The driver server and the browser test page, on a loopback address of their
-# own at port 443, reached through the machine's hosts file; the certificate
-# authority is made here and trusted by the machine only.
+# The driver servers and the browser test page, on a loopback address of
+# their own at port 443, reached through the machine's hosts file; the
+# certificate authority is made here and trusted by the machine only. As the
+# real servers do, the version file names the newest driver of Chrome's
+# build, and its archive holds one folder.
+driver=142.0.7444.175
 server_dir="$repo/demo/server"
 rm -rf "$server_dir"
-mkdir -p "$server_dir/www/104.0.5112.79" "$machine/logs"
+www="$server_dir/www"
+mkdir -p "$www/chrome-for-testing" "$www/chrome-for-testing-public/$driver/win32" "$machine/logs"
 (
   cd "$server_dir"
   openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=VorlanKur Demo CA" \
     -keyout ca.key -out ca.pem 2>/dev/null
   openssl req -newkey rsa:2048 -nodes -subj "/CN=chromedriver.storage.googleapis.com" \
     -keyout server.key -out server.csr 2>/dev/null
-  printf 'subjectAltName=DNS:chromedriver.storage.googleapis.com,DNS:www.google.com\n' >san.ext
+  printf 'subjectAltName=DNS:%s,DNS:%s,DNS:%s,DNS:%s\n' chromedriver.storage.googleapis.com \
+    googlechromelabs.github.io storage.googleapis.com www.google.com >san.ext
   openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
     -extfile san.ext -out server.pem 2>/dev/null
-  mkdir -p driver
-  printf 'chromedriver 104.0.5112.79 (demo build)\n' >driver/chromedriver.exe
-  printf 'Demo licence text for the driver archive.\n' >driver/LICENSE.chromedriver
-  (cd driver && bsdtar --format zip -cf ../www/104.0.5112.79/chromedriver_win32.zip ./*)
+  printf '%s\n' "$driver" >"$www/chrome-for-testing/LATEST_RELEASE_142.0.7444"
+  mkdir -p driver/chromedriver-win32
+  printf 'chromedriver %s (demo build)\n' "$driver" >driver/chromedriver-win32/chromedriver.exe
+  printf 'Demo licence text for the driver archive.\n' >driver/chromedriver-win32/LICENSE.chromedriver
+  printf 'Demo notices.\n' >driver/chromedriver-win32/THIRD_PARTY_NOTICES.chromedriver
+  (cd driver && bsdtar --format zip -cf "$www/chrome-for-testing-public/$driver/win32/chromedriver-win32.zip" \
+    chromedriver-win32)
   printf '<!doctype html><title>Vorlan demo</title><p>Chrome bağlantısı çalışıyor.</p>\n' \
     >www/index.html
 )
 cp "$server_dir/ca.pem" "$machine/ca-certificates.pem"
 address=127.0.0.2
 hosts="$machine/drive_c/windows/system32/drivers/etc/hosts"
-printf '%s chromedriver.storage.googleapis.com\r\n%s www.google.com\r\n' "$address" "$address" >>"$hosts"
+for host in chromedriver.storage.googleapis.com googlechromelabs.github.io storage.googleapis.com \
+  www.google.com; do
+  printf '%s %s\r\n' "$address" "$host" >>"$hosts"
+done
 
 # The browser-automation library counts as installed where chromedriver is.
 if command -v chromedriver >/dev/null && command -v chromium >/dev/null; then

@@ -41,6 +41,10 @@ done
 check "the browser test passed" grep -qF "Chrome bağlantısı test edildi." "$transcript"
 check "no failed step" grep -qxF "Kurulum işlemi tamamlandı !" "$transcript"
 check "the driver was unpacked" test -f demo/machine/drive_d/Kurulum/Vorlan-Grenvilta/chromedriver.exe
+check "the version record" grep -qF "[142]" "$desktop/Vorlan/prgDosyaları/ChromeDriverVersiyon.txt"
+check "the version file, then the archive" grep -qzP \
+  'googlechromelabs.github.io "GET /chrome-for-testing/LATEST_RELEASE_142.0.7444 [^\n]*\nstorage.googleapis.com "GET /chrome-for-testing-public/142.0.7444.175/win32/chromedriver-win32.zip' \
+  demo/machine/logs/server.log
 
 if ((failed)); then
   echo "--- the demo's transcript"

@@ -29,6 +29,8 @@ using test::TestMachine;
 constexpr char kDriverHost[] = "chromedriver.storage.googleapis.com";
 constexpr char kDriverPath[] = "/104.0.5112.79/chromedriver_win32.zip";
 constexpr char kTestHost[] = "www.google.com";
+constexpr char kLabsHost[] = "googlechromelabs.github.io";
+constexpr char kCftHost[] = "storage.googleapis.com";
 const Text kDesktop = u"C:\\users\\user\\Desktop";
 const Text kVorlan = u"C:\\users\\user\\Desktop\\Vorlan";
 const Text kProgramFiles = u"C:\\users\\user\\Desktop\\Vorlan\\prgDosyaları";
@@ -69,9 +71,10 @@ protected:
     present({"msvbvm60.dll", "MSSTDFMT.DLL", "shell32.dll", "wmp.dll"});
     test::laySetupPackage(tm, setup);
     std::ofstream(tm.root() + "/ca-certificates.pem", std::ios::binary) << ca.pem();
-    tm.writeFile(u"C:\\Windows\\System32\\drivers\\etc\\hosts",
-                 "# test hosts\r\n" + address() + " " + kDriverHost + "\r\n" + address() + " " +
-                     kTestHost + "\r\n");
+    std::string hosts = "# test hosts\r\n";
+    for (const char* host : {kDriverHost, kTestHost, kLabsHost, kCftHost})
+      hosts += address() + " " + host + "\r\n";
+    tm.writeFile(u"C:\\Windows\\System32\\drivers\\etc\\hosts", hosts);
     server.serve(kDriverPath, 200, zip);
     server.serve("/", 200, "<html><title>test</title><body>Vorlan test page</body></html>",
                  {"Content-Type: text/html"});
@@ -98,7 +101,7 @@ protected:
   TestMachine tm;
   Text setup = u"D:\\Kurulum";
   TestCa ca;
-  HttpsServer server{ca.issue({kDriverHost, kTestHost}), address(), 443};
+  HttpsServer server{ca.issue({kDriverHost, kTestHost, kLabsHost, kCftHost}), address(), 443};
   std::string zip =
       test::makeZip(tm.root() + "/zip-src", {{"chromedriver.exe", "MZ driver for 104"},
                                              {"LICENSE.chromedriver", "license text"}});
@@ -244,19 +247,67 @@ TEST_F(InstallRun, AllSevenMissingAreCopiedInListOrder) {
 }
 
 TEST_F(InstallRun, UnsupportedVersionFetchesNothingAndGoesOn) {
-  setChrome("105.0.5195.102");
+  setChrome("89.0.4389.90");
   const auto r = run({"Devam", "Tamam", "Hayır", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
   EXPECT_EQ(r.exitStatus, 0) << r.out;
-  EXPECT_TRUE(test::shows(r.out, "Sizin versiyonunuz: 105.0.5195.102 lütfen destek isteyiniz. "));
+  EXPECT_TRUE(test::shows(r.out, "Sizin versiyonunuz: 89.0.4389.90 lütfen destek isteyiniz. "));
   EXPECT_TRUE(server.requests().empty());
   EXPECT_EQ(r.out.find("Sürücü arşivi bulunamadı"), std::string::npos);
-  EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[105]\r\n");
+  EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[89.]\r\n");
   EXPECT_NE(r.out.find(std::string(kPartly) + "\n─"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Başarısız adımlar:\n"
-                       "Sürücü seçimi (desteklenmeyen Chrome sürümü: 105.0.5195.102)\n"),
+                       "Sürücü seçimi (desteklenmeyen Chrome sürümü: 89.0.4389.90)\n"),
             std::string::npos)
       << r.out;
   EXPECT_TRUE(test::shows(r.out, kDoneAdvice));
+}
+
+// Today's Chrome: the driver named by the newer server's version file, from
+// an archive that holds one folder, lands at the top of the sibling folder;
+// after an update, a rerun replaces it.
+TEST_F(InstallRun, TodaysChromeGetsItsDriverAndARerunAfterAnUpdateReplacesIt) {
+  const auto release = [&](const std::string& chrome, const std::string& driver) {
+    setChrome(chrome);
+    server.serve("/chrome-for-testing/LATEST_RELEASE_" + chrome.substr(0, chrome.rfind('.')), 200,
+                 driver + "\n");
+    server.serve(
+        "/chrome-for-testing-public/" + driver + "/win32/chromedriver-win32.zip", 200,
+        test::makeZip(tm.root() + "/zip-" + driver,
+                      {{"chromedriver-win32/chromedriver.exe", "MZ driver " + driver},
+                       {"chromedriver-win32/LICENSE.chromedriver", "license"},
+                       {"chromedriver-win32/THIRD_PARTY_NOTICES.chromedriver", "notices"}}));
+  };
+  const std::vector<std::string> answers{"Devam", "Hayır", "Tamam", "Hayır",
+                                         "Tamam", "Tamam", "Kapat"};
+  const Text sibling = setup + u"\\Vorlan-Grenvilta";
+  release("131.0.6778.86", "131.0.6778.85");
+  auto r = run(answers);
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_EQ(file(sibling + u"\\chromedriver.exe"), "MZ driver 131.0.6778.85");
+  EXPECT_EQ(file(sibling + u"\\THIRD_PARTY_NOTICES.chromedriver"), "notices");
+  EXPECT_FALSE(tm.exists(sibling + u"\\chromedriver-win32"));
+  EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[131]\r\n");
+  for (const char* step : {"Sürücü seçimi", "Sürücü indirme"})
+    EXPECT_EQ(r.out.find(step), std::string::npos) << r.out;
+  std::vector<std::string> asked;
+  for (const auto& q : server.requests())
+    asked.push_back(q.host + q.target);
+  EXPECT_EQ(asked, (std::vector<std::string>{
+                       std::string(kLabsHost) + "/chrome-for-testing/LATEST_RELEASE_131.0.6778",
+                       std::string(kCftHost) +
+                           "/chrome-for-testing-public/131.0.6778.85/win32/chromedriver-win32.zip",
+                   }));
+
+  // Chrome updated: each of the three files is replaced after the shell asks.
+  release("132.0.6834.83", "132.0.6834.110");
+  std::vector<std::string> again{"Devam", "Evet", "Evet", "Evet"};
+  again.insert(again.end(), answers.begin() + 1, answers.end());
+  r = run(again);
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_EQ(count(r.out, "Dosya Değiştirmeyi Onayla"), 3u) << r.out;
+  EXPECT_EQ(file(sibling + u"\\chromedriver.exe"), "MZ driver 132.0.6834.110");
+  EXPECT_EQ(file(sibling + u"\\chromedriver_win32.zip").substr(0, 2), "PK");
+  EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[132]\r\n");
 }
 
 TEST_F(InstallRun, EmptyOrAbsentVersionEndsBeforeAnythingIsWritten) {

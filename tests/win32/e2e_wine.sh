@@ -87,6 +87,11 @@ pids+=("$xvfb_pid")
 # --- The download server and its certificate authority. -------------------
 host=chromedriver.storage.googleapis.com
 archive_path=/104.0.5112.79/chromedriver_win32.zip
+# Chrome past the table: the newer server's version file, then its archive.
+labs_host=googlechromelabs.github.io
+cft_host=storage.googleapis.com
+version_path=/chrome-for-testing/LATEST_RELEASE_131.0.6778
+cft_path=/chrome-for-testing-public/131.0.6778.85/win32/chromedriver-win32.zip
 pki=$work/pki
 mkdir -p "$pki"
 (
@@ -94,7 +99,7 @@ mkdir -p "$pki"
     openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
       -subj '/CN=VorlanKur Test CA' -addext 'basicConstraints=critical,CA:TRUE' \
       -addext 'keyUsage=critical,keyCertSign,cRLSign' &&
-    printf 'subjectAltName=DNS:%s\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n' "$host" >server.ext &&
+    printf 'subjectAltName=DNS:%s,DNS:%s,DNS:%s\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n' "$host" "$labs_host" "$cft_host" >server.ext &&
     openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj "/CN=$host" &&
     openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem \
       -days 2 -extfile server.ext &&
@@ -104,16 +109,21 @@ mkdir -p "$pki"
       -subj "/CN=$host" -addext "subjectAltName=DNS:$host"
 ) >/dev/null 2>&1 || die "cannot make the test certificates"
 
-python3 - "$work/driver.zip" <<'PY' || die "cannot make the driver archive"
+python3 - "$work/driver.zip" "$work/driver-cft.zip" <<'PY' || die "cannot make the driver archives"
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w") as z:
     z.writestr("chromedriver.exe", "MZ stand-in for the driver\n")
     z.writestr("LICENSE.chromedriver", "licence text\n")
+with zipfile.ZipFile(sys.argv[2], "w") as z:
+    z.writestr("chromedriver-win32/chromedriver.exe", "MZ stand-in for the newer driver\n")
+    z.writestr("chromedriver-win32/LICENSE.chromedriver", "licence text\n")
 PY
+printf '131.0.6778.85\r\n' >"$work/version.txt"
 
 start_server() { # name cert key -> port in $work/<name>.port
-  python3 "$here/https_server.py" --cert "$2" --key "$3" --archive "$work/driver.zip" \
-    --path "$archive_path" --log "$work/$1.log" --proxy-port 0 --ready "$work/$1.port" \
+  python3 "$here/https_server.py" --cert "$2" --key "$3" --serve "$archive_path=$work/driver.zip" \
+    --serve "$version_path=$work/version.txt" --serve "$cft_path=$work/driver-cft.zip" \
+    --log "$work/$1.log" --proxy-port 0 --ready "$work/$1.port" \
     >"$work/$1.out" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do [[ -s $work/$1.port ]] && break; sleep 0.1; done
@@ -437,6 +447,27 @@ answer_box "the certificate is refused: the download's error box" 'VorlanKur v1.
   "Kurulum sırasında hata oluştu ! Hata No: -2146697191"
 expect_eq "the tunnel was asked for, but no request went through" \
   "$(grep -c '^CONNECT ' "$work/rogue.log") $(grep -c '^GET ' "$work/rogue.log")" "1 0"
+answer_box "then the missing-archive box" 'VorlanKur v1.0.0' ok \
+  'Sürücü arşivi bulunamadı: D:\Kurulum\Vorlan-Grenvilta\chromedriver_win32.zip'
+end_case
+
+# === Case 5: today's Chrome. Its driver is named by the newer server's
+# version file, read through Wine's request object; the archive comes from
+# the newer server, and the stream's gap stops it as in case 1. =============
+echo "Case: today's Chrome"
+new_case today
+"$wine" reg add "$inet" /v ProxyServer /d "127.0.0.1:$server_port" /f >/dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Google\Chrome\BLBeacon' /v version /d 131.0.6778.86 /f >/dev/null 2>&1
+requests_before=$(wc -l <"$work/server.log")
+start_app
+drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
+drive click "$title_arg" Devam >/dev/null
+answer_box "the newer archive reaches the stream's gap" 'VorlanKur v1.0.0' ok \
+  "Kurulum sırasında hata oluştu ! Hata No: -2147319779"
+expect_eq "the version file, then the newer server's archive" \
+  "$(tail -n +$((requests_before + 1)) "$work/server.log" | grep '^GET ')" \
+  "GET $version_path HTTP/1.1	host=$labs_host
+GET $cft_path HTTP/1.1	host=$cft_host"
 answer_box "then the missing-archive box" 'VorlanKur v1.0.0' ok \
   'Sürücü arşivi bulunamadı: D:\Kurulum\Vorlan-Grenvilta\chromedriver_win32.zip'
 end_case

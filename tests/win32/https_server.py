@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
-"""The ChromeDriver download server of the Wine end-to-end test, on loopback.
+"""The ChromeDriver download servers of the Wine end-to-end test, on loopback.
 
-Serves one archive over HTTPS with a certificate from the test's own
-certificate authority, and records every request line it receives. It
+Serves files over HTTPS (the archive, and the version files that name the
+driver of a Chrome past the fixed table) with a certificate from the test's
+own certificate authority, and records every request line it receives. It
 listens either directly for TLS (--tls-port) or as an HTTP proxy that takes
 CONNECT and then speaks TLS itself (--proxy-port), for a client whose host
 name resolution cannot be pointed at loopback.
 
-Usage: https_server.py --cert C --key K --archive ZIP --path /x/y.zip
+Usage: https_server.py --cert C --key K --serve /x/y.zip=FILE [--serve ...]
                        --log FILE (--tls-port N | --proxy-port N) [--ready FILE]
 """
 
@@ -37,10 +38,10 @@ def handle_https(tls, args, log_lock):
                          if h.lower().startswith("host:")), "")
             log.write(f"{line}\thost={host}\n")
         parts = line.split()
-        if len(parts) >= 2 and parts[0] == "GET" and parts[1] == args.path:
-            with open(args.archive, "rb") as f:
+        if len(parts) >= 2 and parts[0] == "GET" and parts[1] in args.files:
+            with open(args.files[parts[1]], "rb") as f:
                 body = f.read()
-            head = (b"HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n"
+            head = (b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
                     b"Content-Length: " + str(len(body)).encode() + b"\r\n\r\n")
         else:
             body = b"not here\n"
@@ -81,13 +82,13 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--cert", required=True)
     p.add_argument("--key", required=True)
-    p.add_argument("--archive", required=True)
-    p.add_argument("--path", required=True)
+    p.add_argument("--serve", action="append", required=True, metavar="PATH=FILE")
     p.add_argument("--log", required=True)
     p.add_argument("--tls-port", type=int)
     p.add_argument("--proxy-port", type=int)
     p.add_argument("--ready")
     args = p.parse_args()
+    args.files = dict(s.split("=", 1) for s in args.serve)
     if (args.tls_port is None) == (args.proxy_port is None):
         sys.exit("give exactly one of --tls-port and --proxy-port")
 

@@ -1,6 +1,7 @@
 // The shell application object and its folder objects: folders of the
 // machine, and ".zip" archives seen as folders whose entries can be copied
-// out (read with libarchive).
+// out (read with libarchive). A folder inside an archive is a folder object
+// of its own, from NameSpace("<archive>\<folder>") or its item's GetFolder.
 //
 // Extraction runs before CopyHere returns. It never writes outside the
 // destination folder: an entry with an absolute name, a ".." step, a link or
@@ -207,13 +208,24 @@ private:
   std::map<std::pair<dev_t, ino_t>, Listing> folders_;
 };
 
-// One top-level entry of an archive, as its Items show it.
+// One entry of a folder of an archive, as its Items show it.
 struct TopEntry {
   Text name;
   bool isFolder = false;
 };
 
-std::vector<TopEntry> listTopLevel(const Machine& machine, const std::string& hostPath) {
+// Whether an entry's steps lie under the folder whose steps are base
+// (matched as Windows matches names), and below it rather than at it.
+bool under(const std::vector<Text>& parts, const std::vector<Text>& base) {
+  if (parts.size() <= base.size()) return false;
+  for (std::size_t i = 0; i < base.size(); ++i)
+    if (!equalsIgnoreCase(parts[i], base[i])) return false;
+  return true;
+}
+
+// The entries of the archive's folder base ({} for its top level).
+std::vector<TopEntry> listTopLevel(const Machine& machine, const std::string& hostPath,
+                                   const std::vector<Text>& base) {
   std::vector<TopEntry> top;
   std::unordered_map<Text, std::size_t> byName; // upper case to its place in top
   Utf8Names names;
@@ -227,43 +239,57 @@ std::vector<TopEntry> listTopLevel(const Machine& machine, const std::string& ho
     const EntryPath p = judge(entryName(machine, e));
     // A name Windows would not make is still an item of the folder.
     if (p.verdict != EntryPath::Verdict::Good && p.verdict != EntryPath::Verdict::Refused) continue;
-    const bool folder = p.parts.size() > 1 || archive_entry_filetype(e) == AE_IFDIR;
-    const auto [at, added] = byName.emplace(rtcUpperCaseVar(p.parts[0]), top.size());
+    if (!under(p.parts, base)) continue;
+    const Text& name = p.parts[base.size()];
+    const bool folder = p.parts.size() > base.size() + 1 || archive_entry_filetype(e) == AE_IFDIR;
+    const auto [at, added] = byName.emplace(rtcUpperCaseVar(name), top.size());
     if (added)
-      top.push_back({p.parts[0], folder});
+      top.push_back({name, folder});
     else
       top[at->second].isFolder = top[at->second].isFolder || folder;
   }
   return top;
 }
 
-// An archive as the shell sees it.
+// A folder of an archive as the shell sees it: the archive itself (base
+// empty), or a folder inside it, which the shell shows as a folder of its own.
 struct ZipSource {
   std::string hostPath;
-  Text windowsPath;
+  Text windowsPath; // the archive's
+  std::vector<Text> base;
+
+  Text folderPath() const {
+    Text path = windowsPath;
+    for (const Text& step : base)
+      path += u"\\" + step;
+    return path;
+  }
 };
 
-// A selection of an archive's entries: all of them, or those under the
-// given top-level names.
+// A selection of the entries of an archive's folder: all of them, or those
+// under the given names.
 struct ZipSelection {
   std::shared_ptr<const ZipSource> source;
   bool all = true;
   std::vector<Text> names;
 
-  bool covers(const Text& top) const {
+  bool covers(const std::vector<Text>& parts) const {
+    if (!under(parts, source->base)) return false;
     if (all) return true;
     for (const auto& n : names)
-      if (equalsIgnoreCase(n, top)) return true;
+      if (equalsIgnoreCase(n, parts[source->base.size()])) return true;
     return false;
   }
 };
+
+ObjectRef makeArchiveFolder(ObjectContext ctx, std::shared_ptr<const ZipSource> source);
 
 // Items take no arguments at all: any member called with some fails with
 // 450, a known one or not.
 class ZipItem final : public TableObject<ZipItem> {
 public:
-  ZipItem(std::shared_ptr<const ZipSource> source, TopEntry entry)
-      : source_(std::move(source)), entry_(std::move(entry)) {}
+  ZipItem(ObjectContext ctx, std::shared_ptr<const ZipSource> source, TopEntry entry)
+      : ctx_(ctx), source_(std::move(source)), entry_(std::move(entry)) {}
 
   ZipSelection selection() const { return {source_, false, {entry_.name}}; }
 
@@ -274,25 +300,35 @@ public:
 
 private:
   const Text& name() const { return entry_.name; }
-  Text path() const { return source_->windowsPath + u"\\" + entry_.name; }
+  Text path() const { return source_->folderPath() + u"\\" + entry_.name; }
   bool isFolder() const { return entry_.isFolder; }
+
+  // A folder of the archive is a folder object of its own; a file has none.
+  ObjectRef getFolder() const {
+    if (!entry_.isFolder) notImplemented();
+    auto inner = std::make_shared<ZipSource>(*source_);
+    inner->base.push_back(entry_.name);
+    return makeArchiveFolder(ctx_, std::move(inner));
+  }
 
 public:
   static constexpr Member<ZipItem> kMembers[] = {
       propertyGet<&ZipItem::name>(u"Name"),
       propertyGet<&ZipItem::path>(u"Path"),
       propertyGet<&ZipItem::isFolder>(u"IsFolder"),
+      propertyGet<&ZipItem::getFolder>(u"GetFolder"),
   };
 
 private:
+  ObjectContext ctx_;
   std::shared_ptr<const ZipSource> source_;
   TopEntry entry_;
 };
 
 class ZipItems final : public TableObject<ZipItems> {
 public:
-  ZipItems(std::shared_ptr<const ZipSource> source, std::vector<TopEntry> top)
-      : source_(std::move(source)), top_(std::move(top)) {}
+  ZipItems(ObjectContext ctx, std::shared_ptr<const ZipSource> source, std::vector<TopEntry> top)
+      : ctx_(ctx), source_(std::move(source)), top_(std::move(top)) {}
 
   // The whole collection stands for every entry of the archive, including
   // those the extraction will refuse, so that each refusal is reported.
@@ -305,7 +341,7 @@ private:
   ObjectRef item(const Args& args) const {
     const std::int32_t i = args[0].toInt32();
     if (i < 0 || static_cast<std::size_t>(i) >= top_.size()) return nullptr;
-    return std::make_shared<ZipItem>(source_, top_[i]);
+    return std::make_shared<ZipItem>(ctx_, source_, top_[i]);
   }
 
 public:
@@ -315,6 +351,7 @@ public:
   };
 
 private:
+  ObjectContext ctx_;
   std::shared_ptr<const ZipSource> source_;
   std::vector<TopEntry> top_;
 };
@@ -412,39 +449,44 @@ public:
       }
       const Text name = entryName(ctx_.machine, e);
       const EntryPath p = judge(name);
+      // Entries outside any folder are the whole archive's business.
+      const bool wholeArchive = sel.all && sel.source->base.empty();
       switch (p.verdict) {
       case EntryPath::Verdict::Empty:
         continue;
       case EntryPath::Verdict::Absolute:
-        if (sel.all) error(quoted(name) + u" öğesi mutlak bir yol taşıdığı için ayıklanmadı.");
+        if (wholeArchive) error(quoted(name) + u" öğesi mutlak bir yol taşıdığı için ayıklanmadı.");
         continue;
       case EntryPath::Verdict::Outside:
-        if (sel.all)
+        if (wholeArchive)
           error(quoted(name) + u" öğesi hedef klasörün dışına yazılmak istediği için ayıklanmadı.");
         continue;
       case EntryPath::Verdict::Refused:
-        if (sel.covers(p.parts[0]))
+        if (sel.covers(p.parts))
           error(quoted(name) + u" öğesinin adı Windows'ta geçerli bir dosya adı olmadığı için "
                                u"ayıklanmadı.");
         continue;
       case EntryPath::Verdict::Good:
         break;
       }
-      if (!sel.covers(p.parts[0])) continue;
+      if (!sel.covers(p.parts)) continue;
+      // Steps below the folder copied from, as they land in the destination.
+      const std::vector<Text> steps(p.parts.begin() + static_cast<long>(sel.source->base.size()),
+                                    p.parts.end());
       const auto type = archive_entry_filetype(e);
       if (type == AE_IFLNK || archive_entry_hardlink(e)) {
         error(quoted(name) + u" öğesi bir bağlantı (link) olduğu için ayıklanmadı.");
         continue;
       }
       if (type == AE_IFDIR) {
-        (void)enterFolders(p.parts, p.parts.size());
+        (void)enterFolders(steps, steps.size());
         continue;
       }
       if (type != AE_IFREG) {
         error(quoted(name) + u" öğesi desteklenmeyen bir dosya türünde olduğu için ayıklanmadı.");
         continue;
       }
-      const int written = extractFile(a.get(), e, p.parts);
+      const int written = extractFile(a.get(), e, steps);
       if (written == ARCHIVE_FATAL) {
         broken = true;
         break;
@@ -612,16 +654,17 @@ private:
 
 class Folder final : public TableObject<Folder> {
 public:
-  Folder(ObjectContext ctx, Text windowsPath, std::string hostPath, bool archive)
+  // An ordinary folder when zip is null, else a folder of that archive.
+  Folder(ObjectContext ctx, Text windowsPath, std::string hostPath,
+         std::shared_ptr<const ZipSource> zip)
       : ctx_(ctx), windowsPath_(withoutTrailingSeparator(std::move(windowsPath))),
-        hostPath_(std::move(hostPath)), archive_(archive) {}
+        hostPath_(std::move(hostPath)), zip_(std::move(zip)) {}
 
 private:
   ObjectRef items() const {
-    if (archive_) {
-      auto source = std::make_shared<const ZipSource>(ZipSource{hostPath_, windowsPath_});
-      return std::make_shared<ZipItems>(source, listTopLevel(ctx_.machine, hostPath_));
-    }
+    if (zip_)
+      return std::make_shared<ZipItems>(ctx_, zip_,
+                                        listTopLevel(ctx_.machine, zip_->hostPath, zip_->base));
     std::vector<ObjectRef> entries;
     std::error_code ec;
     for (const auto& d : std::filesystem::directory_iterator(hostPath_, ec)) {
@@ -643,7 +686,7 @@ private:
   [[noreturn]] void moveHere() const { notImplemented(); }
 
   void copy(const Variant& what, int options) {
-    if (archive_) notImplemented(); // adding to an archive
+    if (zip_) notImplemented(); // adding to an archive
     const auto* ref = std::get_if<ObjectRef>(&what.value());
     if (!ref) {
       if (what.isText()) notImplemented(); // copying a file named by its path
@@ -677,8 +720,14 @@ private:
   ObjectContext ctx_;
   Text windowsPath_;
   std::string hostPath_;
-  bool archive_;
+  std::shared_ptr<const ZipSource> zip_;
 };
+
+ObjectRef makeArchiveFolder(ObjectContext ctx, std::shared_ptr<const ZipSource> source) {
+  const Text path = source->folderPath();
+  std::string host = source->hostPath;
+  return std::make_shared<Folder>(ctx, path, std::move(host), std::move(source));
+}
 
 bool hasZipExtension(const Text& path) {
   const Text p = withoutTrailingSeparator(path);
@@ -704,10 +753,46 @@ private:
       return nullptr; // no such place: Nothing, as the shell answers
     }
     struct stat st {};
-    if (::stat(host.c_str(), &st) != 0) return nullptr;
-    if (S_ISDIR(st.st_mode)) return std::make_shared<Folder>(ctx_, path, host, false);
+    if (::stat(host.c_str(), &st) != 0) return folderInArchive(path);
+    if (S_ISDIR(st.st_mode)) return std::make_shared<Folder>(ctx_, path, host, nullptr);
     if (S_ISREG(st.st_mode) && hasZipExtension(path))
-      return std::make_shared<Folder>(ctx_, path, host, true);
+      return makeArchiveFolder(ctx_, std::make_shared<const ZipSource>(ZipSource{host, path, {}}));
+    return nullptr;
+  }
+
+  // "<archive>.zip\<folder>...": a folder inside an archive, when the
+  // archive holds one by that name; else Nothing.
+  ObjectRef folderInArchive(const Text& given) const {
+    const Text path = withoutTrailingSeparator(given);
+    for (std::size_t cut = path.find_first_of(u"\\/"); cut != Text::npos;
+         cut = path.find_first_of(u"\\/", cut + 1)) {
+      const Text archive = path.substr(0, cut);
+      if (!hasZipExtension(archive)) continue;
+      std::string host;
+      try {
+        host = ctx_.machine.hostPath(archive);
+      } catch (const RuntimeError&) {
+        return nullptr;
+      }
+      struct stat st {};
+      if (::stat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      std::vector<Text> steps;
+      for (std::size_t from = cut + 1; from <= path.size();) {
+        const std::size_t to = std::min(path.find_first_of(u"\\/", from), path.size());
+        if (to > from) steps.push_back(path.substr(from, to - from));
+        from = to + 1;
+      }
+      if (steps.empty()) return nullptr;
+      const Text last = steps.back();
+      steps.pop_back();
+      for (const TopEntry& e : listTopLevel(ctx_.machine, host, steps))
+        if (e.isFolder && equalsIgnoreCase(e.name, last)) {
+          steps.push_back(e.name);
+          return makeArchiveFolder(
+              ctx_, std::make_shared<const ZipSource>(ZipSource{host, archive, std::move(steps)}));
+        }
+      return nullptr;
+    }
     return nullptr;
   }
 
