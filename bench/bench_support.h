@@ -65,14 +65,17 @@ inline void addZipFile(archive* a, const char* name, const std::string& data) {
 }
 
 // An archive of about 8 MB: a text-like file deflated and a random one
-// (like an executable that does not compress) stored.
-inline std::string makeArchive(const std::string& path) {
+// (like an executable that does not compress) stored; under folder (with
+// its "/") as the newer driver archives have them.
+inline std::string makeArchive(const std::string& path, const std::string& folder = "") {
   std::mt19937 rng(104);
   const std::string text = textLike(4 << 20, rng);
   archive* a = archive_write_new();
   archive_write_set_format_zip(a);
   archive_write_open_filename(a, path.c_str());
-  auto add = [&](const char* name, const std::string& data) { addZipFile(a, name, data); };
+  auto add = [&](const char* name, const std::string& data) {
+    addZipFile(a, (folder + name).c_str(), data);
+  };
   archive_write_zip_set_compression_deflate(a);
   add("LICENSE.chromedriver", text);
   const std::size_t textCompressed = static_cast<std::size_t>(archive_filter_bytes(a, -1));

@@ -1,13 +1,18 @@
 // Download and extraction of the driver archive through the automation
 // objects, the way the setup tool calls them, against `curl -o` followed by
 // `bsdtar -xf` of the same archive from the same loopback HTTPS server.
+// Then the path of today's Chrome: the version file, the archive of the
+// newer layout and its extraction, by the setup tool's own methods, against
+// curl making the same two requests and `bsdtar --strip-components 1`.
 //
 // Prints the medians, their ratio and the peak memory of each side; it
 // measures and reports, it does not judge. With "--body-mb N" it measures
 // only the download's peak memory, for a body of N MB.
 #include "bench_support.h"
+#include "install/install.h"
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
+#include "support/harness.h"
 #include "support/https_server.h"
 #include "support/test_machine.h"
 
@@ -20,6 +25,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <spawn.h>
 #include <string>
@@ -87,6 +93,101 @@ bool run(const std::vector<std::string>& argv) {
   int status = 0;
   if (waitpid(pid, &status, 0) != pid) return false;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+template <class F> std::vector<double> alternate(F ours, F theirs) {
+  ours(); // warm-up of both, not counted
+  theirs();
+  std::vector<double> a, b;
+  for (int i = 0; i < kRuns; ++i) {
+    // Alternate the order, so neither side always runs on a warmer cache.
+    if (i % 2) {
+      a.push_back(ours());
+      b.push_back(theirs());
+    } else {
+      b.push_back(theirs());
+      a.push_back(ours());
+    }
+  }
+  return {median(a), median(b)};
+}
+
+// Today's Chrome: its servers on a loopback address at port 443, as the
+// setup tool asks them, reached through the machine's hosts file.
+void newerPath(const test::TestCa& ca) {
+  constexpr char kLabs[] = "googlechromelabs.github.io", kCft[] = "storage.googleapis.com",
+                 kAddress[] = "127.0.3.131";
+  const std::string driver = "131.0.6778.85";
+  const std::string archivePath =
+      "/chrome-for-testing-public/" + driver + "/win32/chromedriver-win32.zip";
+  test::Harness h;
+  const std::string caFile = h.tm.root() + "/ca-certificates.pem";
+  std::ofstream(caFile, std::ios::binary) << ca.pem();
+  h.tm.writeFile(u"C:\\Windows\\System32\\drivers\\etc\\hosts",
+                 std::string(kAddress) + " " + kLabs + "\n" + kAddress + " " + kCft + "\n");
+  h.tm.setRegString(true, "Software\\Google\\Chrome\\BLBeacon", "version", "131.0.6778.86");
+  const Text sibling = u"D:\\Kurulum\\Vorlan-Grenvilta";
+  h.tm.makeDir(sibling);
+  const std::string source = h.tm.root() + "/newer.zip";
+  const std::string composition = makeArchive(source, "chromedriver-win32/");
+  std::ifstream in(source, std::ios::binary);
+  test::HttpsServer server(ca.issue({kLabs, kCft}), kAddress, 443);
+  server.serve("/chrome-for-testing/LATEST_RELEASE_131.0.6778", 200, driver + "\n");
+  server.serve(archivePath, 200,
+               std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+
+  const std::string ours = h.tm.host(sibling);
+  const std::string theirs = h.tm.root() + "/reference";
+  const std::string version = theirs + "-version", zip = theirs + "-archive.zip";
+  std::vector<std::string> resolve;
+  for (const char* host : {kLabs, kCft})
+    resolve.insert(resolve.end(), {"--resolve", std::string(host) + ":443:" + kAddress});
+  const auto curl = [&](const std::string& out, const std::string& url) {
+    std::vector<std::string> argv = {"curl", "-s", "-f", "--cacert", caFile};
+    argv.insert(argv.end(), resolve.begin(), resolve.end());
+    argv.insert(argv.end(), {"-o", out, url});
+    return run(argv);
+  };
+  bool same = true;
+  const auto oursOnce = [&] {
+    emptyFolder(ours);
+    const auto t0 = std::chrono::steady_clock::now();
+    const BrowserVersion v = versionStep(h.rt());
+    Text url = v.driverAddress, path = sibling + u"\\chromedriver_win32.zip";
+    h.form().dosyaIndir(url, path);
+    h.form().indirDosya = u"chromedriver_win32.zip";
+    h.form().unzip();
+    const auto t1 = std::chrono::steady_clock::now();
+    same = same && h.boxes.empty() && fs::exists(ours + "/chromedriver.exe");
+    return seconds(t1 - t0);
+  };
+  const auto theirsOnce = [&] {
+    emptyFolder(theirs);
+    const auto t0 = std::chrono::steady_clock::now();
+    bool ok = curl(version, std::string("https://") + kLabs +
+                                "/chrome-for-testing/LATEST_RELEASE_131.0.6778");
+    std::string answer;
+    std::getline(std::ifstream(version), answer);
+    ok = ok &&
+         curl(zip, std::string("https://") + kCft + "/chrome-for-testing-public/" + answer +
+                       "/win32/chromedriver-win32.zip") &&
+         run({"bsdtar", "-xf", zip, "--strip-components", "1", "-C", theirs});
+    const auto t1 = std::chrono::steady_clock::now();
+    if (!ok) std::fprintf(stderr, "curl or bsdtar failed\n");
+    return seconds(t1 - t0);
+  };
+  const auto m = alternate<std::function<double()>>(oursOnce, theirsOnce);
+  for (const char* f : {"chromedriver.exe", "LICENSE.chromedriver"})
+    same = same && sameFile(ours + "/" + f, theirs + "/" + f);
+  std::printf("\ntoday's Chrome: version file + archive of the newer layout (%s), over HTTPS on "
+              "%s:443, %d runs each\n",
+              composition.c_str(), kAddress, kRuns);
+  std::printf("setup tool's own steps (versionStep, dosyaIndir, unzip): median %.1f ms\n",
+              m[0] * 1000);
+  std::printf("curl twice + bsdtar --strip-components 1:                median %.1f ms\n",
+              m[1] * 1000);
+  std::printf("ratio ours / reference: %.2f (goal: at most 1.2); results identical: %s\n",
+              m[0] / m[1], same ? "yes" : "NO");
 }
 
 } // namespace
@@ -183,19 +284,7 @@ int main(int argc, char** argv) {
   };
 
   try {
-    oursOnce(); // warm-up of both, not counted
-    theirsOnce();
-    std::vector<double> a, b;
-    for (int i = 0; i < kRuns; ++i) {
-      // Alternate the order, so neither side always runs on a warmer cache.
-      if (i % 2) {
-        a.push_back(oursOnce());
-        b.push_back(theirsOnce());
-      } else {
-        b.push_back(theirsOnce());
-        a.push_back(oursOnce());
-      }
-    }
+    const auto m = alternate<std::function<double()>>(oursOnce, theirsOnce);
 
     bool same = true;
     for (const char* f : {"chromedriver_win32.zip", "chromedriver.exe", "LICENSE.chromedriver"})
@@ -209,7 +298,7 @@ int main(int argc, char** argv) {
     launcher.run(bsdtar, &tarPeak);
     launcher.run({"true"}, &idlePeak);
 
-    const double ma = median(a), mb = median(b);
+    const double ma = m[0], mb = m[1];
     std::printf("archive: %.2f MB (%s), over HTTPS on 127.0.0.1, %d runs each\n",
                 body.size() / 1048576.0, composition.c_str(), kRuns);
     std::printf("objects (XMLHTTP + ADODB.Stream + Shell.Application): median %.1f ms\n",
@@ -220,6 +309,7 @@ int main(int argc, char** argv) {
     std::printf("peak memory (ru_maxrss): objects in a child %ld KB%s; curl %ld KB; "
                 "bsdtar %ld KB; /bin/true %ld KB (the floor)\n",
                 oursPeak, childOk ? "" : " (child failed)", curlPeak, tarPeak, idlePeak);
+    newerPath(ca);
   } catch (const RuntimeError& e) {
     std::fprintf(stderr, "our path failed with %d: %s\n", e.number(), e.what());
     return 1;

@@ -392,6 +392,66 @@ void windowFocus(Fixture& f, Check& c) {
   c.eq(w->focus(), kTextBox, "hidden, it gives the focus to the next in tab order");
 }
 
+// A driver archive of the newer layout, made by Python's zipfile, stored:
+// one folder and two files in it.
+constexpr char kFolderZip[] = "\x50\x4b\x03\x04\x14\x00\x00\x00\x00\x00\x00\x00\x21\x58\x5d\x9b\xb0"
+                              "\x8f\x02\x00\x00\x00\x02\x00"
+                              "\x00\x00\x23\x00\x00\x00\x63\x68\x72\x6f\x6d\x65\x64\x72\x69\x76\x65"
+                              "\x72\x2d\x77\x69\x6e\x33\x32"
+                              "\x2f\x63\x68\x72\x6f\x6d\x65\x64\x72\x69\x76\x65\x72\x2e\x65\x78\x65"
+                              "\x4d\x5a\x50\x4b\x03\x04\x14"
+                              "\x00\x00\x00\x00\x00\x00\x00\x21\x58\x36\xe2\x68\xad\x01\x00\x00\x00"
+                              "\x01\x00\x00\x00\x27\x00\x00"
+                              "\x00\x63\x68\x72\x6f\x6d\x65\x64\x72\x69\x76\x65\x72\x2d\x77\x69\x6e"
+                              "\x33\x32\x2f\x4c\x49\x43\x45"
+                              "\x4e\x53\x45\x2e\x63\x68\x72\x6f\x6d\x65\x64\x72\x69\x76\x65\x72\x4c"
+                              "\x50\x4b\x01\x02\x14\x03\x14"
+                              "\x00\x00\x00\x00\x00\x00\x00\x21\x58\x5d\x9b\xb0\x8f\x02\x00\x00\x00"
+                              "\x02\x00\x00\x00\x23\x00\x00"
+                              "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x80\x01\x00\x00\x00\x00\x63\x68"
+                              "\x72\x6f\x6d\x65\x64\x72\x69"
+                              "\x76\x65\x72\x2d\x77\x69\x6e\x33\x32\x2f\x63\x68\x72\x6f\x6d\x65\x64"
+                              "\x72\x69\x76\x65\x72\x2e\x65"
+                              "\x78\x65\x50\x4b\x01\x02\x14\x03\x14\x00\x00\x00\x00\x00\x00\x00\x21"
+                              "\x58\x36\xe2\x68\xad\x01\x00"
+                              "\x00\x00\x01\x00\x00\x00\x27\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+                              "\x00\x80\x01\x43\x00\x00\x00"
+                              "\x63\x68\x72\x6f\x6d\x65\x64\x72\x69\x76\x65\x72\x2d\x77\x69\x6e\x33"
+                              "\x32\x2f\x4c\x49\x43\x45\x4e"
+                              "\x53\x45\x2e\x63\x68\x72\x6f\x6d\x65\x64\x72\x69\x76\x65\x72\x50\x4b"
+                              "\x05\x06\x00\x00\x00\x00\x02"
+                              "\x00\x02\x00\xa6\x00\x00\x00\x89\x00\x00\x00\x00\x00";
+
+bool isSomething(const Variant& v) {
+  return v.isObject() && std::get<ObjectRef>(v.value()) != nullptr;
+}
+
+// The shell sees a .zip as a folder, and a folder inside it as a folder of
+// its own, by its item or by path.
+void shellZipFolders(Fixture& f, Check& c) {
+  f.writeFile(u"D:\\Z\\d.zip", std::string_view(kFolderZip, sizeof kFolderZip - 1));
+  const ObjectRef shell = f.runtime().createObject(u"{13709620-C279-11CE-A49E-444553540000}",
+                                                   u"{286E6F1B-7113-4355-9562-96B7E9D64C54}");
+  const Variant archive = shell->call(u"NameSpace", {u"D:\\Z\\d.zip"});
+  if (c.wineGap("NameSpace of a .zip gives nothing", !isSomething(archive))) return;
+  c.that(isSomething(archive), "NameSpace of the archive");
+  if (!isSomething(archive)) return;
+  const ObjectRef items = archive.toObject()->get(u"Items").toObject();
+  c.eq(items->get(u"Count").toInt32(), 1, "one item at the top");
+  const ObjectRef top = items->call(u"Item", {std::int32_t{0}}).toObject();
+  c.eq(top->get(u"IsFolder").toBool(), true, "a folder");
+  c.eq(top->get(u"Name").toText(), u"chromedriver-win32", "its name");
+  const ObjectRef inner = top->get(u"GetFolder").toObject();
+  c.eq(inner->get(u"Items").toObject()->get(u"Count").toInt32(), 2, "its items, by GetFolder");
+  const Variant byPath = shell->call(u"NameSpace", {u"D:\\Z\\d.zip\\chromedriver-win32"});
+  c.that(isSomething(byPath), "NameSpace of the folder inside");
+  if (isSomething(byPath))
+    c.eq(byPath.toObject()->get(u"Items").toObject()->get(u"Count").toInt32(), 2,
+         "its items, by path");
+  c.that(!isSomething(shell->call(u"NameSpace", {u"D:\\Z\\d.zip\\yok"})),
+         "a folder the archive lacks is nothing");
+}
+
 constexpr Case kCases[] = {
     {"dir_masks", dirMasks},
     {"dir_wildcards", dirWildcards},
@@ -416,6 +476,7 @@ constexpr Case kCases[] = {
     {"window_texts", windowTexts},
     {"window_visibility", windowVisibility},
     {"window_focus", windowFocus},
+    {"shell_zip_folders", shellZipFolders},
 };
 
 } // namespace
