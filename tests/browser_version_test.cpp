@@ -86,108 +86,43 @@ TEST(DriverChoice, TableHoldsFifteenDistinctLinesNewestFirst) {
   }
 }
 
-// A line past the table asks its server's version files, on a loopback
-// server that answers for the hosts of both driver servers.
-struct Served {
-  const char* path;
-  int status;
-  const char* body;
-};
+// A line past the table asks its server's version files (the exact build,
+// then the major), on a loopback server that answers for both servers.
+constexpr char kOld[] = "chromedriver.storage.googleapis.com";
+constexpr char kLabs[] = "googlechromelabs.github.io";
+constexpr char kCft[] = "https://storage.googleapis.com/chrome-for-testing-public/";
+constexpr char kInvalid[] = "Sürücü seçimi (geçersiz yanıt)";
+
 struct VersionFileCase {
   const char* version;
-  std::vector<Served> served;
-  const char16_t* address;        // "" when none
-  std::vector<std::string> asked; // host + path, in order
-  const char16_t* failedStep;     // "" when none
-  const char* box;                // "" when none
+  const char* path; // the one file served, with status 200
+  const char* body;
+  std::string want; // the address, else the failed step
+  std::size_t asked;
 };
 
 TEST(DriverChoice, LinesPastTheTableAskTheirServersVersionFiles) {
-  constexpr char kOld[] = "chromedriver.storage.googleapis.com";
-  constexpr char kLabs[] = "googlechromelabs.github.io";
-  constexpr char kCft[] = "/chrome-for-testing/LATEST_RELEASE_";
-  const std::string xmlError = "<?xml version='1.0' encoding='UTF-8'?><Error><Code>NoSuchKey"
-                               "</Code></Error>";
+  const std::string old = std::string("https://") + kOld + "/";
   const VersionFileCase cases[] = {
-      // The table: no question asked.
-      {"104.0.5112.81",
-       {},
-       u"https://chromedriver.storage.googleapis.com/104.0.5112.79/"
-       u"chromedriver_win32.zip",
-       {},
-       u"",
-       ""},
-      // The older server: the exact build, else the newest of the line.
-      {"110.0.5481.77",
-       {{"/LATEST_RELEASE_110.0.5481", 200, "110.0.5481.77"}},
-       u"https://chromedriver.storage.googleapis.com/110.0.5481.77/chromedriver_win32.zip",
-       {std::string(kOld) + "/LATEST_RELEASE_110.0.5481"},
-       u"",
-       ""},
-      {"114.0.5735.199",
-       {{"/LATEST_RELEASE_114", 200, " 114.0.5735.90\r\n"}},
-       u"https://chromedriver.storage.googleapis.com/114.0.5735.90/chromedriver_win32.zip",
-       {std::string(kOld) + "/LATEST_RELEASE_114.0.5735",
-        std::string(kOld) + "/LATEST_RELEASE_114"},
-       u"",
-       ""},
-      // Written oddly, a line of the table still finds its server.
-      {"0104.0.1",
-       {{"/LATEST_RELEASE_104.0.1", 200, "104.0.5112.79\n"}},
-       u"https://chromedriver.storage.googleapis.com/104.0.5112.79/chromedriver_win32.zip",
-       {std::string(kOld) + "/LATEST_RELEASE_104.0.1"},
-       u"",
-       ""},
-      // The newer server, the same two ways.
-      {"131.0.6778.86",
-       {{"/chrome-for-testing/LATEST_RELEASE_131.0.6778", 200, "131.0.6778.85"}},
-       u"https://storage.googleapis.com/chrome-for-testing-public/131.0.6778.85/win32/"
-       u"chromedriver-win32.zip",
-       {std::string(kLabs) + kCft + "131.0.6778"},
-       u"",
-       ""},
-      {"115.0.5790.110",
-       {{"/chrome-for-testing/LATEST_RELEASE_115", 200, "115.0.5790.170\r\n"}},
-       u"https://storage.googleapis.com/chrome-for-testing-public/115.0.5790.170/win32/"
-       u"chromedriver-win32.zip",
-       {std::string(kLabs) + kCft + "115.0.5790", std::string(kLabs) + kCft + "115"},
-       u"",
-       ""},
-      // A major alone asks only for the major.
-      {"140",
-       {{"/chrome-for-testing/LATEST_RELEASE_140", 200, "140.0.7339.207"}},
-       u"https://storage.googleapis.com/chrome-for-testing-public/140.0.7339.207/win32/"
-       u"chromedriver-win32.zip",
-       {std::string(kLabs) + kCft + "140"},
-       u"",
-       ""},
-      // What is no answer: an error page, a version of another line, a
-      // portal's page; the major's file is not asked then.
-      {"131.0.6778.86",
-       {{"/chrome-for-testing/LATEST_RELEASE_131.0.6778", 200, xmlError.c_str()}},
-       u"",
-       {std::string(kLabs) + kCft + "131.0.6778"},
-       u"Sürücü seçimi (geçersiz yanıt)",
-       "Kurulum sırasında hata oluştu ! Sunucunun yanıtı bir sürücü sürümü değil."},
-      {"131.0.6778.86",
-       {{"/chrome-for-testing/LATEST_RELEASE_131", 200, "130.0.6723.116"}},
-       u"",
-       {std::string(kLabs) + kCft + "131.0.6778", std::string(kLabs) + kCft + "131"},
-       u"Sürücü seçimi (geçersiz yanıt)",
-       "Kurulum sırasında hata oluştu ! Sunucunun yanıtı bir sürücü sürümü değil."},
-      {"112.0.5615.49",
-       {{"/LATEST_RELEASE_112.0.5615", 200, "<html>Giriş yapınız 112.0.1.2</html>"}},
-       u"",
-       {std::string(kOld) + "/LATEST_RELEASE_112.0.5615"},
-       u"Sürücü seçimi (geçersiz yanıt)",
-       "Kurulum sırasında hata oluştu ! Sunucunun yanıtı bir sürücü sürümü değil."},
-      // Neither file: the last status is named.
-      {"150.0.1.2",
-       {},
-       u"",
-       {std::string(kLabs) + kCft + "150.0.1", std::string(kLabs) + kCft + "150"},
-       u"Sürücü seçimi (HTTP durum kodu: 404)",
-       "Kurulum sırasında hata oluştu ! HTTP durum kodu: 404"},
+      {"104.0.5112.81", "", "", old + "104.0.5112.79/chromedriver_win32.zip", 0},
+      {"110.0.5481.77", "/LATEST_RELEASE_110.0.5481", "110.0.5481.77",
+       old + "110.0.5481.77/chromedriver_win32.zip", 1},
+      {"114.0.5735.199", "/LATEST_RELEASE_114", " 114.0.5735.90\r\n",
+       old + "114.0.5735.90/chromedriver_win32.zip", 2},
+      {"0104.0.1", "/LATEST_RELEASE_104.0.1", "104.0.5112.79\n",
+       old + "104.0.5112.79/chromedriver_win32.zip", 1},
+      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778", "131.0.6778.85",
+       kCft + std::string("131.0.6778.85/win32/chromedriver-win32.zip"), 1},
+      {"115.0.5790.110", "/chrome-for-testing/LATEST_RELEASE_115", "115.0.5790.170\r\n",
+       kCft + std::string("115.0.5790.170/win32/chromedriver-win32.zip"), 2},
+      {"140", "/chrome-for-testing/LATEST_RELEASE_140", "140.0.7339.207",
+       kCft + std::string("140.0.7339.207/win32/chromedriver-win32.zip"), 1},
+      // No answer: an error page, another line's version, a portal's page.
+      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778",
+       "<?xml version='1.0'?><Error><Code>NoSuchKey</Code></Error>", kInvalid, 1},
+      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131", "130.0.6723.116", kInvalid, 2},
+      {"112.0.5615.49", "/LATEST_RELEASE_112.0.5615", "<html>112.0.1.2</html>", kInvalid, 1},
+      {"150.0.1.2", "", "", "Sürücü seçimi (HTTP durum kodu: 404)", 2},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -195,37 +130,42 @@ TEST(DriverChoice, LinesPastTheTableAskTheirServersVersionFiles) {
     test::TestCa ca;
     const std::string address = "127.0.5." + std::to_string(10 + n++);
     test::HttpsServer server(ca.issue({kOld, kLabs}), address, 443);
-    for (const auto& s : c.served)
-      server.serve(s.path, s.status, s.body);
+    server.serve(c.path, 200, c.body);
     Harness h;
-    for (const char* v : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-      unsetenv(v);
     std::ofstream(h.tm.root() + "/ca-certificates.pem", std::ios::binary) << ca.pem();
     h.tm.writeFile(u"C:\\Windows\\System32\\drivers\\etc\\hosts",
                    address + " " + kOld + "\r\n" + address + " " + kLabs + "\r\n");
     h.tm.setRegString(true, kBlBeacon, "version", c.version);
     const BrowserVersion v = versionStep(h.rt());
-    EXPECT_EQ(v.driverAddress, c.address);
-    EXPECT_EQ(v.failedStep, c.failedStep);
-    std::vector<std::string> asked;
-    for (const auto& r : server.requests())
-      asked.push_back(r.host + r.target);
-    EXPECT_EQ(asked, c.asked);
-    if (*c.box) {
-      ASSERT_EQ(h.boxes.size(), 1u);
-      EXPECT_EQ(h.boxes[0].prompt, c.box);
-      EXPECT_EQ(h.boxes[0].buttons, 64);
-      EXPECT_EQ(h.boxes[0].title, "VorlanKur v1.0.0");
-    } else {
-      EXPECT_TRUE(h.boxes.empty());
+    const bool found = c.want.rfind("https://", 0) == 0;
+    EXPECT_EQ(toUtf8(found ? v.driverAddress : v.failedStep), c.want);
+    EXPECT_EQ(v.failedStep.empty(), found);
+    const auto asked = server.requests();
+    ASSERT_EQ(asked.size(), c.asked);
+    // Each request went to the line's server, the major's file last.
+    const std::string major = std::string(c.version).substr(0, std::string(c.version).find('.'));
+    for (const auto& r : asked)
+      EXPECT_EQ(r.host, c.asked && std::stoi(major) >= 115 ? kLabs : kOld);
+    if (c.asked == 2) {
+      EXPECT_EQ(asked[1].target.substr(asked[1].target.rfind('_') + 1), major);
     }
+    if (found) {
+      EXPECT_TRUE(h.boxes.empty());
+      continue;
+    }
+    ASSERT_EQ(h.boxes.size(), 1u);
+    EXPECT_EQ(h.boxes[0].prompt, c.want == kInvalid
+                                     ? "Kurulum sırasında hata oluştu ! Sunucunun yanıtı bir "
+                                       "sürücü sürümü değil."
+                                     : "Kurulum sırasında hata oluştu ! HTTP durum kodu: 404");
+    EXPECT_EQ(h.boxes[0].buttons, 64);
+    EXPECT_EQ(h.boxes[0].title, "VorlanKur v1.0.0");
   }
 }
 
 // A request that fails outright ends the choice: the major's file is not
 // asked after it.
 TEST(DriverChoice, AFailedRequestIsNotMadeTwice) {
-  constexpr char kLabs[] = "googlechromelabs.github.io";
   test::TestCa ca;
   test::HttpsServer server(ca.issue({kLabs}), "127.0.5.200", 443);
   // A secure answer that sends the request on to plain HTTP fails it.

@@ -190,43 +190,6 @@ TEST_F(ShellApplicationTest, ItemsListTheArchivesTopLevel) {
   EXPECT_FALSE(tm.exists(u"C:\\Kurulum\\Vorlan-Grenvilta\\empty"));
 }
 
-// A folder inside the archive is a folder object of its own, through its
-// item or by path, and its items land at the top of the destination.
-TEST_F(ShellApplicationTest, AFolderInsideTheArchiveIsAFolderOfItsOwn) {
-  writeZip(host(kArchive), driverEntries);
-  ObjectRef app = shell();
-  ObjectRef items =
-      app->call(u"NameSpace", {Variant(kArchive)}).toObject()->get(u"Items").toObject();
-  EXPECT_EQ(
-      test::errorNumber([&] { items->call(u"Item", {Variant(0)}).toObject()->get(u"GetFolder"); }),
-      kNotImplemented); // a file has no folder
-  ObjectRef sub = items->call(u"Item", {Variant(2)}).toObject()->get(u"GetFolder").toObject();
-  ObjectRef byPath = app->call(u"NameSpace", {Variant(kArchive + u"\\SUB\\")}).toObject();
-  ASSERT_NE(byPath, nullptr);
-  for (const ObjectRef& folder : {sub, byPath}) {
-    EXPECT_EQ(folder->get(u"Title").toText(), u"sub");
-    ObjectRef inner = folder->get(u"Items").toObject();
-    ASSERT_EQ(inner->get(u"Count").toInt32(), 1);
-    ObjectRef deeper = inner->call(u"Item", {Variant(0)}).toObject();
-    EXPECT_EQ(deeper->get(u"Path").toText(), kArchive + u"\\sub\\deeper");
-    EXPECT_EQ(deeper->get(u"GetFolder")
-                  .toObject()
-                  ->get(u"Items")
-                  .toObject()
-                  ->call(u"Item", {Variant(0)})
-                  .toObject()
-                  ->get(u"Name")
-                  .toText(),
-              u"notes.txt");
-  }
-  ObjectRef dest = app->call(u"NameSpace", {Variant(kSibling)}).toObject();
-  dest->call(u"CopyHere", {sub->get(u"Items"), Variant(std::int16_t{256})});
-  EXPECT_EQ(tm.readFile(u"C:\\Kurulum\\Vorlan-Grenvilta\\deeper\\notes.txt"), "nested\r\nfile");
-  EXPECT_FALSE(tm.exists(u"C:\\Kurulum\\Vorlan-Grenvilta\\sub"));
-  EXPECT_FALSE(tm.exists(u"C:\\Kurulum\\Vorlan-Grenvilta\\chromedriver.exe"));
-  EXPECT_TRUE(rt.boxes.empty());
-}
-
 TEST_F(ShellApplicationTest, ASecondExtractionAsksBeforeReplacingEachFile) {
   writeZip(host(kArchive), {{"a.txt", "new a"}, {"Sub/b.txt", "new b"}, {"c.txt", "new c"}});
   // Left by an earlier run; names differ in case only, as Windows allows.
