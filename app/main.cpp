@@ -4,9 +4,18 @@
 
 namespace {
 
+constexpr char16_t kAlreadyRunning[] =
+    u"VorlanKur zaten çalışıyor ! Lütfen açık olan kurulum penceresini kullanınız.";
+
 int runSetup(vk::Platform& platform) {
   vk::Runtime& rt = platform.runtime();
   try {
+    // A double click starts two: the second would race the first over the
+    // same folders and files.
+    if (!platform.claimOnlyCopy()) {
+      rt.rtcMsgBox(kAlreadyRunning, vk::vbInformation, vk::kMessageTitle);
+      return 0;
+    }
     auto window = platform.createWindow(vk::ctl::kWindow);
     vk::Form1 form(rt, *window);
     window->run(form);

@@ -18,6 +18,10 @@ public:
   virtual Runtime& runtime() = 0;
   // The window is created hidden; Window::run shows it after its load event.
   virtual std::unique_ptr<Window> createWindow(const WindowSpec& layout) = 0;
+  // Claims the one setup running on this machine for the rest of the
+  // program's life; false when another copy holds it. A copy that died
+  // leaves nothing behind that would keep the next one out.
+  virtual bool claimOnlyCopy() = 0;
 };
 
 using ApplicationMain = int (*)(Platform& platform);

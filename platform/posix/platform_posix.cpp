@@ -3,15 +3,19 @@
 // message boxes on the terminal.
 #include "platform/platform.h"
 #include "platform/posix/host/stop_signals.h"
+#include "platform/posix/host/unique.h"
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
 #include "platform/posix/terminal/terminal.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <sys/file.h>
 #include <system_error>
 
 namespace vk {
@@ -20,17 +24,26 @@ namespace {
 
 class PosixPlatform final : public Platform {
 public:
-  PosixPlatform(Runtime& runtime, posix::Terminal& terminal)
-      : runtime_(runtime), terminal_(terminal) {}
+  PosixPlatform(Runtime& runtime, posix::Terminal& terminal, std::string lockFile)
+      : runtime_(runtime), terminal_(terminal), lockFile_(std::move(lockFile)) {}
 
   Runtime& runtime() override { return runtime_; }
   std::unique_ptr<Window> createWindow(const WindowSpec& layout) override {
     return std::make_unique<posix::TerminalWindow>(layout, terminal_);
   }
+  // A lock on a file of the machine, which the kernel drops when the
+  // process ends in any way; the programs the setup starts do not inherit it.
+  bool claimOnlyCopy() override {
+    lock_.reset(::open(lockFile_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!lock_) return true; // a machine we cannot write to: nothing to race over
+    return ::flock(lock_.get(), LOCK_EX | LOCK_NB) == 0;
+  }
 
 private:
   Runtime& runtime_;
   posix::Terminal& terminal_;
+  std::string lockFile_;
+  posix::unique_fd lock_;
 };
 
 // The running executable as the kernel knows it: links resolved, so the
@@ -47,6 +60,12 @@ std::string executablePath(char** argv) {
 
 int startPlatform(int argc, char** argv, const ApplicationInfo& info, ApplicationMain main) {
   (void)argc; // the setup tool reads no command line
+  // A standard descriptor closed by whoever started us would be taken by
+  // the next one opened (the stop signals' pipe, a file): the window would
+  // read its own signal pipe or print into a file. /dev/null holds each
+  // place, so a closed input is an ended one, and the window closes.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) < 0) return 3;
   // From the start: a stop asked for at any point ends the program in order.
   posix::catchStopSignals();
   try {
@@ -75,7 +94,7 @@ int startPlatform(int argc, char** argv, const ApplicationInfo& info, Applicatio
                                 [&terminal](const Text& prompt, int buttons, const Text& title) {
                                   return posix::showMessageBox(terminal, prompt, buttons, title);
                                 });
-    PosixPlatform platform(runtime, terminal);
+    PosixPlatform platform(runtime, terminal, *root + "/.vorlankur.lock");
     const int status = main(platform);
     std::fflush(stdout);
     return status;

@@ -18,9 +18,20 @@ public:
   std::unique_ptr<Window> createWindow(const WindowSpec& layout) override {
     return std::make_unique<win32::Win32Window>(instance_, layout, runtime_);
   }
+  // The setup mutex, as installers keep one: Windows closes it with the
+  // process, however that ends.
+  bool claimOnlyCopy() override {
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"VorlanKur.Kurulum");
+    const DWORD why = ::GetLastError(); // read before anything else can set it
+    only_.reset(mutex);
+    // A copy started with other rights holds one this user may not open.
+    if (!mutex) return why != ERROR_ACCESS_DENIED;
+    return why != ERROR_ALREADY_EXISTS;
+  }
 
 private:
   HINSTANCE instance_;
+  win32::unique_handle only_;
   win32::Win32Runtime runtime_;
 };
 
