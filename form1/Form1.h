@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +37,9 @@ public:
   Text GetDesktop();
   void dosyaIndir(Text& address, Text& path);
   void unzip();
+  // Whether everything unzip handed the shell lies in the sibling folder,
+  // files with the sizes the archive gives.
+  bool driverUnpacked();
   void CreateShortCut();
   void regVorlanComponents();
 
@@ -55,6 +59,13 @@ public:
   // What failed since "Devam" was pressed, one line each, in order; the
   // final texts list them so no failure is announced as success.
   std::vector<Text> failedSteps;
+  // What unzip asked the shell to copy; nothing when it never got so far.
+  struct Unpacked {
+    Text name;
+    bool isFolder;
+    Variant size;
+  };
+  std::optional<std::vector<Unpacked>> unpacked;
 
 private:
   // Adds "<step> (Hata No: <number>)" to the failed steps.

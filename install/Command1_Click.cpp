@@ -129,7 +129,14 @@ void Form1::Command1_Click() {
   recordStep(rt_, mode, userPath, browser.prefix);
   record(u"Sürücü sürüm kaydı");
 
-  // 17. and 18. Final texts and buttons.
+  // 17. and 18. Final texts and buttons. The shell has had the whole run to
+  // unpack the driver; whatever it could not is a failure too.
+  if (unpacked) {
+    bool arrived = false;
+    mode([&] { arrived = driverUnpacked(); });
+    mode.takeError();
+    if (!arrived) failedSteps.push_back(u"Sürücü arşivinin açılması");
+  }
   finalTexts();
   mode([&] { w_.setVisible(ctl::Command3, true); });
   mode([&] { w_.setVisible(ctl::Command2, false); });

@@ -30,6 +30,33 @@ void Form1::unzip() {
     if (only->get(u"IsFolder").toBool()) items = only->get(u"GetFolder").toObject()->get(u"Items");
   }
   destination.toObject()->call(u"CopyHere", {items, kSimpleProgress});
+
+  // What the shell was asked to copy, for the check at the end of the run:
+  // the shell may still be copying now. The name is the last step of the
+  // item's path, since Name may hide an extension.
+  unpacked.emplace();
+  const ObjectRef list = items.toObject();
+  for (std::int32_t k = 0, n = list->get(u"Count").toInt32(); k < n; ++k) {
+    const ObjectRef item = list->call(u"Item", {k}).toObject();
+    const Text path = item->get(u"Path").toText();
+    unpacked->push_back({path.substr(path.find_last_of(u'\\') + 1), item->get(u"IsFolder").toBool(),
+                         item->get(u"Size")});
+  }
+}
+
+bool Form1::driverUnpacked() {
+  if (!unpacked || unpacked->empty()) return false;
+  ObjectRef shell = rt_.createObject(kShellApplication, kShellDispatch6);
+  const ObjectRef sibling =
+      deref(shell).call(u"NameSpace", {rt_.appPath() + u"\\Vorlan-Grenvilta\\"}).toObject();
+  for (const Unpacked& u : *unpacked) {
+    const Variant found = sibling->call(u"ParseName", {u.name});
+    if (!found.isObject() || !std::get<ObjectRef>(found.value())) return false;
+    const ObjectRef item = found.toObject();
+    if (item->get(u"IsFolder").toBool() != u.isFolder) return false;
+    if (!u.isFolder && !vbaVarTstEq(item->get(u"Size"), u.size)) return false;
+  }
+  return true;
 }
 
 } // namespace vk

@@ -344,6 +344,32 @@ TEST_F(InstallRun, AFailedDownloadIsToldAndTheRunGoesOn) {
       << r.out;
 }
 
+// What the shell could not unpack is a failed step, never a success: a
+// damaged entry, or a file the sibling folder cannot take.
+TEST_F(InstallRun, WhatWasNotUnpackedIsAFailedStep) {
+  for (const bool damaged : {true, false}) {
+    std::string bad = zip;
+    if (damaged) {
+      // The first entry's data, after its local header, name and extra field.
+      const auto u16 = [&](std::size_t at) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(bad[at])) |
+               static_cast<std::size_t>(static_cast<unsigned char>(bad[at + 1])) << 8;
+      };
+      bad[30 + u16(26) + u16(28) + 2] ^= 0x55;
+    } else {
+      fs::remove(tm.host(setup + u"\\Vorlan-Grenvilta\\LICENSE.chromedriver"));
+      tm.makeDir(setup + u"\\Vorlan-Grenvilta\\chromedriver.exe");
+    }
+    server.serve(kDriverPath, 200, bad);
+    const auto r = run({"Devam", "Tamam", "Hayır", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_NE(r.out.find("Sıkıştırılmış (zip) Klasörler Hatası"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::string(kPartly) + "\n─"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Başarısız adımlar:\nSürücü arşivinin açılması\n"), std::string::npos)
+        << r.out;
+  }
+}
+
 // A stop signal during the browser test, or while its result box waits,
 // ends the run as the close box does, after the session's processes and its
 // folder have gone. Killed outright, the tool still takes the processes along.

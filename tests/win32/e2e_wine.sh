@@ -430,6 +430,17 @@ echo "Case: the close box"
 new_case close
 start_app
 drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
+# A second copy while the window is open: one box, then its end.
+(
+  cd "$case_dir" && "$wine" "$pkg_win\\VorlanKur.exe" >"$case_dir/second.out" 2>&1
+  echo $? >"$case_dir/second.rc"
+) &
+pids+=($!)
+answer_box "a second copy says one is open" 'VorlanKur v1.0.0' ok \
+  "VorlanKur zaten çalışıyor ! Lütfen açık olan kurulum penceresini kullanınız."
+for _ in $(seq 100); do [[ -s $case_dir/second.rc ]] && break; sleep 0.1; done
+expect_eq "the second copy ends with 0" "$(cat "$case_dir/second.rc" 2>/dev/null)" "0"
+expect_true "the first window is still there" drive wait "$title_arg" 5
 drive close "$title_arg" >/dev/null
 wait_exit 30
 expect_eq "the close box ends the program" "$app_rc" "0"

@@ -212,7 +212,14 @@ private:
 struct TopEntry {
   Text name;
   bool isFolder = false;
+  std::int64_t size = 0; // a file's, as the archive lists it
 };
+
+// A size as FolderItem.Size gives it: a Long while it fits.
+Variant sizeValue(std::int64_t size) {
+  if (size <= INT32_MAX) return static_cast<std::int32_t>(size);
+  return static_cast<double>(size);
+}
 
 // Whether an entry's steps lie under the folder whose steps are base
 // (matched as Windows matches names), and below it rather than at it.
@@ -244,7 +251,7 @@ std::vector<TopEntry> listTopLevel(const Machine& machine, const std::string& ho
     const bool folder = p.parts.size() > base.size() + 1 || archive_entry_filetype(e) == AE_IFDIR;
     const auto [at, added] = byName.emplace(rtcUpperCaseVar(name), top.size());
     if (added)
-      top.push_back({name, folder});
+      top.push_back({name, folder, folder ? 0 : archive_entry_size(e)});
     else
       top[at->second].isFolder = top[at->second].isFolder || folder;
   }
@@ -302,6 +309,7 @@ private:
   const Text& name() const { return entry_.name; }
   Text path() const { return source_->folderPath() + u"\\" + entry_.name; }
   bool isFolder() const { return entry_.isFolder; }
+  Variant size() const { return sizeValue(entry_.size); }
 
   // A folder of the archive is a folder object of its own; a file has none.
   ObjectRef getFolder() const {
@@ -313,10 +321,9 @@ private:
 
 public:
   static constexpr Member<ZipItem> kMembers[] = {
-      propertyGet<&ZipItem::name>(u"Name"),
-      propertyGet<&ZipItem::path>(u"Path"),
-      propertyGet<&ZipItem::isFolder>(u"IsFolder"),
-      propertyGet<&ZipItem::getFolder>(u"GetFolder"),
+      propertyGet<&ZipItem::name>(u"Name"),         propertyGet<&ZipItem::path>(u"Path"),
+      propertyGet<&ZipItem::isFolder>(u"IsFolder"), propertyGet<&ZipItem::getFolder>(u"GetFolder"),
+      propertyGet<&ZipItem::size>(u"Size"),
   };
 
 private:
@@ -360,8 +367,8 @@ private:
 // before it looks at the name.
 class FileItem final : public TableObject<FileItem> {
 public:
-  FileItem(Text name, Text path, bool isFolder)
-      : name_(std::move(name)), path_(std::move(path)), isFolder_(isFolder) {}
+  FileItem(Text name, Text path, bool isFolder, std::int64_t size)
+      : name_(std::move(name)), path_(std::move(path)), isFolder_(isFolder), size_(size) {}
 
   Variant call(TextView member, const Args& args) override {
     expectArgs(args, 0, 0);
@@ -372,17 +379,20 @@ private:
   const Text& name() const { return name_; }
   const Text& path() const { return path_; }
   bool isFolder() const { return isFolder_; }
+  Variant size() const { return sizeValue(size_); }
 
 public:
   static constexpr Member<FileItem> kMembers[] = {
       propertyGet<&FileItem::name>(u"Name"),
       propertyGet<&FileItem::path>(u"Path"),
       propertyGet<&FileItem::isFolder>(u"IsFolder"),
+      propertyGet<&FileItem::size>(u"Size"),
   };
 
 private:
   Text name_, path_;
   bool isFolder_;
+  std::int64_t size_;
 };
 
 class FileItems final : public TableObject<FileItems> {
@@ -667,12 +677,33 @@ private:
                                         listTopLevel(ctx_.machine, zip_->hostPath, zip_->base));
     std::vector<ObjectRef> entries;
     std::error_code ec;
-    for (const auto& d : std::filesystem::directory_iterator(hostPath_, ec)) {
-      const Text name = fromUtf8(d.path().filename().string());
-      entries.push_back(
-          std::make_shared<FileItem>(name, windowsPath_ + u"\\" + name, d.is_directory(ec)));
-    }
+    for (const auto& d : std::filesystem::directory_iterator(hostPath_, ec))
+      entries.push_back(fileItem(d));
     return std::make_shared<FileItems>(std::move(entries));
+  }
+
+  ObjectRef fileItem(const std::filesystem::directory_entry& d) const {
+    std::error_code ec;
+    const Text name = fromUtf8(d.path().filename().string());
+    const bool folder = d.is_directory(ec);
+    const auto size = folder ? 0 : d.file_size(ec);
+    return std::make_shared<FileItem>(name, windowsPath_ + u"\\" + name, folder,
+                                      ec ? 0 : static_cast<std::int64_t>(size));
+  }
+
+  // The item of that name, matched as Windows matches names; Nothing when
+  // the folder has none.
+  ObjectRef parseName(const Args& args) const {
+    const Text wanted = args[0].toText();
+    if (zip_) {
+      for (const TopEntry& e : listTopLevel(ctx_.machine, zip_->hostPath, zip_->base))
+        if (equalsIgnoreCase(e.name, wanted)) return std::make_shared<ZipItem>(ctx_, zip_, e);
+      return nullptr;
+    }
+    std::error_code ec;
+    for (const auto& d : std::filesystem::directory_iterator(hostPath_, ec))
+      if (equalsIgnoreCase(fromUtf8(d.path().filename().string()), wanted)) return fileItem(d);
+    return nullptr;
   }
 
   void copyHere(const Args& args) {
@@ -711,6 +742,7 @@ private:
 public:
   static constexpr Member<Folder> kMembers[] = {
       method<&Folder::items>(u"Items", 0, 0),
+      method<&Folder::parseName>(u"ParseName", 1, 1),
       method<&Folder::copyHere>(u"CopyHere", 1, 2),
       propertyGet<&Folder::title>(u"Title"),
       method<&Folder::moveHere>(u"MoveHere", 0, kAnyArgs),
