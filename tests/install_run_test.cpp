@@ -344,6 +344,20 @@ TEST_F(InstallRun, AFailedDownloadIsToldAndTheRunGoesOn) {
       << r.out;
 }
 
+// A stop during a download that drips (for the 30 s the low-speed limit
+// allows) ends it
+// at once, leaving no archive and no temporary behind.
+TEST_F(InstallRun, AStopEndsTheDownloadAtOnce) {
+  server.drip(kDriverPath, std::string(1 << 20, 'z'), 1000);
+  // Once the server has the request, the body is on its way.
+  const test::Interruption stop{SIGTERM,
+                                [&](const std::string&) { return !server.requests().empty(); }};
+  const auto r = test::runSetupTool(tm, setup, {"Devam"}, stop, 15);
+  EXPECT_EQ(r.exitStatus, 0) << r.out << r.err; // not the time limit's kill
+  EXPECT_FALSE(tm.exists(setup + u"\\Vorlan-Grenvilta\\chromedriver_win32.zip"));
+  EXPECT_TRUE(test::temporaries(tm.host(setup)).empty());
+}
+
 // What the shell could not unpack is a failed step, never a success: a
 // damaged entry, or a file the sibling folder cannot take.
 TEST_F(InstallRun, WhatWasNotUnpackedIsAFailedStep) {

@@ -59,6 +59,7 @@
 #include "platform/posix/host/curl.h"
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/incoming_bytes.h"
+#include "platform/posix/host/stop_signals.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/hosts_file.h"
 #include "platform/posix/objects/members.h"
@@ -484,6 +485,7 @@ private:
       received.body.clear();
       message[0] = '\0';
       const CURLcode rc = curl_easy_perform(c);
+      endIfStopRequested(); // the body so far is dropped; nothing was written
       if (rc != CURLE_OK) fail(transferFailure(rc, c, message));
       if (!followRedirect(c, request, hop)) break;
     }
@@ -510,6 +512,13 @@ private:
     // Redirects are followed here rather than by libcurl, so that each new
     // host goes through the hosts file too.
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+    // A stop signal ends the transfer within about a second, as it ends the
+    // other waits, however slowly the server sends.
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(
+        c, CURLOPT_XFERINFOFUNCTION, +[](void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+          return stopRequested() ? 1 : 0;
+        });
   }
 
   // The machine's own authorities join the host's. The host's certificate
