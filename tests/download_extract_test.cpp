@@ -1,5 +1,6 @@
 // Fetching the driver archive and unpacking it beside the setup tool, with
 // the boxes the user sees when either goes wrong.
+#include "install/install.h"
 #include "support/harness.h"
 #include "support/host_files.h"
 #include "support/https_server.h"
@@ -8,12 +9,15 @@
 #include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <filesystem>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace vk {
 namespace {
 
+namespace fs = std::filesystem;
 using test::Harness;
 using test::HttpsServer;
 using test::TestCa;
@@ -106,6 +110,32 @@ TEST_F(Download, ALargeBodyIsNeverHeldTwice) {
   ASSERT_NE(growth, -2) << "the download failed";
   EXPECT_LE(growth, static_cast<long>((kBody + (32u << 20)) >> 10));
   EXPECT_EQ(h.tm.readFile(kArchive), body);
+}
+
+// Files of the machine that are no regular files (a FIFO, a device) count
+// as absent: nothing waits on them or reads them without end.
+TEST_F(Download, MachineFilesThatAreNoFilesAreNotRead) {
+  alarm(60); // a hang fails the test instead of holding it
+  const std::string hosts = h.tm.host(u"C:\\Windows\\System32\\drivers\\etc\\hosts");
+  fs::remove(hosts);
+  ASSERT_EQ(mkfifo(hosts.c_str(), 0644), 0);
+  server.serve(kPath, 200, "archive");
+  url = fromUtf8(server.url("127.0.0.1", kPath));
+  fetch();
+  EXPECT_EQ(h.tm.readFile(kArchive), "archive");
+  // A shortcut that is the zero device is replaced, not read.
+  const Text desktop = u"C:\\users\\user\\Desktop";
+  h.tm.makeDir(desktop);
+  fs::create_symlink("/dev/zero", h.tm.host(desktop + u"\\Vorlan.lnk"));
+  h.form().userPath = desktop;
+  h.form().CreateShortCut();
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(h.tm.host(desktop + u"\\Vorlan.lnk"))));
+  // A hive that is a FIFO holds no Chrome.
+  const std::string hive = h.tm.root() + "/user.reg";
+  fs::remove(hive);
+  ASSERT_EQ(mkfifo(hive.c_str(), 0644), 0);
+  EXPECT_THROW(versionStep(h.rt()), ProgramEnd);
+  alarm(0);
 }
 
 TEST_F(Download, OtherStatusSaysSoAndLeavesTheOldFile) {

@@ -25,17 +25,18 @@ bool writeAll(int fd, const void* data, std::size_t size) {
   return true;
 }
 
-std::optional<std::string> readHostFile(const std::string& path) {
-  const unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st {};
-  if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+namespace {
+
+// Reads an opened file to its end; nullopt past cap bytes.
+std::optional<std::string> readToEnd(int fd, const struct stat& st, std::size_t cap) {
   // Read straight into the text, in one piece when the size is known: a
   // hive file is megabytes. Files of /proc say 0 and are read to their end.
   std::string text(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096, '\0');
   std::size_t used = 0;
   for (;;) {
+    if (used > cap) return std::nullopt;
     if (used == text.size()) text.resize(text.size() * 2);
-    const ssize_t n = ::read(fd.get(), text.data() + used, text.size() - used);
+    const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;
     if (n == 0) break;
@@ -43,6 +44,24 @@ std::optional<std::string> readHostFile(const std::string& path) {
   }
   text.resize(used);
   return text;
+}
+
+} // namespace
+
+std::optional<std::string> readHostFile(const std::string& path) {
+  const unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  return readToEnd(fd.get(), st, SIZE_MAX);
+}
+
+std::optional<std::string> readMachineFile(const std::string& path, std::size_t cap) {
+  const unique_fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uint64_t>(st.st_size) > cap)
+    return std::nullopt;
+  return readToEnd(fd.get(), st, cap);
 }
 
 void reserveAndPrefault(Bytes& b, std::size_t size) {

@@ -16,6 +16,12 @@ bool writeAll(int fd, const void* data, std::size_t size);
 // The whole content of a host file; nullopt when it cannot be opened.
 std::optional<std::string> readHostFile(const std::string& path);
 
+// The whole content of a file of the machine (hive, hosts file, shortcut,
+// authorities): only a regular file of at most cap bytes is read, and it is
+// opened without waiting, so a FIFO or a device there counts as no file
+// rather than holding the program or filling its memory.
+std::optional<std::string> readMachineFile(const std::string& path, std::size_t cap);
+
 // Room for size bytes with its pages made present in one call: for a
 // buffer of megabytes that costs far less than a page fault every 4 KB.
 void reserveAndPrefault(Bytes& b, std::size_t size);

@@ -579,7 +579,9 @@ private:
     auto& slot = hives_[hive == Hive::CurrentUser ? 0 : 1];
     if (!slot) {
       slot.emplace();
-      slot->index = indexHive(readHostFile(files_[hive == Hive::CurrentUser ? 0 : 1]).value_or(""));
+      // Windows refuses hives past 2 GB; half a gigabyte is far past any real one.
+      slot->index = indexHive(
+          readMachineFile(files_[hive == Hive::CurrentUser ? 0 : 1], 512u << 20).value_or(""));
     }
     return *slot;
   }

@@ -179,7 +179,7 @@ public:
   WshShortcut(const Machine& machine, Text fullName)
       : machine_(machine), fullName_(std::move(fullName)) {
     try {
-      if (auto bytes = readHostFile(machine_.hostPath(fullName_)))
+      if (auto bytes = readMachineFile(machine_.hostPath(fullName_), 16u << 20))
         if (auto link = parseShellLink(*bytes, machine_.ansiCodePage())) link_ = *link;
     } catch (const RuntimeError&) {
       // No such drive: Save reports it.

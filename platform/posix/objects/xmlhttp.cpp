@@ -176,7 +176,7 @@ std::int32_t parseTarget(const std::string& url, Target& out) {
 std::vector<HostsEntry> readHostsFile(const Machine& machine) {
   const auto path = machine.hostsFile();
   if (!path) return {};
-  return parseHostsFile(readHostFile(*path).value_or(std::string()));
+  return parseHostsFile(readMachineFile(*path, 64u << 20).value_or(std::string()));
 }
 
 // The port proxy's forward for a connection to address:port ("[v6]" never
@@ -529,8 +529,8 @@ private:
   // are given: libcurl refuses a whole bundle for one bad entry.
   void addMachineAuthorities(CURL* c, std::string& authorities) const {
     std::string extra;
-    for (const std::string& certificate :
-         pemCertificates(readHostFile(machine_.authoritiesFile()).value_or(std::string())))
+    for (const std::string& certificate : pemCertificates(
+             readMachineFile(machine_.authoritiesFile(), 16u << 20).value_or(std::string())))
       extra += certificate;
     if (!extra.empty()) {
       char* folder = nullptr;
