@@ -1,11 +1,15 @@
 // "Scripting.FileSystemObject" and its text files on a simulated machine.
 #include "support/failures.h"
+#include "support/host_files.h"
 #include "support/object_test.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <filesystem>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace vk::posix {
 namespace {
@@ -77,6 +81,15 @@ TEST_F(FsoTest, OverwriteLeavesOnlyTheNewLine) {
   tm.writeFile(kRecord, "[103]\r\n[102]\r\neski satırlar, uzun bir dosya\r\n");
   writeRecord(kRecord, u"[104]");
   EXPECT_EQ(tm.readFile(kRecord), "[104]\r\n");
+  // A link there is replaced; the file it points to, anywhere, stays.
+  const std::string outside = tm.root() + "/outside.txt";
+  test::writeHostFile(outside, "not the machine's");
+  std::filesystem::remove(tm.host(kRecord));
+  std::filesystem::create_symlink(outside, tm.host(kRecord));
+  writeRecord(kRecord, u"[105]");
+  EXPECT_EQ(test::readHostFile(outside), "not the machine's");
+  EXPECT_FALSE(std::filesystem::is_symlink(tm.host(kRecord)));
+  EXPECT_EQ(tm.readFile(kRecord), "[105]\r\n");
 }
 
 TEST_F(FsoTest, NoOverwriteKeepsAnExistingFile) {
@@ -138,12 +151,24 @@ TEST_F(FsoTest, FoldersAndReadOnlyFilesAreNotOpened) {
 }
 
 TEST_F(FsoTest, AFullDiskFailsWith61) {
-  // Every write to /dev/full fails as a full disk does.
-  fs::create_symlink("/dev/full", tm.host(kRecord));
-  const ObjectRef f = deref(fso()).call(u"CreateTextFile", {kRecord, true}).toObject();
-  const RuntimeError e = failure([&] { deref(f).call(u"WriteLine", {u"[104]"}); });
-  EXPECT_EQ(e.number(), 61);
-  EXPECT_EQ(e.description(), u"Disk dolu");
+  // The folder on a file system of one page, filled, in a child that has
+  // mounts of its own.
+  const pid_t child = fork();
+  if (child == 0) {
+    const std::string folder = tm.host(u"C:\\users\\user\\Desktop\\Vorlan\\prgDosyaları");
+    if (!test::ownMountNamespace() || ::mount("none", folder.c_str(), "tmpfs", 0, "size=4k") != 0)
+      _exit(77);
+    test::writeHostFile(folder + "/filler", std::string(4096, 'x'));
+    const ObjectRef f = deref(fso()).call(u"CreateTextFile", {kRecord, true}).toObject();
+    const RuntimeError e = failure([&] { deref(f).call(u"WriteLine", {u"[104]"}); });
+    EXPECT_EQ(e.number(), 61);
+    EXPECT_EQ(e.description(), u"Disk dolu");
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mounts allowed here";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(FsoTest, PathsMatchExistingFoldersWithoutCase) {

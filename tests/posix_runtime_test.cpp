@@ -6,6 +6,7 @@
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
 #include "support/failures.h"
+#include "support/host_files.h"
 #include "support/test_machine.h"
 
 #include <gtest/gtest.h>
@@ -293,16 +294,8 @@ TEST_F(RuntimeTest, MakeDirFailuresAndTheirNumbers) {
 // Hides /proc from this process in a mount namespace of its own, so that
 // temporary files are named from the start; false where that is not allowed.
 bool hideProc() {
-  const uid_t uid = ::getuid();
-  const gid_t gid = ::getgid();
-  if (::unshare(CLONE_NEWNS) != 0) {
-    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
-    std::ofstream("/proc/self/setgroups") << "deny";
-    std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
-    std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
-  }
-  return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-         ::mount("none", "/proc", "tmpfs", 0, nullptr) == 0 && ::access("/proc/self/fd", X_OK) != 0;
+  return test::ownMountNamespace() && ::mount("none", "/proc", "tmpfs", 0, nullptr) == 0 &&
+         ::access("/proc/self/fd", X_OK) != 0;
 }
 
 void RuntimeTest::copiesAndReplaces() {

@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sched.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -68,6 +70,18 @@ bool groupRuns(int group) {
       return true;
   }
   return false;
+}
+
+bool ownMountNamespace() {
+  const uid_t uid = ::getuid();
+  const gid_t gid = ::getgid();
+  if (::unshare(CLONE_NEWNS) != 0) {
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+    std::ofstream("/proc/self/setgroups") << "deny";
+    std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+    std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
+  }
+  return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
 std::string makeZip(const std::string& scratch,

@@ -24,6 +24,11 @@ std::vector<int> processesUsing(const std::string& folder);
 // but is not yet reaped (its parent's or init's business) does not count.
 bool groupRuns(int group);
 
+// Puts this process in a mount namespace of its own (in a user namespace
+// too where that is needed), so it may mount without touching the host's;
+// false where that is not allowed. For forked children.
+bool ownMountNamespace();
+
 // A zip made by the host's bsdtar from the files (relative name, content),
 // laid out in the scratch folder; returns the archive's bytes.
 std::string makeZip(const std::string& scratch,

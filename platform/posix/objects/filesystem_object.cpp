@@ -103,14 +103,23 @@ private:
     const std::string host = machine_.hostPath(path); // 76 for a relative path or no drive
 
     struct stat st {};
-    if (::stat(host.c_str(), &st) == 0) {
+    bool exists = ::lstat(host.c_str(), &st) == 0;
+    if (exists) {
       if (!overwrite) throw RuntimeError(err::FileAlreadyExists);
+      // A link is replaced, as the copies replace one: writing through it
+      // would empty whatever it points to, inside the machine or not.
+      if (S_ISLNK(st.st_mode)) {
+        if (::unlink(host.c_str()) != 0) failErrno(errno);
+        exists = false;
+      }
       // Windows refuses to empty a read-only file or to open a folder,
       // whoever asks; the host would let its owner or root do both.
-      if (S_ISDIR(st.st_mode) || !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+      else if (S_ISDIR(st.st_mode) || !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
         throw RuntimeError(err::PermissionDenied);
     }
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
+    // A link that appears meanwhile is refused, not followed.
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK |
+                      (overwrite && exists ? O_TRUNC : O_EXCL);
     unique_fd fd(::open(host.c_str(), flags, 0644));
     if (!fd) failErrno(errno);
     // The code page is the machine's when the file is made.
