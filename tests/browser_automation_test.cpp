@@ -531,7 +531,7 @@ TEST(BrowserSession, TheProgramsOwnAddressThroughTheFallbackClass) {
   const pid_t gone = fork();
   if (gone == 0) _exit(0);
   ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
-  const std::string stale = scratch.dir() + "/vkb-" + std::to_string(gone) + "-a1";
+  const std::string stale = scratch.dir() + "/vkb-" + std::to_string(gone) + "-a1B2c3";
   const std::string live = scratch.dir() + "/vkb-" + std::to_string(getppid()) + "-b2";
   fs::create_directories(stale + "/home");
   fs::create_directories(live);

@@ -119,6 +119,8 @@ TEST_F(InstallRun, TheWholeRunAsAPersonDoesIt) {
   for (const char* prefix : {"/.vk-stream-", "/.vk-extract-"}) {
     stale.push_back(drivers + prefix + std::to_string(gone) + "-00112233aabbccdd");
     live.push_back(drivers + prefix + std::to_string(getpid()) + "-00112233aabbccdd");
+    // The user's, named alike but not as the program names them.
+    live.push_back(drivers + prefix + std::to_string(gone) + "-notlarim.txt");
   }
   for (const auto& path : stale)
     test::writeHostFile(path, "part of a download");

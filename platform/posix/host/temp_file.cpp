@@ -24,19 +24,6 @@ std::set<std::tuple<dev_t, ino_t, std::string>>& sweptFolders() {
   return swept;
 }
 
-// The process a temporary file's name says made it: the digits after the
-// prefix, up to a "-"; 0 when the name is not of that form.
-pid_t ownerOf(std::string_view name) {
-  const auto dash = name.find('-');
-  if (dash == 0 || dash == std::string_view::npos || dash > 9) return 0;
-  pid_t pid = 0;
-  for (char c : name.substr(0, dash)) {
-    if (c < '0' || c > '9') return 0;
-    pid = pid * 10 + (c - '0');
-  }
-  return pid;
-}
-
 // Removes the files of this prefix that a run killed outright left in the
 // folder: those whose process is gone. A running instance's are never
 // touched, however old.
@@ -54,8 +41,7 @@ void removeStale(int dirFd, const std::string& prefix) {
   while (const dirent* entry = ::readdir(listing.get())) {
     const std::string_view name = entry->d_name;
     if (name.size() <= start.size() || name.substr(0, start.size()) != start) continue;
-    const pid_t owner = ownerOf(name.substr(start.size()));
-    if (owner <= 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    if (!ownerGone(ownerOf(name.substr(start.size()), 16, "0123456789abcdef"))) continue;
     struct stat file {};
     if (::fstatat(::dirfd(listing.get()), entry->d_name, &file, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(file.st_mode))
@@ -64,6 +50,24 @@ void removeStale(int dirFd, const std::string& prefix) {
 }
 
 } // namespace
+
+pid_t ownerOf(std::string_view rest, std::size_t randomLength, std::string_view alphabet) {
+  const auto dash = rest.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > 9 ||
+      rest.size() != dash + 1 + randomLength ||
+      rest.find_first_not_of(alphabet, dash + 1) != std::string_view::npos)
+    return 0;
+  pid_t pid = 0;
+  for (char c : rest.substr(0, dash)) {
+    if (c < '0' || c > '9') return 0;
+    pid = pid * 10 + (c - '0');
+  }
+  return pid;
+}
+
+bool ownerGone(pid_t owner) {
+  return owner > 0 && owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH;
+}
 
 TempFile::TempFile(int dirFd, const std::string& prefix, mode_t mode)
     : dirFd_(dirFd), prefix_(prefix) {

@@ -4,9 +4,19 @@
 #include "platform/posix/host/unique.h"
 
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 namespace vk::posix {
+
+// The process a leftover's name says made it, when the name (after its
+// prefix) is exactly "<pid>-<random>" with randomLength characters of
+// alphabet: the form this program makes. 0 for any other name, which may
+// well be the user's and is never touched.
+pid_t ownerOf(std::string_view rest, std::size_t randomLength, std::string_view alphabet);
+
+// Whether that process is gone: neither this one nor any that runs.
+bool ownerGone(pid_t owner);
 
 // A new file in the folder of the file it is to become, so that the
 // destination holds its old content or the whole new one, never a part.

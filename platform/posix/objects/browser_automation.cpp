@@ -49,6 +49,7 @@
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/process.h"
 #include "platform/posix/host/stop_signals.h"
+#include "platform/posix/host/temp_file.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/hosts_file.h"
 
@@ -295,15 +296,12 @@ void removeStaleSessions(const fs::path& parent) {
   for (const auto& entry : fs::directory_iterator(parent, ec)) {
     const std::string name = entry.path().filename().string();
     if (name.rfind(kPrefix, 0) != 0) continue;
-    const std::string_view rest = std::string_view(name).substr(kPrefix.size());
-    const auto dash = rest.find('-');
-    pid_t owner = 0;
-    if (dash == std::string_view::npos || dash == 0 ||
-        std::from_chars(rest.data(), rest.data() + dash, owner).ptr != rest.data() + dash)
-      continue;
+    // mkdtemp's six letters and digits.
+    const pid_t owner = ownerOf(std::string_view(name).substr(kPrefix.size()), 6,
+                                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
     struct stat st {};
-    if (owner <= 0 || owner == getpid() || kill(owner, 0) == 0 || errno != ESRCH ||
-        lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+    if (!ownerGone(owner) || lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != geteuid())
       continue;
     std::error_code removal;
     fs::remove_all(entry.path(), removal);
