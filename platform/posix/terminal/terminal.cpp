@@ -30,6 +30,15 @@ std::size_t columns(TextView text) {
   return n;
 }
 
+// Whether the text takes more than width columns, looking no further than
+// that: a long text is wrapped in one pass, not counted again per line.
+bool wider(TextView text, std::size_t width) {
+  std::size_t n = 0;
+  for (char16_t c : text)
+    if (!isLowSurrogate(c) && ++n > width) return true;
+  return false;
+}
+
 std::string repeat(std::string_view piece, std::size_t times) {
   std::string out;
   out.reserve(piece.size() * times);
@@ -169,7 +178,7 @@ std::optional<std::string> Terminal::rawLine() {
     std::size_t capacity = 0;
     const ssize_t n = getline(buffer.put(), &capacity, in_);
     if (n < 0) return std::nullopt;
-    return std::string(buffer.get(), static_cast<std::size_t>(n));
+    return std::string(buffer.get(), std::min(static_cast<std::size_t>(n), kMaxLine));
   }
   // Read from the descriptor, not the stream, so that no line can sit in
   // the stream's buffer while the wait below blocks.
@@ -179,12 +188,24 @@ std::optional<std::string> Terminal::rawLine() {
       flush();
       throw ProgramEnd{};
     }
-    if (const auto end = pending_.find('\n'); end != std::string::npos) {
+    // Only what arrived since the last look is searched for the line end.
+    if (const auto end = pending_.find('\n', scanned_); end != std::string::npos) {
       std::string line = pending_.substr(0, end + 1);
       pending_.erase(0, end + 1);
+      scanned_ = 0;
       return line;
     }
+    scanned_ = pending_.size();
+    // A line past the limit is cut there, and the rest of it dropped as it
+    // comes: no answer is that long, and memory must not hold one.
+    if (pending_.size() > kMaxLine) {
+      pending_.resize(kMaxLine);
+      scanned_ = kMaxLine;
+      dropping_ = true;
+    }
     if (inputEnded_) {
+      dropping_ = false;
+      scanned_ = 0;
       if (pending_.empty()) return std::nullopt;
       return std::exchange(pending_, {});
     }
@@ -197,10 +218,18 @@ std::optional<std::string> Terminal::rawLine() {
     char chunk[4096];
     const ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0)
+    if (n <= 0) {
       inputEnded_ = true; // as getline, a failed read ends the input too
-    else
-      pending_.append(chunk, static_cast<std::size_t>(n));
+      continue;
+    }
+    std::string_view got(chunk, static_cast<std::size_t>(n));
+    if (dropping_) {
+      const auto end = got.find('\n');
+      if (end == std::string_view::npos) continue;
+      dropping_ = false;
+      got.remove_prefix(end); // the line end closes the line that was cut
+    }
+    pending_.append(got);
   }
 }
 
@@ -265,7 +294,7 @@ std::string screenText(TextView text, std::size_t width) {
     const std::size_t newline = shown.find(u'\n', start);
     TextView line =
         TextView(shown).substr(start, newline == Text::npos ? Text::npos : newline - start);
-    while (columns(line) > width) {
+    while (wider(line, width)) {
       const auto [end, next] = breakLine(line, width);
       out += line.substr(0, end);
       out += u'\n';

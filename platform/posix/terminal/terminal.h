@@ -37,8 +37,9 @@ public:
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
 
-  // One line without its line end (LF, and a CR before it); nullopt at the
-  // end of input. A stop signal while it waits throws ProgramEnd.
+  // One line without its line end (LF, and a CR before it), cut at 64 KB;
+  // nullopt at the end of input. A stop signal while it waits throws
+  // ProgramEnd.
   std::optional<std::string> readLine();
   void write(std::string_view utf8);
   void flush();
@@ -59,7 +60,11 @@ private:
   std::FILE* in_;
   std::FILE* out_;
   bool echo_;
-  std::string pending_; // read from the input, not yet returned
+  // The longest line taken; the rest of a longer one is dropped.
+  static constexpr std::size_t kMaxLine = 64 * 1024;
+  std::string pending_;     // read from the input, not yet returned
+  std::size_t scanned_ = 0; // of pending_, searched for a line end already
+  bool dropping_ = false;   // the rest of a line past the limit is coming
   bool inputEnded_ = false;
   std::optional<std::size_t> columns_;
   TerminalWindow* owner_ = nullptr;
