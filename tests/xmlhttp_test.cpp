@@ -265,11 +265,16 @@ TEST_F(XmlHttpTest, IncompleteBodiesAreFailuresNotShortSuccesses) {
   server.unfinishedChunked("/unfinished", "first part");
   server.serveChunked("/chunked", std::string(70000, 'c') + std::string(3, '\0'), 4096);
   server.drip("/drip", std::string(40, 'd'), 4);
+  server.raw("/nohttp", "SSH-2.0-OpenSSH_9.2\r\nnot a web server\r\n");
+  server.serve("/header", 200, "body", {"X-Big: " + std::string(10u << 20, 'h')});
   trust(ca);
   hosts("127.0.0.1 " + std::string(kDriverHost) + "\n");
 
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/short")), kConnectionAborted);
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/badchunk")), kInvalidResponse);
+  // What is no HTTP at all, or a header past any limit, as Windows' object says.
+  EXPECT_EQ(failureOf(server.url(kDriverHost, "/nohttp")), kInvalidResponse);
+  EXPECT_EQ(failureOf(server.url(kDriverHost, "/header")), kInvalidResponse);
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/unfinished")), kConnectionAborted);
   // A body that would take 10 s at 4 bytes a second, under a limit of
   // 1 KB/s held for 1 s instead of 30.

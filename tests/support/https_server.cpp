@@ -345,6 +345,10 @@ void HttpsServer::drip(const std::string& path, std::string body, std::size_t by
            {Route::Kind::Drip, 200, std::move(body), {}, bytesPerSecond ? bytesPerSecond : 1});
 }
 
+void HttpsServer::raw(const std::string& path, std::string bytes) {
+  setRoute(path, {Route::Kind::Raw, 200, std::move(bytes), {}, 0});
+}
+
 std::vector<ReceivedRequest> HttpsServer::requests() const {
   std::lock_guard lock(mutex_);
   return requests_;
@@ -436,6 +440,9 @@ void HttpsServer::respond(Connection& c, const ReceivedRequest& request) {
   const bool headOnly = request.method == "HEAD";
 
   switch (route.kind) {
+  case Route::Kind::Raw:
+    if (!c.write(route.body)) return;
+    break;
   case Route::Kind::Normal:
     head += "Content-Length: " + std::to_string(route.body.size()) + "\r\n\r\n";
     if (!c.write(head) || (!headOnly && !c.write(route.body))) return;

@@ -81,12 +81,14 @@ public:
   // Announces the whole body and sends it a few bytes a second (until the
   // client hangs up or the server stops).
   void drip(const std::string& path, std::string body, std::size_t bytesPerSecond);
+  // Sends the bytes as they are, no status line or headers, and closes.
+  void raw(const std::string& path, std::string bytes);
 
   std::vector<ReceivedRequest> requests() const;
 
 private:
   struct Route {
-    enum class Kind { Normal, Chunked, CutShort, BadChunkSize, UnfinishedChunked, Drip } kind;
+    enum class Kind { Normal, Chunked, CutShort, BadChunkSize, UnfinishedChunked, Drip, Raw } kind;
     int status = 200;
     std::string body;
     std::vector<std::string> headers;

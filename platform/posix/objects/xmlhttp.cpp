@@ -321,10 +321,23 @@ std::int32_t transferFailure(CURLcode code, CURL* easy, const char* message) {
   case CURLE_HTTP2_STREAM:
   case CURLE_HTTP3:
     return hr::HttpInvalidServerResponse;
-  case CURLE_TOO_MANY_REDIRECTS:
   case CURLE_UNSUPPORTED_PROTOCOL:
+    // A reply with no status line, which libcurl takes for HTTP/0.9, is no
+    // HTTP at all, as Windows' object sees it.
+    if (message && std::string_view(message).find("HTTP/0.9") != std::string_view::npos)
+      return hr::HttpInvalidServerResponse;
     return hr::HttpRedirectFailed;
-  case CURLE_OUT_OF_MEMORY:
+  case CURLE_TOO_MANY_REDIRECTS:
+    return hr::HttpRedirectFailed;
+  case CURLE_OUT_OF_MEMORY: {
+    // Between the status line and the body: headers past libcurl's limit,
+    // the server's fault rather than memory's.
+    long status = 0;
+    curl_off_t body = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &body);
+    return status > 0 && body == 0 ? hr::HttpInvalidServerResponse : hr::OutOfMemory;
+  }
   case CURLE_WRITE_ERROR:
     return hr::OutOfMemory;
   case CURLE_URL_MALFORMAT:
