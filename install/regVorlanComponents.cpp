@@ -50,7 +50,9 @@ void Form1::regVorlanComponents() {
   mode([&] { compFile = rt_.rtcDir(folder, vbNormal); });
   while (compFile != u"") {
     const Text ending = rtcUpperCaseVar(rtcRightCharVar(compFile, 3));
-    if (ending == u"DLL" || ending == u"OCX") {
+    // Only the components themselves: a library of the user's beside them
+    // is not in the system folder to register.
+    if ((ending == u"DLL" || ending == u"OCX") && isComponent(compFile)) {
       mode([&] { rt_.rtcMsgBox(u"Registering işlemleri başlatılıyor ...", vbOKOnly); });
       // Quoted, so a blank cannot split the path nor a name add arguments.
       regStr = Text(kRegsvr32) + u" /s \"C:\\Windows\\" + sisDir + compFile + u"\"";
