@@ -316,6 +316,25 @@ void RuntimeTest::copiesAndReplaces() {
   EXPECT_EQ(tm_.readFile(u"C:\\Users\\user\\Desktop\\Vorlan\\Kopya.exe"), "new program");
 }
 
+// A program an earlier run started, still running, is in use for this one
+// too: Windows refuses to replace its image whoever started it.
+TEST_F(RuntimeTest, FileCopyRefusesAProgramAnotherRunStarted) {
+  const Text program = u"C:\\users\\user\\Desktop\\Vorlan\\Vorlan.exe";
+  tm_.installScript(program, "#!/bin/sh\nexec sleep 30\n");
+  tm_.writeFile(u"C:\\Kurulum\\Vorlan.exe", "new program");
+  Machine machine(tm_.root());
+  PosixRuntime earlier(machine, appPath_, u"VorlanKur",
+                       [](const Text&, int, const Text&) { return vbOK; });
+  const pid_t pid = static_cast<pid_t>(earlier.rtcShell(u"\"" + program + u"\"", vbNormalFocus));
+  EXPECT_EQ(errorNumber([&] { rt().rtcFileCopy(u"C:\\Kurulum\\Vorlan.exe", program); }),
+            err::PermissionDenied);
+  ::kill(-pid, SIGKILL);
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  rt().rtcFileCopy(u"C:\\Kurulum\\Vorlan.exe", program);
+  EXPECT_EQ(tm_.readFile(program), "new program");
+}
+
 TEST_F(RuntimeTest, FileCopyCopiesAndReplaces) {
   copiesAndReplaces();
 }

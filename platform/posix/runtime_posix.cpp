@@ -316,8 +316,10 @@ bool sameFile(const std::string& a, const std::string& b) {
 
 bool PosixRuntime::isRunningImage(const std::string& hostPath) {
   std::erase_if(started_, [](const StartedImage& s) { return !stillRuns(s.pid); });
+  // Ours first; then any, an earlier run's Vorlan.exe among them.
   return std::any_of(started_.begin(), started_.end(),
-                     [&](const StartedImage& s) { return sameFile(s.image, hostPath); });
+                     [&](const StartedImage& s) { return sameFile(s.image, hostPath); }) ||
+         imageRuns(hostPath);
 }
 
 namespace {
@@ -444,7 +446,8 @@ double PosixRuntime::rtcShell(const Text& commandLine, int windowStyle) {
     options.argv.push_back(toUtf8(a));
   // The whole command line, as Windows hands it to the program; argv cannot
   // carry its quoting.
-  options.environment = environmentWith({{"VORLANKUR_COMMAND_LINE", toUtf8(commandLine)}});
+  options.environment =
+      environmentWith({{"VORLANKUR_COMMAND_LINE", toUtf8(commandLine)}, {kImageVariable, program}});
   // No folder given: the program works in the setup's own working folder,
   // as CreateProcess without one starts it.
   const char* output = std::getenv("VORLANKUR_CHILD_OUTPUT");

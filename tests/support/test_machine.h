@@ -46,11 +46,11 @@ public:
   // "--".
   void installCmd(const Text& windowsPath, const std::string& logName);
   std::string readLog(const std::string& logName) const;
+  // An executable host script at a Windows path.
+  void installScript(const Text& windowsPath, const std::string& script);
 
 private:
   void rewriteHive(bool hkcu);
-  // An executable host script at a Windows path.
-  void installScript(const Text& windowsPath, const std::string& script);
   std::string root_;
   struct Section {
     std::string key;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <string_view>
@@ -153,6 +154,32 @@ std::vector<std::string> environmentWith(const std::vector<EnvironmentChange>& c
   for (const EnvironmentChange& c : changes)
     if (c.value) env.push_back(c.name + "=" + *c.value);
   return env;
+}
+
+bool imageRuns(const std::string& hostPath) {
+  struct stat file {};
+  if (::stat(hostPath.c_str(), &file) != 0) return false;
+  const auto same = [&](const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino;
+  };
+  const std::string variable = std::string(kImageVariable) + "=";
+  const unique_dir proc(::opendir("/proc"));
+  if (!proc) return false;
+  while (const dirent* d = ::readdir(proc.get())) {
+    if (d->d_name[0] < '1' || d->d_name[0] > '9') continue;
+    const std::string folder = std::string("/proc/") + d->d_name;
+    if (same(folder + "/exe")) return true;
+    const std::string environment = readHostFile(folder + "/environ").value_or("");
+    for (std::size_t at = 0; at < environment.size();) {
+      const std::size_t end = std::min(environment.find('\0', at), environment.size());
+      if (environment.compare(at, variable.size(), variable) == 0 &&
+          same(environment.substr(at + variable.size(), end - at - variable.size())))
+        return stillRuns(std::atoi(d->d_name));
+      at = end + 1;
+    }
+  }
+  return false;
 }
 
 bool stillRuns(pid_t pid) {

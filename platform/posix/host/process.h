@@ -79,6 +79,15 @@ struct StartedProcess {
 // never) counts as ended.
 bool stillRuns(pid_t pid);
 
+// The variable that names, in a started program's environment, the file it
+// was started from: a script's process shows only its interpreter.
+inline constexpr char kImageVariable[] = "VORLANKUR_IMAGE";
+
+// Whether some running process has the file as its program: as its
+// executable, or as the image its environment names. Windows refuses to
+// replace such a file, whoever started it.
+bool imageRuns(const std::string& hostPath);
+
 // Starts a program and returns once it runs or has failed to. It gets none
 // of this process's other descriptors, no blocked signals and the default
 // action for the signals a shell may have set to be ignored.
