@@ -177,6 +177,9 @@ TEST_F(ShellTest, DesktopComesFromTheShellFoldersKey) {
   const ObjectRef folders = deref(sh).call(u"SpecialFolders", {}).toObject();
   EXPECT_EQ(deref(folders).call(u"Item", {u"Desktop"}).toText(), u"D:\\Masaüstü");
   EXPECT_EQ(deref(folders).call(u"", {u"Desktop"}).toText(), u"D:\\Masaüstü"); // its default
+  // The value ends at an embedded NUL, as RegRead's does.
+  tm.addRegLines(true, kShellFolders, {"\"Desktop\"=\"D:\\\\Masa\\0\\\\Yanlis\""});
+  EXPECT_EQ(deref(shell()).call(u"SpecialFolders", {u"Desktop"}).toText(), u"D:\\Masa");
 }
 
 TEST_F(ShellTest, DesktopFallsBackToTheProfileFolder) {

@@ -227,6 +227,18 @@ void copyOverRunningProgram(Fixture& f, Check& c) {
   c.that(f.readFile(u"D:\\K\\run.exe") != "new", "the program kept");
 }
 
+// Windows normalizes a path before it looks at the disk: a step's single
+// trailing period goes, and so do the path's own trailing periods and blanks.
+void trailingDotsAndBlanks(Fixture& f, Check& c) {
+  Runtime& rt = f.runtime();
+  rt.rtcMakeDir(u"D:\\Nokta. ");
+  c.eq(listAll(rt, u"D:\\*", vbDirectory), {u"Nokta"}, "the folder made");
+  f.writeFile(u"D:\\a.txt", "x");
+  rt.rtcFileCopy(u"D:\\a.txt", u"D:\\Nokta.\\b.txt. ");
+  c.that(f.readFile(u"D:\\Nokta\\b.txt") == "x", "copied through the trailing period");
+  c.eq(rt.rtcDir(u"D:\\Nokta.\\b.txt", vbNormal), u"b.txt", "found the same way");
+}
+
 // --- Making folders ----------------------------------------------------------
 
 void makeDirFaults(Fixture& f, Check& c) {
@@ -465,6 +477,7 @@ constexpr Case kCases[] = {
     {"copy_hidden_destination", copyHiddenDestination},
     {"copy_onto_itself", copyOntoItself},
     {"copy_over_running_program", copyOverRunningProgram},
+    {"trailing_dots_and_blanks", trailingDotsAndBlanks},
     {"make_dir_faults", makeDirFaults},
     {"make_dir_bad_name", makeDirBadName},
     {"shell_failures", shellFailures},

@@ -157,11 +157,20 @@ std::string Machine::hostPath(const Text& windowsPath) const {
     part.clear();
   };
   for (std::size_t i = 3; i < windowsPath.size(); ++i) {
-    if (isSeparator(windowsPath[i]))
+    if (isSeparator(windowsPath[i])) {
+      // A step that ends in a single period loses it ("a." is "a").
+      if (part.size() > 1 && part.back() == u'.' && part.find_first_not_of(u'.') != Text::npos)
+        part.pop_back();
       flush();
-    else
+    } else {
       part += windowsPath[i];
+    }
   }
+  // A path that does not end in a separator loses its trailing periods and
+  // blanks, as Windows normalizes a path before it looks at the disk.
+  if (part != u"." && part != u"..")
+    while (!part.empty() && (part.back() == u'.' || part.back() == u' '))
+      part.pop_back();
   flush();
 
   std::string out = *drive;

@@ -375,11 +375,13 @@ constexpr const char16_t* kShellFolders =
 Text registryFolder(const Machine& machine, Hive hive, const Text& valueName) {
   const auto v = machine.registry().read(hive, kShellFolders, valueName);
   if (!v) return Text();
+  // A string ends at its first NUL, as the shell reads it and RegRead does.
+  const Text text = v->text.substr(0, v->text.find(u'\0'));
   Text path;
   if (v->type == RegValue::Type::Sz)
-    path = v->text;
+    path = text;
   else if (v->type == RegValue::Type::ExpandSz)
-    path = MachineEnvironment(machine).expand(v->text);
+    path = MachineEnvironment(machine).expand(text);
   // Folder paths come without a trailing "\"; a drive root keeps its own.
   while (path.size() > 3 && path.back() == u'\\')
     path.pop_back();
