@@ -105,14 +105,13 @@ TEST_F(AdodbStreamTest, FailedSavesReport3004AndLeaveNothing) {
   EXPECT_EQ(test::errorNumber([&] { save(sample(100), u"a.zip"); }), kWriteFailed);
   EXPECT_TRUE(test::temporaries(tm.host(u"C:\\Kurulum")).empty());
 
-  if (geteuid() != 0) {
-    // A folder that cannot be written (root writes anywhere, so only then).
-    tm.makeDir(u"C:\\Kurulum\\ro");
-    fs::permissions(tm.host(u"C:\\Kurulum\\ro"), fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(test::errorNumber([&] { save(sample(100), u"C:\\Kurulum\\ro\\a.zip"); }),
-              kWriteFailed);
-    EXPECT_TRUE(fs::is_empty(tm.host(u"C:\\Kurulum\\ro")));
-  }
+  // A folder nobody may write to, the host's root included, as MkDir and
+  // FileCopy see it.
+  tm.makeDir(u"C:\\Kurulum\\ro");
+  fs::permissions(tm.host(u"C:\\Kurulum\\ro"), fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_EQ(test::errorNumber([&] { save(sample(100), u"C:\\Kurulum\\ro\\a.zip"); }),
+            kWriteFailed);
+  EXPECT_TRUE(fs::is_empty(tm.host(u"C:\\Kurulum\\ro")));
 }
 
 TEST_F(AdodbStreamTest, ASaveCutShortKeepsTheOldFileWhole) {

@@ -373,10 +373,6 @@ TEST_F(ShellApplicationTest, WhatTheShellDoesNotOfferFailsClearly) {
   EXPECT_EQ(folderItems->call(u"Item", {Variant(0)}).toObject()->get(u"Path").toText(),
             u"C:\\Kurulum\\other\\x.txt");
 
-  EXPECT_EQ(test::errorNumber([&] {
-              dest->call(u"CopyHere", {Variant(folderItems), Variant(0)});
-            }),
-            kNotImplemented);
   EXPECT_EQ(
       test::errorNumber([&] { dest->call(u"CopyHere", {Variant(u"C:\\Kurulum\\other\\x.txt")}); }),
       kNotImplemented);
@@ -387,11 +383,28 @@ TEST_F(ShellApplicationTest, WhatTheShellDoesNotOfferFailsClearly) {
   EXPECT_EQ(test::errorNumber([&] { dest->call(u"CopyHere", {}); }), err::WrongArgumentCount);
   EXPECT_EQ(test::errorNumber([&] { dest->call(u"MoveHere", {folder->get(u"Items")}); }),
             kNotImplemented);
+  EXPECT_FALSE(tm.exists(u"C:\\Kurulum\\Vorlan-Grenvilta\\x.txt"));
+  // A folder's items are copied, as the shell copies them, a folder named
+  // like an archive too; into a folder nobody may write, nothing arrives.
+  tm.writeFile(u"C:\\Kurulum\\other.zip\\in\\y.txt", "y");
+  ObjectRef named = app->call(u"NameSpace", {Variant(u"C:\\Kurulum\\other.zip")}).toObject();
+  dest->call(u"CopyHere", {named->get(u"Items"), Variant(std::int16_t{256})});
+  EXPECT_EQ(tm.readFile(u"C:\\Kurulum\\Vorlan-Grenvilta\\in\\y.txt"), "y");
+  EXPECT_TRUE(rt.boxes.empty());
+  ::chmod(host(kSibling).c_str(), 0555);
+  dest->call(u"CopyHere", {Variant(folderItems), Variant(std::int16_t{256})});
+  dest->call(u"CopyHere", {archiveFolder->get(u"Items"), Variant(std::int16_t{256})});
+  EXPECT_FALSE(tm.exists(u"C:\\Kurulum\\Vorlan-Grenvilta\\x.txt"));
+  EXPECT_FALSE(tm.exists(u"C:\\Kurulum\\Vorlan-Grenvilta\\a.txt"));
+  EXPECT_EQ(rt.boxes.size(), 2u);
+  ::chmod(host(kSibling).c_str(), 0755);
+  dest->call(u"CopyHere", {Variant(folderItems), Variant(std::int16_t{256})});
+  EXPECT_EQ(tm.readFile(u"C:\\Kurulum\\Vorlan-Grenvilta\\x.txt"), "x");
+  rt.boxes.clear();
   EXPECT_EQ(test::errorNumber([&] { app->call(u"NameSpace", {}); }), err::WrongArgumentCount);
   EXPECT_EQ(test::errorNumber([&] { app->call(u"Explore", {Variant(kSibling)}); }),
             err::NoSuchMember);
   EXPECT_EQ(test::errorNumber([&] { app->call(u"NameSpace", {Variant(0)}); }), err::InvalidCall);
-  EXPECT_FALSE(tm.exists(u"C:\\Kurulum\\Vorlan-Grenvilta\\x.txt"));
   EXPECT_TRUE(rt.boxes.empty());
 }
 

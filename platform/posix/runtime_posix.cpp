@@ -145,15 +145,6 @@ void requireValidName(TextView path) {
     throw RuntimeError(err::BadFileName);
 }
 
-// Whether the simulated user may write into a folder. Write bits count even
-// for the host's root, so a folder made read-only refuses everybody.
-bool folderWritable(const std::string& folder) {
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) return false;
-  if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) return false;
-  return ::access(folder.c_str(), W_OK) == 0;
-}
-
 [[noreturn]] void failFromErrno(int e, err::Code fallback) {
   throw RuntimeError(runtimeNumber(e).value_or(fallback));
 }

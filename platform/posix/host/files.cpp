@@ -76,6 +76,20 @@ void reserveAndPrefault(Bytes& b, std::size_t size) {
 #endif
 }
 
+bool folderWritable(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return false;
+  if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) return false;
+  return ::access(folder.c_str(), W_OK) == 0;
+}
+
+bool folderWritable(int folderFd) {
+  struct stat st {};
+  if (::fstat(folderFd, &st) != 0) return false;
+  if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) return false;
+  return ::faccessat(folderFd, ".", W_OK, 0) == 0;
+}
+
 std::string parentFolder(const std::string& hostPath) {
   const auto slash = hostPath.find_last_of('/');
   if (slash == std::string::npos) return ".";

@@ -26,6 +26,11 @@ std::optional<std::string> readMachineFile(const std::string& path, std::size_t 
 // buffer of megabytes that costs far less than a page fault every 4 KB.
 void reserveAndPrefault(Bytes& b, std::size_t size);
 
+// Whether the simulated user may write into a folder. Write bits count even
+// for the host's root, as Windows' read-only folders refuse everybody.
+bool folderWritable(const std::string& folder);
+bool folderWritable(int folderFd);
+
 // The folder a host path names an entry of: "." for a bare name, "/" for an
 // entry of the root.
 std::string parentFolder(const std::string& hostPath);

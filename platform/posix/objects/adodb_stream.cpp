@@ -59,7 +59,8 @@ constexpr std::int32_t adSaveCreateOverWrite = 2;
 void saveAtomically(const std::string& path, const Bytes& bytes, bool overwrite) {
   const std::string folder = parentFolder(path);
   struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) fail(kWriteFailed);
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !folderWritable(folder))
+    fail(kWriteFailed);
   if (::lstat(path.c_str(), &st) == 0) {
     if (!overwrite || S_ISDIR(st.st_mode)) fail(kWriteFailed);
   }

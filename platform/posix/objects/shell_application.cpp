@@ -16,10 +16,12 @@
 // CopyHere options honoured: 16 (answer "Yes" to every replace question)
 // and 1024 (no error boxes). No progress box is shown, whatever the options.
 //
-// Not offered: copying items of an ordinary folder, or a path given as
-// text, into a folder, and copying into an archive; those fail with
-// 0x80004001 (E_NOTIMPL). NameSpace of a special folder number fails with
+// Items of an ordinary folder are copied, folders with all under them,
+// with the same questions (a folder named like an archive is a folder).
+// Not offered: copying a path given as text, and copying into an archive;
+// those fail with 0x80004001 (E_NOTIMPL). NameSpace of a special folder number fails with
 // the run-time's 5.
+#include "platform/posix/host/files.h"
 #include "platform/posix/host/stop_signals.h"
 #include "platform/posix/host/temp_file.h"
 #include "platform/posix/host/unique.h"
@@ -367,8 +369,12 @@ private:
 // before it looks at the name.
 class FileItem final : public TableObject<FileItem> {
 public:
-  FileItem(Text name, Text path, bool isFolder, std::int64_t size)
-      : name_(std::move(name)), path_(std::move(path)), isFolder_(isFolder), size_(size) {}
+  FileItem(Text name, Text path, bool isFolder, std::int64_t size, std::string host)
+      : name_(std::move(name)), path_(std::move(path)), isFolder_(isFolder), size_(size),
+        host_(std::move(host)) {}
+
+  const std::string& host() const { return host_; }
+  const Text& itemName() const { return name_; }
 
   Variant call(TextView member, const Args& args) override {
     expectArgs(args, 0, 0);
@@ -393,11 +399,14 @@ private:
   Text name_, path_;
   bool isFolder_;
   std::int64_t size_;
+  std::string host_;
 };
 
 class FileItems final : public TableObject<FileItems> {
 public:
   explicit FileItems(std::vector<ObjectRef> items) : items_(std::move(items)) {}
+
+  const std::vector<ObjectRef>& all() const { return items_; }
 
 private:
   std::int32_t count() const { return static_cast<std::int32_t>(items_.size()); }
@@ -549,7 +558,12 @@ private:
     for (std::size_t i = 0; i < count; ++i) {
       const std::vector<Text> prefix(parts.begin(), parts.begin() + static_cast<long>(i + 1));
       if (blocked(prefix)) return {};
-      const std::string name = names_.existing(dir.get(), toUtf8(parts[i])).name;
+      const auto [name, found] = names_.existing(dir.get(), toUtf8(parts[i]));
+      if (!found && !folderWritable(dir.get())) {
+        blockedFolders_.push_back(prefix);
+        error(quoted(joinBackslash(parts, i + 1)) + u" klasörü oluşturulamadı.");
+        return {};
+      }
       if (::mkdirat(dir.get(), name.c_str(), 0777) == 0) {
         names_.add(dir.get(), name);
       } else if (errno != EEXIST) {
@@ -573,24 +587,43 @@ private:
 
   // Returns ARCHIVE_OK, or the archive's failure while reading the data (the
   // file is then not written).
-  int extractFile(archive* a, archive_entry* e, const std::vector<Text>& parts) {
+  // Where a file of these steps goes: its folder and its name there; nothing
+  // when it is not to be written (the user was told, or answered No).
+  struct Place {
+    int dir;
+    std::string name;
+    Text shown;
+  };
+  std::optional<Place> placeFile(const std::vector<Text>& parts) {
     const int dir = enterFolders(parts, parts.size() - 1);
-    if (dir < 0) return ARCHIVE_OK;
+    if (dir < 0) return std::nullopt;
     const Text shown = joinBackslash(parts, parts.size());
-    const auto [name, found] = names_.existing(dir, toUtf8(parts.back()));
+    auto [name, found] = names_.existing(dir, toUtf8(parts.back()));
     if (found) {
       if (S_ISDIR(found->st_mode)) {
         error(quoted(shown) + u" ayıklanamadı: hedefte aynı adlı bir klasör var.");
-        return ARCHIVE_OK;
+        return std::nullopt;
       }
       if (!(options_ & FOF_NOCONFIRMATION)) {
         const int answer = ctx_.runtime.rtcMsgBox(
             u"Hedef klasörde " + quoted(shown) +
                 u" adlı bir dosya zaten var.\n\nVarolan dosya bu dosyayla değiştirilsin mi?",
             vbYesNo + vbQuestion, kReplaceTitle);
-        if (answer != vbYes) return ARCHIVE_OK;
+        if (answer != vbYes) return std::nullopt;
       }
     }
+    // A folder the user may not write to refuses, even to the host's root.
+    if (!folderWritable(dir)) {
+      error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
+      return std::nullopt;
+    }
+    return Place{dir, std::move(name), shown};
+  }
+
+  int extractFile(archive* a, archive_entry* e, const std::vector<Text>& parts) {
+    const auto place = placeFile(parts);
+    if (!place) return ARCHIVE_OK;
+    const auto& [dir, name, shown] = *place;
 
     // Executable bits survive; Windows has no use for them, the stand-in has.
     const mode_t mode = (archive_entry_perm(e) & 0111) ? 0777 : 0666;
@@ -653,6 +686,48 @@ private:
     return ARCHIVE_OK;
   }
 
+public:
+  // Copies files and folders of the machine, with everything under them,
+  // as the shell copies a folder's items.
+  void copyEntry(const std::string& source, std::vector<Text>& parts) {
+    endIfStopRequested();
+    struct stat st {};
+    if (::lstat(source.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+      if (enterFolders(parts, parts.size()) < 0) return;
+      std::error_code ec;
+      for (const auto& d : std::filesystem::directory_iterator(source, ec)) {
+        parts.push_back(fromUtf8(d.path().filename().string()));
+        copyEntry(d.path().string(), parts);
+        parts.pop_back();
+      }
+      return;
+    }
+    if (!S_ISREG(st.st_mode)) return; // links and devices are not followed
+    const auto place = placeFile(parts);
+    if (!place) return;
+    const unique_fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    TempFile out(place->dir, ".vk-copy-", st.st_mode & 0777);
+    bool ok = in && out;
+    std::vector<char> buffer(1 << 16);
+    while (ok) {
+      const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = n == 0;
+        break;
+      }
+      ok = writeAll(out.fd(), buffer.data(), static_cast<std::size_t>(n));
+    }
+    if (!ok || !out.close() || !out.replace(place->name)) {
+      out.discard();
+      error(quoted(place->shown) + u" kopyalanamadı: hedefe yazılamıyor.");
+      return;
+    }
+    names_.add(place->dir, place->name);
+  }
+
+private:
   ObjectContext ctx_;
   int destFd_;
   int options_;
@@ -688,7 +763,7 @@ private:
     const bool folder = d.is_directory(ec);
     const auto size = folder ? 0 : d.file_size(ec);
     return std::make_shared<FileItem>(name, windowsPath_ + u"\\" + name, folder,
-                                      ec ? 0 : static_cast<std::int64_t>(size));
+                                      ec ? 0 : static_cast<std::int64_t>(size), d.path().string());
   }
 
   // The item of that name, matched as Windows matches names; Nothing when
@@ -724,19 +799,30 @@ private:
       throw RuntimeError(hr::InvalidArg, u"Parametre yanlış.");
     }
     ZipSelection selection;
+    std::vector<const FileItem*> files; // items of a folder of the machine
     if (const auto* items = dynamic_cast<const ZipItems*>(ref->get()))
       selection = items->selection();
     else if (const auto* item = dynamic_cast<const ZipItem*>(ref->get()))
       selection = item->selection();
-    else if (dynamic_cast<const FileItems*>(ref->get()) ||
-             dynamic_cast<const FileItem*>(ref->get()))
-      notImplemented();
+    else if (const auto* fileItems = dynamic_cast<const FileItems*>(ref->get()))
+      for (const ObjectRef& f : fileItems->all())
+        files.push_back(static_cast<const FileItem*>(f.get()));
+    else if (const auto* file = dynamic_cast<const FileItem*>(ref->get()))
+      files.push_back(file);
     else
       throw RuntimeError(hr::InvalidArg, u"Parametre yanlış.");
 
     const unique_fd dest(::open(hostPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dest) throw RuntimeError(err::PathNotFound);
-    Extraction(ctx_, dest.get(), options).run(selection);
+    Extraction copy(ctx_, dest.get(), options);
+    if (!selection.source) {
+      for (const FileItem* f : files) {
+        std::vector<Text> parts{f->itemName()};
+        copy.copyEntry(f->host(), parts);
+      }
+      return;
+    }
+    copy.run(selection);
   }
 
 public:
