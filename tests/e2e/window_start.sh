@@ -43,7 +43,9 @@ new_machine() {
   cp "$VK_APP" "$work/$name/drive_d/$folder/VorlanKur.exe"
 }
 
-listing() { (cd "$1" && find . -printf '%p|%y|%s|%m|%T@|%l\n' | LC_ALL=C sort); }
+# The one-copy lock the tool holds (and the top folder's time, which its
+# making changes) is no change to the machine.
+listing() { (cd "$1" && find . -mindepth 1 ! -name .vorlankur.lock -printf '%p|%y|%s|%m|%T@|%l\n' | LC_ALL=C sort); }
 
 # run <machine> <exe> <input>: runs with the input on stdin; sets out, err, rc.
 run() {
