@@ -3,6 +3,7 @@
 #pragma once
 
 #include "form1/controls.h"
+#include "install/install.h"
 #include "platform/runtime.h"
 #include "platform/window.h"
 
@@ -66,6 +67,28 @@ public:
     Variant size;
   };
   std::optional<std::vector<Unpacked>> unpacked;
+
+private:
+  // The installation run's numbered steps, in their order.
+  BrowserVersion chooseDriver();
+  void makeFolderTree();
+  void fetchDriver(const Text& address);
+  void askConnectionSettings();
+  void copyMissingComponents();
+  void copyApplicationFiles(ErrorMode& mode);
+  void checkDriverUnpacked(ErrorMode& mode);
+  void writeFinalTexts(ErrorMode& mode);
+  void showClosingButtons(ErrorMode& mode);
+  void testBrowser(ErrorMode& mode);
+  void startVorlan(ErrorMode& mode);
+  // The failure the last statements met, if any, as a failed step.
+  void recordFailure(ErrorMode& mode, const Text& step);
+
+public:
+  // The installed tree's folders and the sibling folder, named once.
+  Text vorlanFolder() const { return userPath + u"\\Vorlan"; }
+  Text programFilesFolder() const { return userPath + u"\\Vorlan\\prgDosyaları"; }
+  Text siblingFolder() const { return rt_.appPath() + u"\\Vorlan-Grenvilta"; }
 
 private:
   // Adds "<step> (Hata No: <number>)" to the failed steps.

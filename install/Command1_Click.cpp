@@ -32,75 +32,85 @@ constexpr char16_t kTestAddress[] = u"https://www.google.com";
 
 void Form1::Command1_Click() {
   failedSteps.clear();
-
-  // 1. Browser version and driver choice (may end the program).
-  const BrowserVersion browser = versionStep(rt_);
-  if (!browser.failedStep.empty()) failedSteps.push_back(browser.failedStep);
-
-  // 2. and 3. Desktop folder and the folder tree. Each missing folder is
-  // made, so a tree left partial (a folder deleted) is completed; a "Vorlan"
-  // that is a file fails here, as nothing safe can be done with it.
-  userPath = GetDesktop();
-  for (const char16_t* sub :
-       {u"\\Vorlan", u"\\Vorlan\\Firmalarım", u"\\Vorlan\\Data", u"\\Vorlan\\prgDosyaları",
-        u"\\Vorlan\\Raporlar", u"\\Vorlan\\Yedek"}) {
-    if (rt_.rtcDir(userPath + sub, vbDirectory) == u"") rt_.rtcMakeDir(userPath + sub);
-  }
-
-  // 4. to 8. The driver archive, fetched and unpacked beside the setup tool.
-  indirDosya = u"chromedriver_win32.zip";
-  myUrl = browser.driverAddress;
-  myPath = rt_.appPath() + u"\\Vorlan-Grenvilta\\" + indirDosya;
-  // No driver matched: there is nothing to fetch, and the user was told.
-  if (myUrl != u"") {
-    dosyaIndir(myUrl, myPath);
-    unzip();
-  }
-
-  // 9. and 10. The connection-settings script, on the user's word. cmd.exe
-  // strips the first and last quote of what follows /c unless the text holds
-  // a blank and no & < > ( ) @ ^ |, so the quoted path gets a second pair:
-  // "Kurulum (2)" must not split it, nor "A & B" add a command. cmd.exe by
-  // its full path: a copy in the setup folder must never run.
-  isWillReg = rt_.rtcMsgBox(kAskSettings, vbYesNo | vbQuestion | vbDefaultButton2, kMessageTitle);
-  if (isWillReg == vbYes)
-    rt_.rtcShell(Text(kCmd) + u" /c \"\"" + rt_.appPath() + u"\\Vorlan-Grenvilta\\install.cmd\"\"",
-                 vbMinimizedFocus);
-
-  // 11. The missing components into the program-files folder.
-  for (int slot = 0; slot <= 6; ++slot) {
-    const Text name = text(ctl::Text1(slot));
-    if (name != u"") {
-      copyFromStr = rt_.appPath() + u"\\Vorlan Bileşenleri\\" + name;
-      copyToStr = userPath + u"\\Vorlan\\prgDosyaları\\" + name;
-      rt_.rtcFileCopy(copyFromStr, copyToStr);
-    }
-  }
+  const BrowserVersion browser = chooseDriver(); // 1. (may end the program)
+  makeFolderTree();                              // 2. and 3.
+  fetchDriver(browser.driverAddress);            // 4. to 8.
+  askConnectionSettings();                       // 9. and 10.
+  copyMissingComponents();                       // 11.
 
   // 12. From here on a failing statement is skipped; each failed step is
   // remembered so the final texts never announce a failure as success.
   ErrorMode mode;
   mode.onErrorResumeNext();
-  const auto record = [&](const Text& name) {
-    if (auto e = mode.takeError()) failedStep(name, e->number());
-  };
-  const auto finalTexts = [&] {
-    if (failedSteps.empty()) {
-      mode([&] { setText(ctl::Text12, kDoneHeadline); });
-      mode([&] { setText(ctl::Text13, kDoneDetail); });
-    } else {
-      Text detail = kFailedSteps;
-      for (const Text& f : failedSteps)
-        detail += u"\r\n" + f;
-      mode([&] { setText(ctl::Text12, kPartlyHeadline); });
-      mode([&] { setText(ctl::Text13, detail); });
-    }
-    mode([&] { setText(ctl::Text14, kDoneAdvice); });
-  };
+  copyApplicationFiles(mode); // 13.
+  mode([&] { CreateShortCut(); });
+  recordFailure(mode, u"Masaüstü kısayolu"); // 14.
+  mode([&] { regVorlanComponents(); });
+  recordFailure(mode, u"Bileşenlerin sistem klasörüne kaydı"); // 15.
+  recordStep(rt_, mode, userPath, browser.prefix);
+  recordFailure(mode, u"Sürücü sürüm kaydı"); // 16.
+  checkDriverUnpacked(mode);
+  writeFinalTexts(mode);    // 17.
+  showClosingButtons(mode); // 18.
+  testBrowser(mode);        // 19. and 20.
+  startVorlan(mode);        // 21.
+  // 22. The session ends as its reference goes.
+}
 
-  // 13. The application files. The programs are replaced, that is what a
-  // rerun is for; the workbook holds the user's data and is copied only
-  // when there is none.
+BrowserVersion Form1::chooseDriver() {
+  BrowserVersion browser = versionStep(rt_);
+  if (!browser.failedStep.empty()) failedSteps.push_back(browser.failedStep);
+  return browser;
+}
+
+// Each missing folder is made, so a tree left partial (a folder deleted) is
+// completed; a "Vorlan" that is a file fails here, as nothing safe can be
+// done with it.
+void Form1::makeFolderTree() {
+  userPath = GetDesktop();
+  for (const Text& folder :
+       {vorlanFolder(), vorlanFolder() + u"\\Firmalarım", vorlanFolder() + u"\\Data",
+        programFilesFolder(), vorlanFolder() + u"\\Raporlar", vorlanFolder() + u"\\Yedek"})
+    if (rt_.rtcDir(folder, vbDirectory) == u"") rt_.rtcMakeDir(folder);
+}
+
+// The driver archive, fetched and unpacked beside the setup tool. With no
+// driver found there is nothing to fetch, and the user was told.
+void Form1::fetchDriver(const Text& address) {
+  indirDosya = u"chromedriver_win32.zip";
+  myUrl = address;
+  myPath = siblingFolder() + u"\\" + indirDosya;
+  if (myUrl == u"") return;
+  dosyaIndir(myUrl, myPath);
+  unzip();
+}
+
+// The connection-settings script, on the user's word. cmd.exe strips the
+// first and last quote of what follows /c unless the text holds a blank and
+// no & < > ( ) @ ^ |, so the quoted path gets a second pair: "Kurulum (2)"
+// must not split it, nor "A & B" add a command. cmd.exe by its full path: a
+// copy in the setup folder must never run.
+void Form1::askConnectionSettings() {
+  isWillReg = rt_.rtcMsgBox(kAskSettings, vbYesNo | vbQuestion | vbDefaultButton2, kMessageTitle);
+  if (isWillReg == vbYes)
+    rt_.rtcShell(Text(kCmd) + u" /c \"\"" + siblingFolder() + u"\\install.cmd\"\"",
+                 vbMinimizedFocus);
+}
+
+// The missing components into the program-files folder.
+void Form1::copyMissingComponents() {
+  for (int slot = 0; slot <= 6; ++slot) {
+    const Text name = text(ctl::Text1(slot));
+    if (name == u"") continue;
+    copyFromStr = rt_.appPath() + u"\\Vorlan Bileşenleri\\" + name;
+    copyToStr = programFilesFolder() + u"\\" + name;
+    rt_.rtcFileCopy(copyFromStr, copyToStr);
+  }
+}
+
+// The programs are replaced, that is what a rerun is for; the workbook holds
+// the user's data and is copied only when there is none.
+void Form1::copyApplicationFiles(ErrorMode& mode) {
   struct Copy {
     const char16_t* from;
     const char16_t* to;
@@ -108,42 +118,53 @@ void Form1::Command1_Click() {
     bool keepExisting;
   };
   for (const Copy& c :
-       {Copy{u"\\Vorlan.exe", u"\\Vorlan\\Vorlan.exe", u"Vorlan.exe kopyalama", false},
-        Copy{u"\\VorlanUpdate.exe", u"\\Vorlan\\VorlanUpdate.exe", u"VorlanUpdate.exe kopyalama",
-             false},
-        Copy{u"\\DATA.xlsx", u"\\Vorlan\\Data\\DATA.xlsx", u"DATA.xlsx kopyalama", true}}) {
+       {Copy{u"\\Vorlan.exe", u"\\Vorlan.exe", u"Vorlan.exe kopyalama", false},
+        Copy{u"\\VorlanUpdate.exe", u"\\VorlanUpdate.exe", u"VorlanUpdate.exe kopyalama", false},
+        Copy{u"\\DATA.xlsx", u"\\Data\\DATA.xlsx", u"DATA.xlsx kopyalama", true}}) {
     copyFromStr = rt_.appPath() + c.from;
-    copyToStr = userPath + c.to;
+    copyToStr = vorlanFolder() + c.to;
     mode([&] {
       if (!c.keepExisting || rt_.rtcDir(copyToStr, vbHidden | vbSystem | vbDirectory) == u"")
         rt_.rtcFileCopy(copyFromStr, copyToStr);
     });
-    record(c.step);
+    recordFailure(mode, c.step);
   }
+}
 
-  // 14. to 16. Shortcut, system components, version record.
-  mode([&] { CreateShortCut(); });
-  record(u"Masaüstü kısayolu");
-  mode([&] { regVorlanComponents(); });
-  record(u"Bileşenlerin sistem klasörüne kaydı");
-  recordStep(rt_, mode, userPath, browser.prefix);
-  record(u"Sürücü sürüm kaydı");
+// The shell has had the whole run to unpack the driver; whatever it could
+// not is a failure too.
+void Form1::checkDriverUnpacked(ErrorMode& mode) {
+  if (!unpacked) return;
+  bool arrived = false;
+  mode([&] { arrived = driverUnpacked(); });
+  mode.takeError();
+  if (!arrived) failedSteps.push_back(u"Sürücü arşivinin açılması");
+}
 
-  // 17. and 18. Final texts and buttons. The shell has had the whole run to
-  // unpack the driver; whatever it could not is a failure too.
-  if (unpacked) {
-    bool arrived = false;
-    mode([&] { arrived = driverUnpacked(); });
-    mode.takeError();
-    if (!arrived) failedSteps.push_back(u"Sürücü arşivinin açılması");
+void Form1::writeFinalTexts(ErrorMode& mode) {
+  if (failedSteps.empty()) {
+    mode([&] { setText(ctl::Text12, kDoneHeadline); });
+    mode([&] { setText(ctl::Text13, kDoneDetail); });
+  } else {
+    Text detail = kFailedSteps;
+    for (const Text& f : failedSteps)
+      detail += u"\r\n" + f;
+    mode([&] { setText(ctl::Text12, kPartlyHeadline); });
+    mode([&] { setText(ctl::Text13, detail); });
   }
-  finalTexts();
+  mode([&] { setText(ctl::Text14, kDoneAdvice); });
+}
+
+void Form1::showClosingButtons(ErrorMode& mode) {
   mode([&] { w_.setVisible(ctl::Command3, true); });
   mode([&] { w_.setVisible(ctl::Command2, false); });
   mode([&] { w_.setVisible(ctl::Command1, false); });
   mode.takeError();
+}
 
-  // 19. Browser test, through a self-creating reference.
+// A browser session through a self-creating reference, then the test's
+// message, which names a failure rather than announcing success.
+void Form1::testBrowser(ErrorMode& mode) {
   ObjectRef session;
   const auto selfCreating = [&]() -> Object& {
     if (!session) session = rt_.createObject(kBrowserFallbackClass, kBrowserInterface);
@@ -154,26 +175,29 @@ void Form1::Command1_Click() {
   mode([&] { selfCreating().callId(kStartSession, {u"Chrome"}); });
   mode([&] { selfCreating().callId(kOpenAddress, {Text(kTestAddress)}); });
   const std::optional<RuntimeError> browserError = mode.error();
-  record(u"Chrome bağlantı testi");
-  if (browserError) finalTexts();
-
-  // 20. The test message.
-  if (browserError)
+  recordFailure(mode, u"Chrome bağlantı testi");
+  if (browserError) {
+    writeFinalTexts(mode);
     mode([&] {
       rt_.rtcMsgBox(kNotTested + vbaStrI4(browserError->number()), vbExclamation, kMessageTitle);
     });
-  else
+  } else {
     mode([&] { rt_.rtcMsgBox(kTested, vbInformation, kMessageTitle); });
-  mode.takeError();
-
-  // 21. Start the installed program, quoted: unquoted, a blank in the
-  // desktop path would have Windows try "C:\Users\Ali.exe" first.
-  mode([&] { rt_.rtcShell(u"\"" + userPath + u"\\Vorlan\\Vorlan.exe\"", vbNormalFocus); });
-  if (mode.error()) {
-    record(u"Vorlan başlatma");
-    finalTexts();
   }
-  // 22. The session ends as its reference goes.
+  mode.takeError();
+}
+
+// Quoted: unquoted, a blank in the desktop path would have Windows try
+// "C:\Users\Ali.exe" first.
+void Form1::startVorlan(ErrorMode& mode) {
+  mode([&] { rt_.rtcShell(u"\"" + vorlanFolder() + u"\\Vorlan.exe\"", vbNormalFocus); });
+  if (!mode.error()) return;
+  recordFailure(mode, u"Vorlan başlatma");
+  writeFinalTexts(mode);
+}
+
+void Form1::recordFailure(ErrorMode& mode, const Text& step) {
+  if (auto e = mode.takeError()) failedStep(step, e->number());
 }
 
 } // namespace vk

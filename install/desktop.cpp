@@ -15,7 +15,7 @@ void Form1::CreateShortCut() {
   if (rt_.appPath() == desktop) return;
   ObjectRef link = deref(shell).call(u"CreateShortCut", {desktop + u"\\Vorlan.lnk"}).toObject();
   link->put(u"Description", u"Vorlan");
-  link->put(u"TargetPath", userPath + u"\\Vorlan\\Vorlan.exe");
+  link->put(u"TargetPath", vorlanFolder() + u"\\Vorlan.exe");
   link->call(u"Save", {});
 }
 

@@ -20,7 +20,7 @@ bool isComponent(const Text& name) {
 
 void Form1::regVorlanComponents() {
   ErrorMode mode;
-  const Text folder = userPath + u"\\Vorlan\\prgDosyaları\\";
+  const Text folder = programFilesFolder() + u"\\";
 
   // Pass 1: copy. The presence test starts listings of its own, so the
   // folder's names are gathered first.

@@ -10,8 +10,8 @@ constexpr std::int16_t kSimpleProgress = 256;
 } // namespace
 
 void Form1::unzip() {
-  const Text archivePath = rt_.appPath() + u"\\Vorlan-Grenvilta\\" + indirDosya;
-  const Text destinationPath = rt_.appPath() + u"\\Vorlan-Grenvilta\\";
+  const Text archivePath = siblingFolder() + u"\\" + indirDosya;
+  const Text destinationPath = siblingFolder() + u"\\";
   ObjectRef shell = rt_.createObject(kShellApplication, kShellDispatch6);
   const Variant archive = deref(shell).call(u"NameSpace", {archivePath});
   const Variant destination = shell->call(u"NameSpace", {destinationPath});
@@ -47,8 +47,7 @@ void Form1::unzip() {
 bool Form1::driverUnpacked() {
   if (!unpacked || unpacked->empty()) return false;
   ObjectRef shell = rt_.createObject(kShellApplication, kShellDispatch6);
-  const ObjectRef sibling =
-      deref(shell).call(u"NameSpace", {rt_.appPath() + u"\\Vorlan-Grenvilta\\"}).toObject();
+  const ObjectRef sibling = deref(shell).call(u"NameSpace", {siblingFolder() + u"\\"}).toObject();
   for (const Unpacked& u : *unpacked) {
     const Variant found = sibling->call(u"ParseName", {u.name});
     if (!found.isObject() || !std::get<ObjectRef>(found.value())) return false;
