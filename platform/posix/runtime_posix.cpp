@@ -441,9 +441,6 @@ double PosixRuntime::rtcShell(const Text& commandLine, int windowStyle) {
       environmentWith({{"VORLANKUR_COMMAND_LINE", toUtf8(commandLine)}, {kImageVariable, program}});
   // No folder given: the program works in the setup's own working folder,
   // as CreateProcess without one starts it.
-  const char* output = std::getenv("VORLANKUR_CHILD_OUTPUT");
-  if (output && std::string_view(output) == "inherit")
-    options.output = ProcessOptions::Output::Inherit;
   options.group = ProcessOptions::Group::OwnSession;
   options.detached = true;
   const StartedProcess started = startProcess(options);

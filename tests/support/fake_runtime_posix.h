@@ -29,7 +29,8 @@ public:
   int defaultAnswer = vbOK;
   std::vector<RecordedBox> boxes;
 
-  posix::ObjectContext context() { return {machine_, *this}; }
+  posix::Limits limits; // the objects' time limits, shortened by tests that meet them
+  posix::ObjectContext context() { return {machine_, *this, limits}; }
 
   int rtcMsgBox(const Text& prompt, int buttons, const std::optional<Text>& title) override {
     boxes.push_back({toUtf8(prompt), buttons, title ? toUtf8(*title) : std::string()});

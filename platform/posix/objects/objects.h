@@ -8,11 +8,19 @@
 
 namespace vk::posix {
 
+// The objects' own limits. The program keeps these; a test may shorten them
+// so that it need not wait for them.
+struct Limits {
+  // A transfer slower than 1 KB/s for this long is abandoned as timed out.
+  long lowSpeedSeconds = 30;
+};
+
 // What an object may use: the machine it acts on and the run-time (for the
 // message boxes some objects show, as the Windows shell does).
 struct ObjectContext {
   const Machine& machine;
   Runtime& runtime;
+  Limits limits = {};
 };
 
 // Both fail with 429 when the machine offers no such class.

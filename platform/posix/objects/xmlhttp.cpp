@@ -6,8 +6,8 @@
 // and host-name checks always on, redirects followed, the system's proxy
 // settings (here the usual proxy variables, which libcurl reads itself),
 // 60 s to connect and a transfer abandoned once it has stayed slower than
-// 1 KB/s for 30 s (a test shortens that window with the environment
-// variable VORLANKUR_LOW_SPEED_TIME, in seconds). A redirect from https to
+// 1 KB/s for 30 s (the objects' Limits, which a test may shorten). A
+// redirect from https to
 // plain http is refused, as Windows refuses it.
 //
 // Host names go through the machine's own hosts file before the host's
@@ -355,16 +355,6 @@ constexpr int kMaxRedirects = 10;
 // the setup for ever.
 constexpr long kLowSpeedBytes = 1024;
 
-// The window in seconds: 30, or what VORLANKUR_LOW_SPEED_TIME says, so that
-// a test need not wait half a minute for the limit.
-long lowSpeedWindow() {
-  const char* text = std::getenv("VORLANKUR_LOW_SPEED_TIME");
-  if (!text || !*text) return 30;
-  char* end = nullptr;
-  const long seconds = std::strtol(text, &end, 10);
-  return *end == '\0' && seconds > 0 && seconds <= 3600 ? seconds : 30;
-}
-
 // What one hop of a request asks for; redirects change it.
 struct Request {
   std::string method;
@@ -374,7 +364,7 @@ struct Request {
 
 class XmlHttp final : public TableObject<XmlHttp> {
 public:
-  explicit XmlHttp(ObjectContext ctx) : machine_(ctx.machine) {}
+  explicit XmlHttp(ObjectContext ctx) : machine_(ctx.machine), limits_(ctx.limits) {}
 
 private:
   void open(const Args& args) {
@@ -482,7 +472,7 @@ private:
     Received received;
     received.easy = c;
     char message[CURL_ERROR_SIZE] = {};
-    setTransferOptions(c, received, message);
+    setTransferOptions(c, received, message, limits_);
     std::string authorities; // read in place by the transfer
     addMachineAuthorities(c, authorities);
     const unique_curl_slist headers = requestHeaderList();
@@ -507,14 +497,14 @@ private:
 
   // What every transfer of the object keeps: the Windows object's checks,
   // limits and name, and the callbacks that collect the response.
-  static void setTransferOptions(CURL* c, Received& received, char* message) {
+  static void setTransferOptions(CURL* c, Received& received, char* message, const Limits& limits) {
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, message);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 60L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, lowSpeedWindow());
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
     curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 512L * 1024);
     curl_easy_setopt(c, CURLOPT_USERAGENT,
                      "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 10.0; Win64; x64)");
@@ -677,6 +667,7 @@ public:
 
 private:
   const Machine& machine_;
+  Limits limits_;
   std::int32_t readyState_ = 0; // 0 new, 1 opened, 4 response complete
   bool sent_ = false;
   std::string method_;
