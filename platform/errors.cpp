@@ -1,7 +1,5 @@
 #include "platform/errors.h"
 
-#include "platform/runtime.h"
-
 namespace vk {
 
 Text describeError(std::int32_t number) {
@@ -15,11 +13,5 @@ RuntimeError::RuntimeError(std::int32_t number, Text description)
       what_(std::to_string(number) + ": " + toUtf8(description_)) {}
 
 RuntimeError::RuntimeError(err::Code number) : RuntimeError(number, describeError(number)) {}
-
-void showRuntimeErrorBox(Runtime& rt, const RuntimeError& error) {
-  rt.rtcMsgBox(u"Çalışma zamanı hatası '" + vbaStrI4(error.number()) + u"':\r\n\r\n" +
-                   error.description(),
-               vbCritical, u"VorlanKur");
-}
 
 } // namespace vk

@@ -1,6 +1,5 @@
 #include "platform/text.h"
 
-#include "platform/errors.h"
 
 #include <algorithm>
 
@@ -109,15 +108,12 @@ bool equalsIgnoreCase(TextView a, TextView b) {
                     [](char16_t x, char16_t y) { return upperChar(x) == upperChar(y); });
 }
 
-Text rtcLeftCharVar(const Text& text, long count) {
-  if (count < 0) throw RuntimeError(err::InvalidCall);
-  return text.substr(0, static_cast<std::size_t>(count));
+Text rtcLeftCharVar(const Text& text, std::size_t count) {
+  return text.substr(0, count);
 }
 
-Text rtcRightCharVar(const Text& text, long count) {
-  if (count < 0) throw RuntimeError(err::InvalidCall);
-  const auto n = static_cast<std::size_t>(count);
-  return n >= text.size() ? text : text.substr(text.size() - n);
+Text rtcRightCharVar(const Text& text, std::size_t count) {
+  return count >= text.size() ? text : text.substr(text.size() - count);
 }
 
 Text rtcUpperCaseVar(const Text& text) {

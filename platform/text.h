@@ -22,8 +22,9 @@ char16_t upperChar(char16_t c);
 bool equalsIgnoreCase(TextView a, TextView b);
 
 // The run-time's text operations.
-Text rtcLeftCharVar(const Text& text, long count);
-Text rtcRightCharVar(const Text& text, long count);
+// A count is never negative here: the program passes constants.
+Text rtcLeftCharVar(const Text& text, std::size_t count);
+Text rtcRightCharVar(const Text& text, std::size_t count);
 Text rtcUpperCaseVar(const Text& text);
 Text vbaStrI4(std::int32_t number);
 // Exact, case-sensitive comparison; 0 when equal.
