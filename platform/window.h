@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 
 namespace vk {
@@ -52,6 +54,13 @@ struct WindowSpec {
 };
 
 using ControlId = std::size_t; // index into WindowSpec::controls
+
+// The tab order both windows keep: among the controls that can take the
+// focus, the next after `from` by tab index (the one before it, going
+// backwards), round to the first (the last); with no `from`, the first.
+// controls.size() when none can take the focus.
+ControlId nextInTabOrder(const WindowSpec& spec, const std::function<bool(ControlId)>& canFocus,
+                         std::optional<ControlId> from = std::nullopt, bool backwards = false);
 
 // What the window calls back: its load event and the buttons' clicks.
 class WindowEvents {

@@ -5,7 +5,7 @@
 #   D:\Kurulum        the setup package, with the setup tool in it (the tool
 #                     takes its folder as the installer folder)
 # Installs the Debian packages it needs when they are missing, and builds the
-# program first if needed (in ./build, or $VK_BUILD_DIR). Arguments are passed
+# program first if needed (in ./build-demo, or $VK_BUILD_DIR). Arguments are passed
 # to make-machine.sh (for example --32bit, or --present "..." to choose other
 # components). The setup tool reads its answers from standard input, so
 # `printf 'Devam\n...' | scripts/demo.sh` runs it without a person. Exits with
@@ -17,7 +17,7 @@ cd "$repo"
 
 bash scripts/install-deps.sh --demo
 
-build="${VK_BUILD_DIR:-build}"
+build="${VK_BUILD_DIR:-build-demo}"
 if [ ! -f "$build/build.ninja" ]; then
   # The program alone: the tests need more packages than the demo does.
   cmake -S . -B "$build" -G Ninja -DVK_TESTS=OFF

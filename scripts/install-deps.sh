@@ -19,7 +19,7 @@ demo=(
 # the tools the tests read files back with.
 tests=(
   clang libclang-rt-14-dev clang-format libgtest-dev libgmock-dev
-  liblnk-utils curl zip unzip tmux attr
+  liblnk-utils curl zip unzip tmux attr shellcheck
   # the Windows program: cross compilers, the PE check, Wine under Xvfb with
   # the font that draws the caption buttons
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686

@@ -5,7 +5,7 @@
 # Wine.
 # Prints "win32: N passed, M failed" last; exits non-zero on any failure.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 passed=0
 failed=0
@@ -37,6 +37,20 @@ build() { # preset folder
 }
 
 build win32 build-win32 && built32=1 || built32=0
+if ((built32)); then
+  # The same commit built again in a folder of its own gives the same bytes.
+  echo "== a second build of VorlanKur.exe, for reproducibility"
+  again=build-win32-again
+  mkdir -p "$again"
+  if cmake -S . -B "$again" -G Ninja --toolchain cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+    -DVK_WERROR=ON >"$again/again.log" 2>&1 && ninja -C "$again" -j"$jobs" VorlanKur >>"$again/again.log" 2>&1 &&
+    cmp build-win32/app/VorlanKur.exe "$again/app/VorlanKur.exe"; then
+    passed=$((passed + 1))
+  else
+    echo "FAIL: VorlanKur.exe is not the same when built again (see $again/again.log)"
+    failed=$((failed + 1))
+  fi
+fi
 build win64 build-win64 && built64=1 || built64=0
 
 pe_python=/usr/bin/python3

@@ -12,6 +12,9 @@ echo "a slow mirror adds to it), about 3 minutes afterwards. The fast part alone
 
 scripts/install-deps.sh
 
+echo "== shellcheck"
+git ls-files '*.sh' .ci/run | xargs shellcheck -x -P SCRIPTDIR
+
 jobs=$(nproc)
 # The builds are presets of CMakePresets.json: test, clang, asan, win32, win64.
 build() { # preset
@@ -40,5 +43,5 @@ echo "== GCC, Debug, AddressSanitizer and UBSan"
 build asan
 ctest --preset asan -j"$jobs"
 
-echo "== The demo, with scripted answers"
-VK_BUILD_DIR=build bash tests/demo_scripted.sh
+echo "== The demo, with scripted answers, in its own build folder"
+bash tests/demo_scripted.sh

@@ -6,7 +6,7 @@
 # Usage: tests/demo_scripted.sh   (VK_BUILD_DIR picks the build, as for the demo)
 # Prints "demo: N passed, M failed" last; exits non-zero on any failure.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 passed=0
 failed=0

@@ -2,6 +2,7 @@
 // program on one of its drives, and run the application with its window and
 // message boxes on the terminal.
 #include "platform/platform.h"
+#include "platform/posix/host/process.h"
 #include "platform/posix/host/stop_signals.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/machine.h"
@@ -46,16 +47,6 @@ private:
   posix::unique_fd lock_;
 };
 
-// The running executable as the kernel knows it: links resolved, so the
-// folder is the one the program really lies in.
-std::string executablePath(char** argv) {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) return exe.string();
-  exe = std::filesystem::weakly_canonical(argv && argv[0] ? argv[0] : "", ec);
-  return ec ? std::string() : exe.string();
-}
-
 } // namespace
 
 int startPlatform(int argc, char** argv, const ApplicationInfo& info, ApplicationMain main) {
@@ -69,7 +60,8 @@ int startPlatform(int argc, char** argv, const ApplicationInfo& info, Applicatio
   // From the start: a stop asked for at any point ends the program in order.
   posix::catchStopSignals();
   try {
-    const std::string exe = executablePath(argv);
+    // Links resolved, so the folder is the one the program really lies in.
+    const std::string exe = posix::executablePath(argv ? argv[0] : nullptr);
     std::string why;
     const auto root = posix::Machine::locate(exe, &why);
     if (!root) {

@@ -210,12 +210,9 @@ bool Win32Window::canFocus(const Control& c) const {
 ControlId Win32Window::focus() const {
   const Control* c = controlOf(::GetFocus());
   if (!c) c = controlOf(lastFocus_);
-  if (!c) {
-    // Not yet focused: the control the window starts with.
-    for (const Control& k : controls_)
-      if (canFocus(k) && (!c || k.layout->tabIndex < c->layout->tabIndex)) c = &k;
-  }
-  return c ? static_cast<ControlId>(c - controls_.data()) : spec_.controls.size();
+  // Not yet focused: the control the window starts with.
+  if (!c) return nextInTabOrder(spec_, [this](ControlId id) { return canFocus(controls_[id]); });
+  return static_cast<ControlId>(c - controls_.data());
 }
 
 void Win32Window::remember(HWND focus) {
@@ -223,31 +220,14 @@ void Win32Window::remember(HWND focus) {
 }
 
 void Win32Window::tabTo(bool backwards) {
-  std::vector<const Control*> order;
-  for (const Control& c : controls_)
-    if (canFocus(c)) order.push_back(&c);
-  if (order.empty()) return;
-  std::stable_sort(order.begin(), order.end(), [](const Control* a, const Control* b) {
-    return a->layout->tabIndex < b->layout->tabIndex;
-  });
   HWND current = ::GetFocus();
   if (!controlOf(current)) current = lastFocus_;
-  const Control* from = controlOf(current);
-  const Control* target = backwards ? order.back() : order.front();
-  if (from) {
-    // The neighbour by tab index, whether or not the current one can still
-    // take the focus (it may just have been hidden).
-    const int index = from->layout->tabIndex;
-    const Control* best = nullptr;
-    for (const Control* c : order) {
-      if (backwards ? c->layout->tabIndex < index : c->layout->tabIndex > index) {
-        if (!best || (backwards ? c->layout->tabIndex > best->layout->tabIndex
-                                : c->layout->tabIndex < best->layout->tabIndex))
-          best = c;
-      }
-    }
-    if (best) target = best;
-  }
+  std::optional<ControlId> from;
+  if (const Control* c = controlOf(current)) from = static_cast<ControlId>(c - controls_.data());
+  const ControlId to = nextInTabOrder(
+      spec_, [this](ControlId id) { return canFocus(controls_[id]); }, from, backwards);
+  if (to == controls_.size()) return;
+  const Control* target = &controls_[to];
   lastFocus_ = target->hwnd;
   // While a message box is up the window is not active; it takes the focus
   // back from lastFocus_ when it is.
@@ -255,10 +235,10 @@ void Win32Window::tabTo(bool backwards) {
 }
 
 void Win32Window::focusFirst() {
-  const Control* first = nullptr;
-  for (const Control& c : controls_)
-    if (canFocus(c) && (!first || c.layout->tabIndex < first->layout->tabIndex)) first = &c;
-  if (!first) return;
+  const ControlId id =
+      nextInTabOrder(spec_, [this](ControlId k) { return canFocus(controls_[k]); });
+  if (id == controls_.size()) return;
+  const Control* first = &controls_[id];
   lastFocus_ = first->hwnd;
   if (window_ && ::GetActiveWindow() == window_.get()) ::SetFocus(first->hwnd);
 }

@@ -14,15 +14,13 @@ MemoryWindow::MemoryWindow(const WindowSpec& layout) : spec_(layout) {
 
 ControlId MemoryWindow::focus() const {
   // The first control in tab order that can take the focus.
-  std::optional<ControlId> best;
-  for (ControlId id = 0; id < spec_.controls.size(); ++id) {
+  const ControlId first = nextInTabOrder(spec_, [this](ControlId id) {
     const auto& c = spec_.controls[id];
-    const bool focusable = (c.kind == ControlKind::Button || c.kind == ControlKind::TextBox) &&
-                           c.tabStop && visible_[id];
-    if (focusable && (!best || c.tabIndex < spec_.controls[*best].tabIndex)) best = id;
-  }
-  if (!best) throw std::logic_error("no control can take the focus");
-  return *best;
+    return (c.kind == ControlKind::Button || c.kind == ControlKind::TextBox) && c.tabStop &&
+           c.tabIndex != kNoTabIndex && visible_[id];
+  });
+  if (first == spec_.controls.size()) throw std::logic_error("no control can take the focus");
+  return first;
 }
 
 void MemoryWindow::run(WindowEvents& events) {

@@ -8,6 +8,7 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../../build-win64}" && pwd)
+# shellcheck source=tests/win32/wine_env.sh
 source "$here/wine_env.sh"
 programs=("$build/tests/win32/vk_contract.exe" "$build/tests/win32/contract_child.exe")
 
@@ -21,6 +22,7 @@ command -v Xvfb >/dev/null || give_up "Xvfb is not installed"
 
 work=$(mktemp -d /tmp/vorlankur-contract.XXXXXX)
 xvfb_pid=
+# shellcheck disable=SC2317 # run by the trap below
 cleanup() {
   WINEPREFIX=$work/prefix "$wineserver" -k 2>/dev/null
   [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null

@@ -21,6 +21,7 @@ app_exe=$build/app/VorlanKur.exe
 drive_exe=$build/tests/win32/vkdrive.exe
 stand_in_exe=$build/tests/win32/vorlan_stand_in.exe
 shots=$build/e2e
+# shellcheck source=tests/win32/wine_env.sh
 source "$here/wine_env.sh"
 
 for f in "$app_exe" "$drive_exe" "$stand_in_exe" "$wine" "$wineserver"; do
@@ -164,7 +165,6 @@ user_dir=$(find "$base/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Pu
 user=$(basename "$user_dir")
 
 components=(msvbvm60.dll MSSTDFMT.DLL shell32.dll MSCOMCTL.OCX MSCOMCTL.DEP MSCOMCTL.SRG wmp.dll)
-title='Vorlan Kurulum işlemlerine hoşgeldiniz.'
 title_arg='Vorlan Kurulum i\u015flemlerine ho\u015fgeldiniz.'
 missing_headline="Vorlan çalışabilmek için bazı Windows bileşenlerine ihtiyaç duyar. Sisteminizde mevcut olmayan bileşenler aşağıya listelendi."
 missing_advice="Bu dosyaları sistem klasörüne ekleyebilmesi için , VorlanKur'un 'YÖNETİCİ' yetkisiyle başlatılmış olması gerekir. Bunu yapmadıysanız DEVAM tuşuna kliklemeden kurulumdan çıkınız."
@@ -219,8 +219,7 @@ answer_box() { # what title answer want-text
   text=$(printf '%s\n' "$out" | awk -F'\t' '$1 == "text" { print $2 }')
   box_buttons=$(printf '%s\n' "$out" | awk -F'\t' '$1 == "buttons" { print $2 }')
   if [[ -z $4 ]]; then
-    last_box_text=$text
-    [[ -n $text ]] && ok "$1: box shown" || bad "$1: no box ($out)"
+    if [[ -n $text ]]; then ok "$1: box shown"; else bad "$1: no box ($out)"; fi
   else
     expect_eq "$1" "$text" "$4"
   fi
@@ -354,7 +353,7 @@ for c in "${missing[@]}"; do
   expect_true "component $c in prgDosyaları" cmp -s "$pkg/Vorlan Bileşenleri/$c" "$vorlan/prgDosyaları/$c"
   expect_true "component $c in the system folder" cmp -s "$pkg/Vorlan Bileşenleri/$c" "$sys/$c"
 done
-expect_eq "present component not copied" "$(ls "$vorlan/prgDosyaları" | grep -ci '^wmp.dll$')" "0"
+expect_eq "present component not copied" "$(find "$vorlan/prgDosyaları" -maxdepth 1 -iname wmp.dll | wc -l)" "0"
 expect_eq "the system's own wmp.dll untouched" "$(head -c 40 "$sys/wmp.dll" | tr -d '\0' | head -n1)" \
   "$(if [[ -e $base/drive_c/windows/syswow64/wmp.dll ]]; then head -c 40 "$base/drive_c/windows/syswow64/wmp.dll" | tr -d '\0' | head -n1; else echo "the system's own wmp.dll"; fi)"
 expect_eq "version record" "$(od -An -c "$vorlan/prgDosyaları/ChromeDriverVersiyon.txt" | tr -s ' ')" \

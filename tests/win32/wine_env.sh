@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034 # sourced: its variables are for the scripts
 # Wine as the tests of this folder run it, sourced by their scripts: Debian's
 # 64-bit Wine (not on PATH), quiet, without the Mono and Gecko installers, with
 # a home of its own under the test's work folder, and an X server of the
@@ -22,5 +23,6 @@ start_xvfb() {
   xvfb_pid=$!
   for _ in $(seq 100); do [[ -s $1/display ]] && break; sleep 0.1; done
   [[ -s $1/display ]] || return 1
-  export DISPLAY=:$(head -n1 "$1/display")
+  DISPLAY=:$(head -n1 "$1/display")
+  export DISPLAY
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <linux/close_range.h>
 #include <string_view>
 #include <sys/prctl.h>
@@ -154,6 +155,14 @@ std::vector<std::string> environmentWith(const std::vector<EnvironmentChange>& c
   for (const EnvironmentChange& c : changes)
     if (c.value) env.push_back(c.name + "=" + *c.value);
   return env;
+}
+
+std::string executablePath(const char* argv0) {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) return exe.string();
+  exe = std::filesystem::weakly_canonical(argv0 ? argv0 : "", ec);
+  return ec ? std::string() : exe.string();
 }
 
 bool imageRuns(const std::string& hostPath) {

@@ -74,6 +74,10 @@ struct StartedProcess {
   int error = 0;
 };
 
+// The running executable as the kernel knows it, links resolved; the given
+// argv[0] made absolute where /proc is not there; "" when neither works.
+std::string executablePath(const char* argv0 = nullptr);
+
 // Whether a process still runs. A child of ours that ended is reaped here;
 // one that ended and waits for another parent (init may be slow to reap, or
 // never) counts as ended.

@@ -1,6 +1,7 @@
 #include "platform/posix/machine/machine.h"
 
 #include "platform/errors.h"
+#include "platform/posix/host/process.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/registry_file.h"
 
@@ -117,8 +118,8 @@ std::optional<std::string> Machine::locate(const std::string& executable, std::s
   fs::path exe = executable;
   if (executable.find('/') == std::string::npos) {
     // A bare name was found on PATH: ask the kernel where we run from.
-    exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) return fail(kNoMachine);
+    exe = executablePath();
+    if (exe.empty()) return fail(kNoMachine);
   }
   fs::path folder = fs::absolute(exe, ec).lexically_normal().parent_path();
   if (ec) return fail(kNoMachine);

@@ -374,18 +374,12 @@ int showMessageBox(Terminal& terminal, const Text& prompt, int buttons, const Te
 // --- The window -------------------------------------------------------------
 
 TerminalWindow::TerminalWindow(const WindowSpec& layout, Terminal& terminal)
-    : terminal_(terminal), caption_(layout.caption) {
+    : terminal_(terminal), spec_(layout), caption_(layout.caption) {
   controls_.reserve(layout.controls.size());
   for (const auto& c : layout.controls)
     controls_.push_back({c, Text(c.text), c.visible});
   // The first control in tab order that can take the focus has it.
-  focus_ = controls_.size();
-  for (ControlId id = 0; id < controls_.size(); ++id) {
-    if (!canTakeFocus(controls_[id])) continue;
-    if (focus_ == controls_.size() ||
-        controls_[id].layout.tabIndex < controls_[focus_].layout.tabIndex)
-      focus_ = id;
-  }
+  focus_ = nextInTabOrder(layout, [this](ControlId id) { return canTakeFocus(controls_[id]); });
   terminal_.setOwner(this);
 }
 
@@ -439,17 +433,8 @@ bool TerminalWindow::canTakeFocus(const Control& c) const {
 // A control that loses its visibility hands the focus on to the next one in
 // tab order, going round to the first.
 void TerminalWindow::moveFocusFrom(ControlId control) {
-  const int from = controls_[control].layout.tabIndex;
-  ControlId next = controls_.size();
-  ControlId first = controls_.size();
-  for (ControlId id = 0; id < controls_.size(); ++id) {
-    if (!canTakeFocus(controls_[id])) continue;
-    const int tab = controls_[id].layout.tabIndex;
-    if (first == controls_.size() || tab < controls_[first].layout.tabIndex) first = id;
-    if (tab > from && (next == controls_.size() || tab < controls_[next].layout.tabIndex))
-      next = id;
-  }
-  focus_ = next != controls_.size() ? next : first;
+  focus_ = nextInTabOrder(
+      spec_, [this](ControlId id) { return canTakeFocus(controls_[id]); }, control);
 }
 
 TerminalWindow::Choices TerminalWindow::choices() const {

@@ -139,6 +139,7 @@ private:
   Choices choices() const;
 
   Terminal& terminal_;
+  const WindowSpec& spec_;
   Text caption_;
   std::vector<Control> controls_;
   ControlId focus_;
