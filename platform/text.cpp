@@ -1,6 +1,5 @@
 #include "platform/text.h"
 
-
 #include <algorithm>
 
 namespace vk {
@@ -106,6 +105,18 @@ bool equalsIgnoreCase(TextView a, TextView b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(),
                     [](char16_t x, char16_t y) { return upperChar(x) == upperChar(y); });
+}
+
+std::string asciiLower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::string asciiUpper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
 }
 
 Text rtcLeftCharVar(const Text& text, std::size_t count) {

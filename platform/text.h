@@ -21,6 +21,11 @@ Text fromUtf8(std::string_view utf8);
 char16_t upperChar(char16_t c);
 bool equalsIgnoreCase(TextView a, TextView b);
 
+// ASCII letters of a byte string in one case, other bytes as they are: for
+// protocol words (schemes, methods, header names), never for user text.
+std::string asciiLower(std::string s);
+std::string asciiUpper(std::string s);
+
 // The run-time's text operations.
 // A count is never negative here: the program passes constants.
 Text rtcLeftCharVar(const Text& text, std::size_t count);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -198,10 +199,20 @@ bool stillRuns(pid_t pid) {
   if (waited == pid) return false;
   if (waited == 0) return true;
   if (::kill(pid, 0) != 0 && errno != EPERM) return false;
+  const auto stat = processStat(pid);
+  return stat && stat->state != 'Z' && stat->state != 'X';
+}
+
+std::optional<ProcessStat> processStat(pid_t pid) {
   const std::string stat = readHostFile("/proc/" + std::to_string(pid) + "/stat").value_or("");
   const auto name = stat.rfind(')'); // the name may hold blanks and brackets
-  if (name == std::string::npos || name + 2 >= stat.size()) return false;
-  return stat[name + 2] != 'Z' && stat[name + 2] != 'X';
+  ProcessStat out{};
+  long parent = 0, group = 0;
+  if (name == std::string::npos ||
+      std::sscanf(stat.c_str() + name + 1, " %c %ld %ld", &out.state, &parent, &group) != 3)
+    return std::nullopt;
+  out.group = static_cast<pid_t>(group);
+  return out;
 }
 
 StartedProcess startProcess(const ProcessOptions& options) {

@@ -78,6 +78,14 @@ struct StartedProcess {
 // argv[0] made absolute where /proc is not there; "" when neither works.
 std::string executablePath(const char* argv0 = nullptr);
 
+// What /proc/<pid>/stat says of a process: its state letter ('Z' a zombie)
+// and its process group; nothing once it is gone.
+struct ProcessStat {
+  char state;
+  pid_t group;
+};
+std::optional<ProcessStat> processStat(pid_t pid);
+
 // Whether a process still runs. A child of ours that ended is reaped here;
 // one that ended and waits for another parent (init may be slow to reap, or
 // never) counts as ended.

@@ -203,16 +203,6 @@ bool reap(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr) {
   }
 }
 
-// A process's state letter and process group from /proc/<pid>/stat; false
-// when it is gone.
-bool processState(const std::string& pid, char* state, long* group) {
-  const std::string stat = readFile("/proc/" + pid + "/stat");
-  const auto name = stat.rfind(')'); // the name may hold spaces and brackets
-  if (name == std::string::npos) return false;
-  long parent = 0;
-  return std::sscanf(stat.c_str() + name + 1, " %c %ld %ld", state, &parent, group) == 3;
-}
-
 // True once no process of the group runs. Zombies count as ended: the
 // browser's processes outlive the driver that started them and go to
 // init, which in containers may take a second or more to reap them.
@@ -221,11 +211,9 @@ bool groupGone(pid_t group) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator("/proc", ec)) {
     const std::string name = entry.path().filename().string();
-    char state = 0;
-    long pgrp = 0;
-    if (std::isdigit(static_cast<unsigned char>(name[0])) && processState(name, &state, &pgrp) &&
-        pgrp == group && state != 'Z' && state != 'X')
-      return false;
+    if (!std::isdigit(static_cast<unsigned char>(name[0]))) continue;
+    const auto stat = processStat(static_cast<pid_t>(std::stol(name)));
+    if (stat && stat->group == group && stat->state != 'Z' && stat->state != 'X') return false;
   }
   return !ec;
 }
@@ -421,9 +409,7 @@ std::string detailOf(const WebDriverFailure& f) {
 
 // A failed page load, from the WebDriver error or Chromium's net error code.
 [[noreturn]] void failNavigation(const std::string& error, const std::string& detail) {
-  std::string upper = detail;
-  for (char& ch : upper)
-    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  const std::string upper = asciiUpper(detail);
   if (error == "insecure certificate" || contains(upper, "ERR_CERT_") ||
       contains(upper, "ERR_INSECURE_RESPONSE"))
     fail(browser_err::InsecureCertificate, u"Güvenli olmayan sertifika", detail);

@@ -131,12 +131,6 @@ Text describe(std::int32_t number) {
   throw RuntimeError(number, describe(number));
 }
 
-std::string lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 // The parts of an address the transfer needs.
 struct Target {
   std::string scheme;
@@ -161,13 +155,13 @@ std::int32_t parseTarget(const std::string& url, Target& out) {
   unique_curl_string scheme, host, port;
   if (curl_url_get(u.get(), CURLUPART_SCHEME, scheme.put(), 0) != CURLUE_OK)
     return hr::InternetUnrecognizedScheme;
-  if (lower(scheme.get()) != "http" && lower(scheme.get()) != "https")
+  if (asciiLower(scheme.get()) != "http" && asciiLower(scheme.get()) != "https")
     return hr::InternetUnrecognizedScheme;
   if (curl_url_get(u.get(), CURLUPART_HOST, host.put(), 0) != CURLUE_OK || !*host.get() ||
       curl_url_get(u.get(), CURLUPART_PORT, port.put(), CURLU_DEFAULT_PORT) != CURLUE_OK)
     return hr::InetInvalidUrl;
-  out.scheme = lower(scheme.get());
-  out.host = lower(host.get());
+  out.scheme = asciiLower(scheme.get());
+  out.host = asciiLower(host.get());
   out.port = std::strtol(port.get(), nullptr, 10);
   return 0;
 }
@@ -309,7 +303,7 @@ std::int32_t transferFailure(CURLcode code, CURL* easy, const char* message) {
   case CURLE_RECV_ERROR:
     // libcurl reports a malformed chunked body as a receive error too; that
     // one is the server's fault, not the connection's.
-    if (message && lower(message).find("chunk") != std::string::npos)
+    if (message && asciiLower(message).find("chunk") != std::string::npos)
       return hr::HttpInvalidServerResponse;
     return hr::InternetConnectionReset;
   case CURLE_SEND_ERROR:
@@ -375,10 +369,7 @@ private:
       throw RuntimeError(hr::InvalidArg, u"Parametre yanlış.");
     Target target;
     if (const std::int32_t why = parseTarget(url, target); why != 0) fail(why);
-    std::string upper = method;
-    for (char& c : upper)
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    method_ = upper;
+    method_ = asciiUpper(method);
     url_ = url;
     requestHeaders_.clear();
     resetResponse();
@@ -435,7 +426,8 @@ private:
   Text responseHeader(const std::string& name) const {
     for (const auto& h : responseHeaders_) {
       const auto colon = h.find(':');
-      if (colon == std::string::npos || lower(h.substr(0, colon)) != lower(name)) continue;
+      if (colon == std::string::npos || asciiLower(h.substr(0, colon)) != asciiLower(name))
+        continue;
       std::size_t start = colon + 1;
       while (start < h.size() && (h[start] == ' ' || h[start] == '\t'))
         ++start;
