@@ -1,7 +1,7 @@
 // The archive entry-name check on any name: a name it lets through has only
 // plain steps, and judging those steps again gives them back unchanged.
 #include "fuzz/check.h"
-#include "platform/posix/objects/entry_path.h"
+#include "platform/posix/machine/entry_path.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vk;

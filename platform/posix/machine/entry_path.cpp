@@ -1,4 +1,4 @@
-#include "platform/posix/objects/entry_path.h"
+#include "platform/posix/machine/entry_path.h"
 
 #include "platform/posix/machine/machine.h"
 
