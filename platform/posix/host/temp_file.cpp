@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 #include <set>
 #include <signal.h>
 #include <string_view>
@@ -67,6 +68,22 @@ pid_t ownerOf(std::string_view rest, std::size_t randomLength, std::string_view 
 
 bool ownerGone(pid_t owner) {
   return owner > 0 && owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH;
+}
+
+void removeStaleFolders(const std::string& parent, std::string_view prefix) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(parent, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0) continue;
+    const pid_t owner = ownerOf(std::string_view(name).substr(prefix.size()), 6,
+                                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
+    struct stat st {};
+    if (!ownerGone(owner) || ::lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid())
+      continue;
+    std::error_code removal;
+    std::filesystem::remove_all(entry.path(), removal);
+  }
 }
 
 TempFile::TempFile(int dirFd, const std::string& prefix, mode_t mode)

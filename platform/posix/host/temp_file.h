@@ -18,6 +18,11 @@ pid_t ownerOf(std::string_view rest, std::size_t randomLength, std::string_view 
 // Whether that process is gone: neither this one nor any that runs.
 bool ownerGone(pid_t owner);
 
+// Removes the folders in parent named prefix + "<pid>-<6 letters or
+// digits>" (mkdtemp's form) that a process now gone made and this user owns:
+// left by a run killed outright. A running instance's are never touched.
+void removeStaleFolders(const std::string& parent, std::string_view prefix);
+
 // A new file in the folder of the file it is to become, so that the
 // destination holds its old content or the whole new one, never a part.
 // Until it is moved into place it is closed and removed when it goes. Where

@@ -1,6 +1,10 @@
 #include "platform/posix/machine/hosts_file.h"
 
+#include "platform/posix/host/process.h"
+
 #include <arpa/inet.h>
+
+#include <fstream>
 
 #include <algorithm>
 #include <functional>
@@ -69,6 +73,78 @@ std::vector<HostsEntry> parseHostsFile(std::string_view text) {
     }
   }
   return entries;
+}
+
+namespace {
+
+// A name the browser's rules can carry: ASCII only, whatever the locale
+// says a letter is.
+bool plainHostName(const std::string& name) {
+  if (name.empty() || name.size() > 253) return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
+  });
+}
+
+} // namespace
+
+std::string hostResolverRules(const std::string& hostsFile) {
+  return hostResolverRules(parseHostsFile(hostsFile));
+}
+
+std::string hostResolverRules(const std::vector<HostsEntry>& entries) {
+  std::string rules;
+  std::size_t size = 0;
+  for (const HostsEntry& e : entries)
+    size += e.name.size() + e.address.size() + 7;
+  rules.reserve(size + 20);
+  for (const HostsEntry& e : entries) {
+    // Chromium resolves localhost itself; the rules keep it out (below).
+    if (e.name == "localhost" || !plainHostName(e.name)) continue;
+    rules.append("MAP ").append(e.name).append(" ").append(e.address).append(", ");
+  }
+  if (rules.empty()) return {};
+  return rules + "EXCLUDE localhost";
+}
+
+std::string etcHosts(const std::vector<HostsEntry>& entries) {
+  // The driver and the browser reach each other over loopback by this name.
+  std::string text = "127.0.0.1 localhost\n::1 localhost\n";
+  for (const HostsEntry& e : entries) {
+    if (e.name == "localhost" || !plainHostName(e.name)) continue;
+    const bool v6 = e.address.front() == '[';
+    if (v6)
+      text.append(e.address, 1, e.address.size() - 2);
+    else
+      text += e.address;
+    text.append(" ").append(e.name).append("\n");
+  }
+  return text;
+}
+
+NameResolution resolutionFor(const std::string& hostsFile, const std::string& folder) {
+  const std::vector<HostsEntry> entries = parseHostsFile(hostsFile);
+  NameResolution r;
+  r.rules = hostResolverRules(entries);
+  if (r.rules.size() <= kMaxRulesArgument) return r;
+  // Too many names for one argument: the driver and the browser it starts
+  // run in a mount namespace of their own whose /etc/hosts is the machine's
+  // file, which the host's resolver and Chromium's own both read for every
+  // name, as Windows does with its hosts file.
+  r.rules.clear();
+  const std::string path = folder + "/hosts";
+  std::ofstream(path, std::ios::binary) << etcHosts(entries);
+  const std::string unshare = findHostProgram("unshare").value_or("unshare");
+  r.wrapper = {unshare,
+               "--user",
+               "--map-root-user",
+               "--mount",
+               "/bin/sh",
+               "-c",
+               "mount --bind \"$0\" /etc/hosts && exec \"$@\"",
+               path};
+  return r;
 }
 
 } // namespace vk::posix

@@ -33,6 +33,23 @@ inline constexpr std::int32_t PageNotOpened = hr::make(0x80040212);   // any oth
 inline constexpr std::int32_t Timeout = hr::make(0x80040213);         // "timeout"
 inline constexpr std::int32_t InvalidAddress = hr::make(0x80040214);  // "invalid argument"
 inline constexpr std::int32_t BrowserError = hr::make(0x8004021F);    // any other WebDriver error
+
+// Their texts, which the driver's or the browser's message follows.
+inline constexpr err::Row kRows[] = {
+    {UnsupportedBrowser, u"Desteklenmeyen tarayıcı"},
+    {DriverNotFound, u"Tarayıcı sürücüsü (chromedriver) bulunamadı"},
+    {BrowserNotFound, u"Tarayıcı (chromium) bulunamadı"},
+    {DriverNotStarted, u"Tarayıcı sürücüsü başlatılamadı ya da yanıt vermiyor"},
+    {SessionNotCreated, u"Tarayıcı oturumu açılamadı"},
+    {NoSession, u"Tarayıcı oturumu başlatılmamış (önce oturum açılmalı)"},
+    {CertificateStore, u"Güvenilen sertifikalar tarayıcıya eklenemedi"},
+    {InsecureCertificate, u"Güvenli olmayan sertifika"},
+    {NameNotResolved, u"Sunucu adı çözümlenemedi"},
+    {PageNotOpened, u"Sayfa açılamadı"},
+    {Timeout, u"Tarayıcı zaman aşımına uğradı"},
+    {InvalidAddress, u"Geçersiz web adresi"},
+    {BrowserError, u"Tarayıcı hatası"},
+};
 } // namespace browser_err
 
 // Where the host's programs are; empty members are looked up (the usual
@@ -78,27 +95,5 @@ private:
   std::string endpoint_; // http://127.0.0.1:<port>
   std::string session_;
 };
-
-// --host-resolver-rules for the browser from a Windows hosts file's text
-// ("MAP name address, ..., EXCLUDE localhost"); "" when it maps no name.
-std::string hostResolverRules(const std::string& hostsFile);
-std::string hostResolverRules(const std::vector<HostsEntry>& entries);
-
-// The rules above fit in one command-line argument (Linux takes 128 KiB) up
-// to this size.
-inline constexpr std::size_t kMaxRulesArgument = 100 * 1024;
-
-// How a session's browser follows the machine's hosts file: rules, or, when
-// they would not fit, a command that runs the driver (and so the browser)
-// with the file written in folder as its /etc/hosts.
-struct NameResolution {
-  std::string rules;
-  std::vector<std::string> wrapper; // the driver's command line follows it
-};
-NameResolution resolutionFor(const std::string& hostsFile, const std::string& folder);
-
-// The hosts file in the host's layout ("address name" a line, localhost on
-// loopback first).
-std::string etcHosts(const std::vector<HostsEntry>& entries);
 
 } // namespace vk::posix

@@ -164,4 +164,15 @@ public:
   }
 };
 
+// An object's own errors are a table of rows, {number, text}, as the
+// run-time's are; each is raised this one way, a detail after the text.
+template <std::size_t N>
+[[noreturn]] void raiseFrom(const err::Row (&rows)[N], std::int32_t number,
+                            const Text& detail = {}) {
+  Text text(err::kUnknownText);
+  for (const err::Row& row : rows)
+    if (row.number == number) text = Text(row.text);
+  throw RuntimeError(number, detail.empty() ? text : text + u": " + detail);
+}
+
 } // namespace vk::posix
