@@ -4,6 +4,7 @@
 #include "platform/posix/host/files.h"
 #include "platform/posix/host/temp_file.h"
 #include "platform/posix/machine/codepage.h"
+#include "platform/posix/machine/environment.h"
 #include "platform/posix/machine/shell_link.h"
 #include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
@@ -19,110 +20,10 @@ namespace vk::posix {
 
 namespace {
 
-bool is(TextView member, TextView name) {
-  return equalsIgnoreCase(member, name);
-}
-
 bool endsWithIgnoreCase(TextView text, TextView suffix) {
   return text.size() >= suffix.size() &&
          equalsIgnoreCase(text.substr(text.size() - suffix.size()), suffix);
 }
-
-// --- environment strings ---
-
-// The environment a program of this machine starts with: the variables the
-// user's and the system's registry keys define, and those Windows derives
-// from the profile. Names match without regard to case.
-class MachineEnvironment {
-public:
-  explicit MachineEnvironment(const Machine& machine) : machine_(machine) {}
-
-  std::optional<Text> lookup(TextView name, int depth = 0) const {
-    if (depth > 8) return std::nullopt; // variables defined through each other
-    const Text key(name);
-    for (const auto& [hive, path] : {std::pair{Hive::CurrentUser, u"Environment"},
-                                     std::pair{Hive::LocalMachine, kSystemEnvironment}}) {
-      const auto v = machine_.registry().read(hive, path, key);
-      if (!v) continue;
-      if (v->type == RegValue::Type::Sz) return v->text;
-      if (v->type == RegValue::Type::ExpandSz) return expand(v->text, depth + 1);
-    }
-    return derived(key);
-  }
-
-  // ExpandEnvironmentStrings: "%NAME%" becomes the variable's value; an
-  // undefined name, and an unclosed "%", stay as they are.
-  Text expand(TextView text, int depth = 0) const {
-    Text out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-      if (text[i] != u'%') {
-        out += text[i++];
-        continue;
-      }
-      const std::size_t close = text.find(u'%', i + 1);
-      if (close == TextView::npos) {
-        out += text.substr(i);
-        break;
-      }
-      const TextView name = text.substr(i + 1, close - i - 1);
-      const auto value = name.empty() ? std::nullopt : lookup(name, depth);
-      out += value ? *value : Text(text.substr(i, close - i + 1));
-      i = close + 1;
-    }
-    return out;
-  }
-
-private:
-  static constexpr const char16_t* kSystemEnvironment =
-      u"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
-
-  bool has64BitLayout() const {
-    try {
-      struct stat st {};
-      return ::stat(machine_.hostPath(u"C:\\windows\\syswow64").c_str(), &st) == 0 &&
-             S_ISDIR(st.st_mode);
-    } catch (const RuntimeError&) {
-      return false;
-    }
-  }
-
-  std::optional<Text> derived(const Text& name) const {
-    const Text login = machine_.loginName();
-    const Text profile = u"C:\\users\\" + login;
-    // The setup tool is a 32-bit program: on a 64-bit Windows its
-    // ProgramFiles is the (x86) folder.
-    const bool wow64 = has64BitLayout();
-    const Text programFiles = wow64 ? u"C:\\Program Files (x86)" : u"C:\\Program Files";
-    const std::pair<const char16_t*, Text> vars[] = {
-        {u"SystemDrive", u"C:"},
-        {u"SystemRoot", u"C:\\windows"},
-        {u"windir", u"C:\\windows"},
-        {u"USERNAME", login},
-        {u"USERPROFILE", profile},
-        {u"HOMEDRIVE", u"C:"},
-        {u"HOMEPATH", u"\\users\\" + login},
-        {u"APPDATA", profile + u"\\AppData\\Roaming"},
-        {u"LOCALAPPDATA", profile + u"\\AppData\\Local"},
-        {u"TEMP", profile + u"\\AppData\\Local\\Temp"},
-        {u"TMP", profile + u"\\AppData\\Local\\Temp"},
-        {u"ProgramData", u"C:\\ProgramData"},
-        {u"ALLUSERSPROFILE", u"C:\\ProgramData"},
-        {u"PUBLIC", u"C:\\users\\Public"},
-        {u"ProgramFiles", programFiles},
-        {u"CommonProgramFiles", programFiles + u"\\Common Files"},
-    };
-    for (const auto& [var, value] : vars)
-      if (equalsIgnoreCase(var, name)) return value;
-    if (wow64) {
-      if (equalsIgnoreCase(name, u"ProgramFiles(x86)")) return Text(u"C:\\Program Files (x86)");
-      if (equalsIgnoreCase(name, u"ProgramW6432")) return Text(u"C:\\Program Files");
-    }
-    return std::nullopt;
-  }
-
-  const Machine& machine_;
-};
 
 // --- files ---
 
@@ -343,14 +244,6 @@ private:
 
 // --- the shell ---
 
-struct RegistryPath {
-  enum Root { CurrentUser, LocalMachine, ClassesRoot, Unkept } root = CurrentUser;
-  Text key;
-  Text name; // "" for the key's default value
-};
-
-Text specialFolder(const Machine& machine, const Text& name);
-
 // The collection "SpecialFolders" gives when called without a name.
 class SpecialFoldersCollection final : public TableObject<SpecialFoldersCollection> {
 public:
@@ -369,54 +262,6 @@ private:
   const Machine& machine_;
 };
 
-constexpr const char16_t* kShellFolders =
-    u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
-Text registryFolder(const Machine& machine, Hive hive, const Text& valueName) {
-  const auto v = machine.registry().read(hive, kShellFolders, valueName);
-  if (!v) return Text();
-  // A string ends at its first NUL, as the shell reads it and RegRead does.
-  const Text text = v->text.substr(0, v->text.find(u'\0'));
-  Text path;
-  if (v->type == RegValue::Type::Sz)
-    path = text;
-  else if (v->type == RegValue::Type::ExpandSz)
-    path = MachineEnvironment(machine).expand(text);
-  // Folder paths come without a trailing "\"; a drive root keeps its own.
-  while (path.size() > 3 && path.back() == u'\\')
-    path.pop_back();
-  return path;
-}
-
-// The folder WSH gives for one of its special folder names; "" for a name it
-// does not know. Only the desktop has a fallback when the registry lacks it:
-// the others exist on a Windows machine only once its shell has made them.
-Text specialFolder(const Machine& machine, const Text& name) {
-  if (equalsIgnoreCase(name, u"Desktop")) {
-    Text path = registryFolder(machine, Hive::CurrentUser, u"Desktop");
-    if (path.empty()) path = u"C:\\users\\" + machine.loginName() + u"\\Desktop";
-    return path;
-  }
-  // WSH's names and the registry values of the folders they stand for.
-  const std::pair<const char16_t*, const char16_t*> userFolders[] = {
-      {u"Favorites", u"Favorites"}, {u"Fonts", u"Fonts"},         {u"MyDocuments", u"Personal"},
-      {u"NetHood", u"NetHood"},     {u"PrintHood", u"PrintHood"}, {u"Programs", u"Programs"},
-      {u"Recent", u"Recent"},       {u"SendTo", u"SendTo"},       {u"StartMenu", u"Start Menu"},
-      {u"Startup", u"Startup"},     {u"Templates", u"Templates"},
-  };
-  for (const auto& [wsh, value] : userFolders)
-    if (equalsIgnoreCase(name, wsh)) return registryFolder(machine, Hive::CurrentUser, value);
-  const std::pair<const char16_t*, const char16_t*> commonFolders[] = {
-      {u"AllUsersDesktop", u"Common Desktop"},
-      {u"AllUsersStartMenu", u"Common Start Menu"},
-      {u"AllUsersPrograms", u"Common Programs"},
-      {u"AllUsersStartup", u"Common Startup"},
-  };
-  for (const auto& [wsh, value] : commonFolders)
-    if (equalsIgnoreCase(name, wsh)) return registryFolder(machine, Hive::LocalMachine, value);
-  return Text();
-}
-
 class WshShell final : public TableObject<WshShell> {
 public:
   explicit WshShell(const Machine& machine) : machine_(machine) {}
@@ -434,39 +279,8 @@ private:
 
   // "HKCU\Software\Google\Chrome\BLBeacon\version": the root, the key, and
   // after the last "\" the value name; a trailing "\" names the default value.
-  static RegistryPath splitPath(const Text& path) {
-    const std::size_t first = path.find(u'\\');
-    if (first == Text::npos) throw RuntimeError(hr::PathNotFound, rootError(path));
-    const TextView root = TextView(path).substr(0, first);
-    RegistryPath out;
-    if (is(root, u"HKEY_CURRENT_USER") || is(root, u"HKCU"))
-      out.root = RegistryPath::CurrentUser;
-    else if (is(root, u"HKEY_LOCAL_MACHINE") || is(root, u"HKLM"))
-      out.root = RegistryPath::LocalMachine;
-    else if (is(root, u"HKEY_CLASSES_ROOT") || is(root, u"HKCR"))
-      out.root = RegistryPath::ClassesRoot;
-    else if (is(root, u"HKEY_USERS") || is(root, u"HKEY_CURRENT_CONFIG"))
-      out.root = RegistryPath::Unkept;
-    else
-      throw RuntimeError(hr::PathNotFound, rootError(path));
-
-    const Text rest = path.substr(first + 1);
-    if (rest.empty() || rest.back() == u'\\') {
-      out.key = rest.empty() ? rest : rest.substr(0, rest.size() - 1);
-    } else {
-      const std::size_t last = rest.rfind(u'\\');
-      out.key = last == Text::npos ? Text() : rest.substr(0, last);
-      out.name = last == Text::npos ? rest : rest.substr(last + 1);
-    }
-    return out;
-  }
-
-  static Text rootError(const Text& path) {
-    return u"Kayıt defteri anahtarında geçersiz kök \"" + path + u"\".";
-  }
-
   Variant regRead(const Text& path) const {
-    const RegistryPath p = splitPath(path);
+    const RegistryPath p = splitRegistryPath(path);
 
     // Where the key may be: HKEY_CLASSES_ROOT is the user's classes over the
     // machine's; HKEY_USERS and HKEY_CURRENT_CONFIG hold nothing here.
@@ -493,7 +307,7 @@ private:
       keyFound = true;
       if (auto v = machine_.registry().read(hive, key, p.name)) return toVariant(*v, path);
     }
-    if (!keyFound) throw RuntimeError(hr::FileNotFound, rootError(path));
+    if (!keyFound) throw RuntimeError(hr::FileNotFound, registryPathError(path));
     throw RuntimeError(hr::FileNotFound,
                        u"Okumak için \"" + path + u"\" kayıt defteri anahtarı açılamıyor.");
   }
