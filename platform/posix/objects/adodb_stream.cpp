@@ -38,20 +38,18 @@ constexpr std::int32_t adTypeText = 2;
 constexpr std::int32_t adSaveCreateNotExist = 1;
 constexpr std::int32_t adSaveCreateOverWrite = 2;
 
+// ADO's numbers and Windows' Turkish texts for them.
+constexpr err::Row kRows[] = {
+    {kBadArguments, u"Bağımsız değişkenler yanlış türde, kabul edilebilir aralığın dışında "
+                    u"veya birbiriyle çakışıyor."},
+    {kWriteFailed, u"Dosyaya yazma başarısız oldu."},
+    {kNotInContext, u"Bu bağlamda işleme izin verilmiyor."},
+    {kClosed, u"Nesne kapalıyken işleme izin verilmiyor."},
+    {kOpen, u"Nesne açıkken işleme izin verilmiyor."},
+};
+
 [[noreturn]] void fail(std::int32_t number) {
-  switch (number) {
-  case kBadArguments:
-    throw RuntimeError(number, u"Bağımsız değişkenler yanlış türde, kabul edilebilir aralığın "
-                               u"dışında veya birbiriyle çakışıyor.");
-  case kWriteFailed:
-    throw RuntimeError(number, u"Dosyaya yazma başarısız oldu.");
-  case kNotInContext:
-    throw RuntimeError(number, u"Bu bağlamda işleme izin verilmiyor.");
-  case kClosed:
-    throw RuntimeError(number, u"Nesne kapalıyken işleme izin verilmiyor.");
-  default:
-    throw RuntimeError(number, u"Nesne açıkken işleme izin verilmiyor.");
-  }
+  raiseFrom(kRows, number);
 }
 
 // Saves the bytes at path through a temporary file in the same folder, so
