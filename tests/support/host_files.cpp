@@ -17,8 +17,14 @@ namespace fs = std::filesystem;
 namespace vk::test {
 
 std::string readHostFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  // A /proc file of a process that ends while it is read fails the read
+  // itself, which the stream reports by throwing.
+  try {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  } catch (const std::ios_base::failure&) {
+    return "";
+  }
 }
 
 void writeHostFile(const std::string& path, const std::string& content) {
