@@ -2,10 +2,10 @@
 
 namespace vk {
 
-ControlId nextInTabOrder(const WindowSpec& spec, const std::function<bool(ControlId)>& canFocus,
+ControlId nextInTabOrder(const WindowSpec& layout, const std::function<bool(ControlId)>& canFocus,
                          std::optional<ControlId> from, bool backwards) {
-  const ControlId none = spec.controls.size();
-  const auto tab = [&](ControlId id) { return spec.controls[id].tabIndex; };
+  const ControlId none = layout.controls.size();
+  const auto tab = [&](ControlId id) { return layout.controls[id].tabIndex; };
   // Going backwards is going forwards with the tab indexes turned round.
   const auto before = [&](ControlId a, ControlId b) {
     return backwards ? tab(a) > tab(b) : tab(a) < tab(b);

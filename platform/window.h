@@ -59,7 +59,7 @@ using ControlId = std::size_t; // index into WindowSpec::controls
 // focus, the next after `from` by tab index (the one before it, going
 // backwards), round to the first (the last); with no `from`, the first.
 // controls.size() when none can take the focus.
-ControlId nextInTabOrder(const WindowSpec& spec, const std::function<bool(ControlId)>& canFocus,
+ControlId nextInTabOrder(const WindowSpec& layout, const std::function<bool(ControlId)>& canFocus,
                          std::optional<ControlId> from = std::nullopt, bool backwards = false);
 
 // What the window calls back: its load event and the buttons' clicks.

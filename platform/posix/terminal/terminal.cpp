@@ -374,7 +374,7 @@ int showMessageBox(Terminal& terminal, const Text& prompt, int buttons, const Te
 // --- The window -------------------------------------------------------------
 
 TerminalWindow::TerminalWindow(const WindowSpec& layout, Terminal& terminal)
-    : terminal_(terminal), spec_(layout), caption_(layout.caption) {
+    : terminal_(terminal), layout_(layout), caption_(layout.caption) {
   controls_.reserve(layout.controls.size());
   for (const auto& c : layout.controls)
     controls_.push_back({c, Text(c.text), c.visible});
@@ -434,7 +434,7 @@ bool TerminalWindow::canTakeFocus(const Control& c) const {
 // tab order, going round to the first.
 void TerminalWindow::moveFocusFrom(ControlId control) {
   focus_ = nextInTabOrder(
-      spec_, [this](ControlId id) { return canTakeFocus(controls_[id]); }, control);
+      layout_, [this](ControlId id) { return canTakeFocus(controls_[id]); }, control);
 }
 
 TerminalWindow::Choices TerminalWindow::choices() const {

@@ -139,7 +139,7 @@ private:
   Choices choices() const;
 
   Terminal& terminal_;
-  const WindowSpec& spec_;
+  const WindowSpec& layout_; // the control table, for the tab order
   Text caption_;
   std::vector<Control> controls_;
   ControlId focus_;
