@@ -269,18 +269,8 @@ void PosixRuntime::rtcFileCopy(const Text& source, const Text& destination) {
   TempFile out(AT_FDCWD, folder + "/.vk-copy-", 0600);
   if (!out) failFromErrno(errno, err::PathFileAccess);
 
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    endIfStopRequested(); // a large copy takes long: a stop ends it, the copy removed
-    const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      failFromErrno(errno, err::PathFileAccess);
-    }
-    if (n == 0) break;
-    if (!writeAll(out.fd(), buffer.data(), static_cast<std::size_t>(n)))
-      failFromErrno(errno, err::PathFileAccess);
-  }
+  // A stop during a large copy ends it, the copy removed with out.
+  if (!copyContents(in.get(), out.fd())) failFromErrno(errno, err::PathFileAccess);
   // Windows' copy keeps the time of the last write and the DOS attributes.
   const timespec times[2] = {src.st_atim, src.st_mtim};
   ::futimens(out.fd(), times);

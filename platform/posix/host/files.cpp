@@ -1,5 +1,6 @@
 #include "platform/posix/host/files.h"
 
+#include "platform/posix/host/stop_signals.h"
 #include "platform/posix/host/unique.h"
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vk::posix {
 
@@ -23,6 +25,17 @@ bool writeAll(int fd, const void* data, std::size_t size) {
     size -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool copyContents(int from, int to) {
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    endIfStopRequested();
+    const ssize_t n = ::read(from, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0;
+    if (!writeAll(to, buffer.data(), static_cast<std::size_t>(n))) return false;
+  }
 }
 
 namespace {

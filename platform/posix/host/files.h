@@ -13,6 +13,11 @@ namespace vk::posix {
 // any failure.
 bool writeAll(int fd, const void* data, std::size_t size);
 
+// Copies what is left to read of one descriptor to another; false, with
+// errno set, when a read or a write fails. A stop asked for meanwhile ends
+// the program (a large copy takes long).
+bool copyContents(int from, int to);
+
 // The whole content of a host file; nullopt when it cannot be opened.
 std::optional<std::string> readHostFile(const std::string& path);
 

@@ -374,17 +374,7 @@ public:
     if (!place) return;
     const unique_fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     TempFile out(place->dir, ".vk-copy-", st.st_mode & 0777);
-    bool ok = in && out;
-    std::vector<char> buffer(1 << 16);
-    while (ok) {
-      const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ok = n == 0;
-        break;
-      }
-      ok = writeAll(out.fd(), buffer.data(), static_cast<std::size_t>(n));
-    }
+    const bool ok = in && out && copyContents(in.get(), out.fd());
     if (!ok || !out.close() || !out.replace(place->name)) {
       out.discard();
       error(quoted(place->shown) + u" kopyalanamadı: hedefe yazılamıyor.");

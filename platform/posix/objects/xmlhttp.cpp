@@ -152,14 +152,12 @@ private:
     HttpResponse response;
     try {
       response = transfer(machine_, limits_, {method_, url_, requestHeaders_, requestBody});
+    } catch (const TransferFailed& f) {
+      resetResponse(); // a failed request leaves the object opened, as before the attempt
+      fail(f.number);
     } catch (...) {
-      // A failed request leaves the object opened, as before the attempt.
       resetResponse();
-      try {
-        throw;
-      } catch (const TransferFailed& f) {
-        fail(f.number);
-      }
+      throw;
     }
     status_ = response.status;
     statusText_ = statusTextOf(response.statusLine);
