@@ -47,12 +47,12 @@ const char* const kPath = "/104.0.5112.79/chromedriver_win32.zip";
 const Text kSibling = u"C:\\Kurulum\\Vorlan-Grenvilta";
 const Text kArchive = u"C:\\Kurulum\\Vorlan-Grenvilta\\chromedriver_win32.zip";
 
-// The setup tool's download: request, status, stream, save.
+// The setup tool's download: the request sent asynchronously and waited for
+// with DoEvents, its status, the stream, the save.
 int download(Runtime& rt, const std::string& url) {
   ObjectRef request = rt.rtcCreateObject2(u"MSXML2.XMLHTTP");
-  request->call(u"Open", {Variant(u"GET"), Variant(fromUtf8(url)), Variant(false)});
-  request->call(u"Send", {});
-  if (!vbaVarTstEq(request->get(u"Status"), Variant(std::int16_t{200}))) return 1;
+  request->call(u"Open", {Variant(u"GET"), Variant(fromUtf8(url)), Variant(true)});
+  if (!vbaVarTstEq(sendAndWait(rt, *request), Variant(std::int16_t{200}))) return 1;
   ObjectRef stream = rt.rtcCreateObject2(u"ADODB.Stream");
   stream->call(u"Open", {});
   stream->put(u"Type", Variant(std::int16_t{1}));
@@ -152,7 +152,7 @@ void newerPath(const test::TestCa& ca) {
   const auto oursOnce = [&] {
     emptyFolder(ours);
     const auto t0 = std::chrono::steady_clock::now();
-    const BrowserVersion v = versionStep(h.rt());
+    const BrowserVersion v = versionStep(h.rt(), h.window());
     Text url = v.driverAddress, path = sibling + u"\\chromedriver_win32.zip";
     h.form().dosyaIndir(url, path);
     h.form().indirDosya = u"chromedriver_win32.zip";

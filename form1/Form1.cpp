@@ -21,7 +21,7 @@ constexpr char16_t kPresentAdvice[] =
 void Form1::click(ControlId button) {
   switch (button) {
   case ctl::Command1:
-    Command1_Click();
+    if (!runStarted_) Command1_Click();
     break;
   case ctl::Command2:
     Command2_Click();

@@ -100,6 +100,7 @@ private:
 
   Runtime& rt_;
   Window& w_;
+  bool runStarted_ = false;
 };
 
 } // namespace vk

@@ -16,6 +16,7 @@ constexpr char16_t kDoneAdvice[] = u"Lütfen şimdi kur'u kapatın VorlanKur kla
 constexpr char16_t kPartlyHeadline[] =
     u"Kurulum işlemi tamamlandı, ancak bazı adımlar başarısız oldu !";
 constexpr char16_t kFailedSteps[] = u"Başarısız adımlar:";
+constexpr char16_t kTesting[] = u"Chrome bağlantısı test ediliyor ...";
 constexpr char16_t kTested[] = u"Chrome bağlantısı test edildi.";
 constexpr char16_t kNotTested[] = u"Chrome bağlantısı test edilemedi ! Hata No: ";
 
@@ -30,7 +31,28 @@ constexpr char16_t kTestAddress[] = u"https://www.google.com";
 
 } // namespace
 
+WaitText::WaitText(Window& window, const Text& text)
+    : window_(window), before_(window.text(ctl::Text12)) {
+  window_.setText(ctl::Text12, text);
+}
+
+WaitText::~WaitText() {
+  try {
+    window_.setText(ctl::Text12, before_);
+  } catch (...) {
+    // a window already gone keeps nothing to give back
+  }
+}
+
+void WaitText::show(const Text& text) {
+  window_.setText(ctl::Text12, text);
+}
+
 void Form1::Command1_Click() {
+  // One run per start: "Devam" cannot be pressed again while the window
+  // answers during the run's waits, nor after it.
+  runStarted_ = true;
+  w_.setEnabled(ctl::Command1, false);
   failedSteps.clear();
   const BrowserVersion browser = chooseDriver(); // 1. (may end the program)
   makeFolderTree();                              // 2. and 3.
@@ -58,7 +80,7 @@ void Form1::Command1_Click() {
 }
 
 BrowserVersion Form1::chooseDriver() {
-  BrowserVersion browser = versionStep(rt_);
+  BrowserVersion browser = versionStep(rt_, w_);
   if (!browser.failedStep.empty()) failedSteps.push_back(browser.failedStep);
   return browser;
 }
@@ -170,10 +192,16 @@ void Form1::testBrowser(ErrorMode& mode) {
     if (!session) session = rt_.createObject(kBrowserFallbackClass, kBrowserInterface);
     return *session;
   };
-  mode([&] { session = rt_.createObject(kBrowserClass, kBrowserInterface); });
-  mode.takeError(); // the fallback below decides whether the library is there
-  mode([&] { selfCreating().callId(kStartSession, {u"Chrome"}); });
-  mode([&] { selfCreating().callId(kOpenAddress, {Text(kTestAddress)}); });
+  {
+    // Starting a browser takes seconds and the library's call holds the
+    // window meanwhile: the window says why first.
+    WaitText wait(w_, kTesting);
+    rt_.rtcDoEvents();
+    mode([&] { session = rt_.createObject(kBrowserClass, kBrowserInterface); });
+    mode.takeError(); // the fallback below decides whether the library is there
+    mode([&] { selfCreating().callId(kStartSession, {u"Chrome"}); });
+    mode([&] { selfCreating().callId(kOpenAddress, {Text(kTestAddress)}); });
+  }
   const std::optional<RuntimeError> browserError = mode.error();
   recordFailure(mode, u"Chrome bağlantı testi");
   if (browserError) {

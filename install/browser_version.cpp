@@ -2,6 +2,7 @@
 #include "install/install.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace vk {
@@ -38,6 +39,7 @@ constexpr char16_t kSupportMailbox[] = u"destek@vorlan.com.tr";
 // Windows' "file not found" HRESULT, which RegRead gives for a missing value.
 constexpr std::int32_t kRegistryValueMissing = hr::FileNotFound;
 constexpr char16_t kNotAVersion[] = u"Sunucunun yanıtı bir sürücü sürümü değil.";
+constexpr char16_t kAskingVersion[] = u"Chrome sürücüsünün sürümü soruluyor ...";
 
 // Where the drivers of Chrome lines past the table are published: the
 // version file that names a line's newest driver, and the archive of a
@@ -99,10 +101,41 @@ TextView trimmed(TextView text) {
   return text;
 }
 
+// What the version files said: a failure, the last status, or an answer.
+struct Asked {
+  std::optional<std::int32_t> failure; // a request that failed outright
+  Variant status;
+  Text answer; // of the first file that answered 200, trimmed
+  bool answered = false;
+};
+
+// Asks the version files in order, the exact build's first, until one
+// answers 200; the window says so meanwhile. A dead network is not asked
+// twice.
+Asked ask(Runtime& rt, Window& window, const DriverServer& server, const std::vector<Text>& files) {
+  WaitText wait(window, kAskingVersion);
+  Asked asked;
+  for (const Text& file : files) {
+    try {
+      ObjectRef request = rt.rtcCreateObject2(u"MSXML2.XMLHTTP");
+      deref(request).call(u"Open", {u"GET", Text(server.versionFiles) + file, true});
+      asked.status = sendAndWait(rt, *request);
+      if (!vbaVarTstEq(asked.status, Variant(std::int16_t{200}))) continue;
+      asked.answer = Text(trimmed(request->get(u"responseText").toText()));
+      asked.answered = true;
+    } catch (const RuntimeError& e) {
+      asked.failure = e.number();
+    }
+    return asked;
+  }
+  return asked;
+}
+
 // Asks the server's version files for the line's driver: the exact build
 // first, then the newest of the major. Fills the address, or tells the user
 // and names the failed step; nothing is fetched then.
-void askVersionFiles(Runtime& rt, BrowserVersion& v, const std::vector<VersionPart>& parts) {
+void askVersionFiles(Runtime& rt, Window& window, BrowserVersion& v,
+                     const std::vector<VersionPart>& parts) {
   const std::int64_t major = parts[0].value;
   const DriverServer& server =
       *std::find_if(std::begin(kDriverServers), std::end(kDriverServers),
@@ -112,39 +145,26 @@ void askVersionFiles(Runtime& rt, BrowserVersion& v, const std::vector<VersionPa
     files.push_back(parts[0].digits + u"." + parts[1].digits + u"." + parts[2].digits);
   files.push_back(parts[0].digits);
 
-  Variant status;
-  for (const Text& file : files) {
-    Text answer;
-    try {
-      ObjectRef request = rt.rtcCreateObject2(u"MSXML2.XMLHTTP");
-      deref(request).call(u"Open", {u"GET", Text(server.versionFiles) + file, false});
-      request->call(u"Send", {});
-      status = request->get(u"Status");
-      if (!vbaVarTstEq(status, Variant(std::int16_t{200}))) continue;
-      answer = Text(trimmed(request->get(u"responseText").toText()));
-    } catch (const RuntimeError& e) {
-      // A dead network is not asked twice.
-      v.failedStep = u"Sürücü seçimi (Hata No: " + vbaStrI4(e.number()) + u")";
-      rt.rtcMsgBox(Text(kSetupFailed) + u"Hata No: " + vbaStrI4(e.number()), vbInformation,
-                   kMessageTitle);
-      return;
-    }
-    if (!isDriverVersion(answer, parts[0].digits)) {
-      v.failedStep = u"Sürücü seçimi (geçersiz yanıt)";
-      rt.rtcMsgBox(Text(kSetupFailed) + kNotAVersion, vbInformation, kMessageTitle);
-      return;
-    }
-    v.driverAddress = Text(server.archiveBefore) + answer + Text(server.archiveAfter);
-    return;
+  const Asked asked = ask(rt, window, server, files);
+  if (asked.failure) {
+    v.failedStep = u"Sürücü seçimi (Hata No: " + vbaStrI4(*asked.failure) + u")";
+    rt.rtcMsgBox(Text(kSetupFailed) + u"Hata No: " + vbaStrI4(*asked.failure), vbInformation,
+                 kMessageTitle);
+  } else if (!asked.answered) {
+    v.failedStep = u"Sürücü seçimi (HTTP durum kodu: " + asked.status.toText() + u")";
+    rt.rtcMsgBox(Text(kSetupFailed) + u"HTTP durum kodu: " + asked.status.toText(), vbInformation,
+                 kMessageTitle);
+  } else if (!isDriverVersion(asked.answer, parts[0].digits)) {
+    v.failedStep = u"Sürücü seçimi (geçersiz yanıt)";
+    rt.rtcMsgBox(Text(kSetupFailed) + kNotAVersion, vbInformation, kMessageTitle);
+  } else {
+    v.driverAddress = Text(server.archiveBefore) + asked.answer + Text(server.archiveAfter);
   }
-  v.failedStep = u"Sürücü seçimi (HTTP durum kodu: " + status.toText() + u")";
-  rt.rtcMsgBox(Text(kSetupFailed) + u"HTTP durum kodu: " + status.toText(), vbInformation,
-               kMessageTitle);
 }
 
 } // namespace
 
-BrowserVersion versionStep(Runtime& rt) {
+BrowserVersion versionStep(Runtime& rt, Window& window) {
   BrowserVersion v;
   {
     ObjectRef shell = rt.rtcCreateObject2(u"WScript.Shell");
@@ -172,7 +192,7 @@ BrowserVersion versionStep(Runtime& rt) {
   // No row: a line from 90 on is looked up on its server.
   const auto parts = versionParts(v.version.toText());
   if (parts[0].value >= 90) {
-    askVersionFiles(rt, v, parts);
+    askVersionFiles(rt, window, v, parts);
     return v;
   }
   v.failedStep = u"Sürücü seçimi (desteklenmeyen Chrome sürümü: " + v.version.toText() + u")";

@@ -3,8 +3,11 @@
 
 #include "platform/errors.h"
 #include "platform/runtime.h"
+#include "platform/window.h"
 
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <string_view>
 
 namespace vk {
@@ -35,10 +38,37 @@ struct BrowserVersion {
 };
 
 // Reads the installed Chrome's version and chooses the driver: from the
-// table, else from the version files of the driver servers. Ends the
-// program when Chrome is not installed; any other failure has been told
-// and leaves the address empty.
-BrowserVersion versionStep(Runtime& rt);
+// table, else from the version files of the driver servers, the window
+// saying so meanwhile. Ends the program when Chrome is not installed; any
+// other failure has been told and leaves the address empty.
+BrowserVersion versionStep(Runtime& rt, Window& window);
+
+// While the run waits on something slow, the headline (Text12) says what
+// for; it holds its earlier text again when the wait ends, however it
+// ends, since the run's later texts build on it.
+class WaitText {
+public:
+  WaitText(Window& window, const Text& text);
+  ~WaitText();
+  WaitText(const WaitText&) = delete;
+  WaitText& operator=(const WaitText&) = delete;
+  void show(const Text& text);
+
+private:
+  Window& window_;
+  Text before_;
+};
+
+// Sends a request opened asynchronously and waits for its whole answer with
+// the window alive: rtcDoEvents between reads of "readyState" until 4.
+// eachSecond, when given, is called about once a second with the seconds
+// waited. Returns "Status"; a request that failed raises the number a
+// synchronous "Send" raises for that failure.
+Variant sendAndWait(Runtime& rt, Object& request,
+                    const std::function<void(int seconds)>& eachSecond = {});
+
+// A size as Turkish people write it: "0 bayt", "999 KB", "8,9 MB", "1,0 GB".
+Text sizeText(std::uint64_t bytes);
 
 // Writes "[" + prefix + "]" into the version record, each statement under
 // the caller's error mode.

@@ -120,7 +120,22 @@ inline constexpr std::int32_t NotImpl = make(0x80004001);       // E_NOTIMPL
 inline constexpr std::int32_t Fail = make(0x80004005);          // E_FAIL
 inline constexpr std::int32_t DispException = make(0x80020009); // DISP_E_EXCEPTION
 
-// Win32 codes as HRESULTs (HRESULT_FROM_WIN32).
+// Win32 codes as HRESULTs (HRESULT_FROM_WIN32), and back.
+constexpr std::int32_t fromWin32(std::uint32_t code) noexcept {
+  return make(0x80070000u | (code & 0xFFFFu));
+}
+constexpr std::uint32_t win32Code(std::int32_t number) noexcept {
+  return static_cast<std::uint32_t>(number) & 0xFFFFu;
+}
+// WinINet's own numbers lie from 12001 on, below 13000; the request object
+// answers with one as the status of an asynchronous request that failed.
+constexpr bool isInternetCode(std::int32_t code) noexcept {
+  return code > 12000 && code < 13000;
+}
+constexpr bool isInternetError(std::int32_t number) noexcept {
+  return (static_cast<std::uint32_t>(number) & 0xFFFF0000u) == 0x80070000u &&
+         isInternetCode(static_cast<std::int32_t>(win32Code(number)));
+}
 inline constexpr std::int32_t FileNotFound = make(0x80070002); // ERROR_FILE_NOT_FOUND
 inline constexpr std::int32_t PathNotFound = make(0x80070003); // ERROR_PATH_NOT_FOUND
 inline constexpr std::int32_t AccessDenied = make(0x80070005); // E_ACCESSDENIED

@@ -49,6 +49,12 @@ public:
                         const std::optional<Text>& title = std::nullopt) = 0;
   // Ends the program: never returns.
   [[noreturn]] virtual void vbaEnd() = 0;
+  // Lets the window handle what is waiting for it (painting, input, the
+  // close box) and the platform move on what runs beside the program, then
+  // returns; waits a little when nothing is waiting, so that a loop around
+  // it never spins. Ends the program (ProgramEnd) when the window was
+  // closed or a handler it ran ended it.
+  virtual void rtcDoEvents() = 0;
   // An automation object by programmatic identifier.
   virtual ObjectRef rtcCreateObject2(const Text& progId) = 0;
   // An automation object by class and interface identifier ("{...}").

@@ -77,6 +77,9 @@ public:
   virtual void setText(ControlId control, const Text& text) = 0;
   virtual bool visible(ControlId control) const = 0;
   virtual void setVisible(ControlId control, bool visible) = 0;
+  // A disabled button cannot be pressed and shows that it cannot.
+  virtual bool enabled(ControlId control) const = 0;
+  virtual void setEnabled(ControlId control, bool enabled) = 0;
   virtual ControlId focus() const = 0;
 
   // Runs load, shows the window and dispatches clicks until it closes. The

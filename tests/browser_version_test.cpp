@@ -37,7 +37,7 @@ TEST(DriverChoice, SupportedVersionsPickTheirRow) {
   for (const auto& c : cases) {
     Harness h;
     h.tm.setRegString(true, kBlBeacon, "version", c.version);
-    const BrowserVersion v = versionStep(h.rt());
+    const BrowserVersion v = versionStep(h.rt(), h.window());
     EXPECT_EQ(v.version.toText(), fromUtf8(c.version));
     EXPECT_EQ(v.prefix, c.prefix);
     EXPECT_EQ(v.driverAddress, c.address);
@@ -49,7 +49,7 @@ TEST(DriverChoice, UnsupportedVersionsSayWhichAndGoOn) {
   for (const char* version : {"89.0.4389.90", "9.0.1", "Chrome 130", ".130.0.1"}) {
     Harness h;
     h.tm.setRegString(true, kBlBeacon, "version", version);
-    const BrowserVersion v = versionStep(h.rt());
+    const BrowserVersion v = versionStep(h.rt(), h.window());
     EXPECT_EQ(v.driverAddress, u"");
     ASSERT_EQ(h.boxes.size(), 1u) << version;
     EXPECT_EQ(h.boxes[0].prompt, unsupported(version));
@@ -60,14 +60,14 @@ TEST(DriverChoice, UnsupportedVersionsSayWhichAndGoOn) {
   }
   Harness h;
   h.tm.setRegString(true, kBlBeacon, "version", "9.0.1");
-  EXPECT_EQ(versionStep(h.rt()).prefix, u"9.0");
+  EXPECT_EQ(versionStep(h.rt(), h.window()).prefix, u"9.0");
 }
 
 TEST(DriverChoice, EmptyOrAbsentVersionEndsWithTheNotInstalledMessage) {
   for (bool absent : {false, true}) {
     Harness h;
     if (!absent) h.tm.setRegString(true, kBlBeacon, "version", "");
-    EXPECT_THROW(versionStep(h.rt()), ProgramEnd);
+    EXPECT_THROW(versionStep(h.rt(), h.window()), ProgramEnd);
     ASSERT_EQ(h.boxes.size(), 1u);
     EXPECT_EQ(h.boxes[0].prompt, kNotInstalled);
     EXPECT_EQ(h.boxes[0].buttons, 64);
@@ -136,7 +136,7 @@ TEST(DriverChoice, LinesPastTheTableAskTheirServersVersionFiles) {
     h.tm.writeFile(u"C:\\Windows\\System32\\drivers\\etc\\hosts",
                    address + " " + kOld + "\r\n" + address + " " + kLabs + "\r\n");
     h.tm.setRegString(true, kBlBeacon, "version", c.version);
-    const BrowserVersion v = versionStep(h.rt());
+    const BrowserVersion v = versionStep(h.rt(), h.window());
     const bool found = c.want.rfind("https://", 0) == 0;
     EXPECT_EQ(toUtf8(found ? v.driverAddress : v.failedStep), c.want);
     EXPECT_EQ(v.failedStep.empty(), found);
@@ -176,7 +176,7 @@ TEST(DriverChoice, AFailedRequestIsNotMadeTwice) {
   h.tm.writeFile(u"C:\\Windows\\System32\\drivers\\etc\\hosts",
                  std::string("127.0.5.200 ") + kLabs + "\r\n");
   h.tm.setRegString(true, kBlBeacon, "version", "131.0.6778.86");
-  const BrowserVersion v = versionStep(h.rt());
+  const BrowserVersion v = versionStep(h.rt(), h.window());
   EXPECT_EQ(v.driverAddress, u"");
   EXPECT_EQ(v.failedStep, u"Sürücü seçimi (Hata No: -2147012856)");
   ASSERT_EQ(h.boxes.size(), 1u);

@@ -4,6 +4,7 @@
 #include "contract/contract.h"
 #include "platform/posix/runtime_posix.h"
 #include "platform/posix/terminal/terminal.h"
+#include "support/https_server.h"
 #include "support/test_machine.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,9 @@ namespace fs = std::filesystem;
 class PosixFixture final : public Fixture {
 public:
   PosixFixture() {
+    // The loopback server is reached directly, whatever the host's proxy.
+    for (const char* v : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+      unsetenv(v);
     tm_.addDrive('d');
     in_ = std::fopen("/dev/null", "r");
     out_ = std::fopen("/dev/null", "w");
@@ -111,6 +115,17 @@ public:
     return machine_.windowsPath(tm_.host(folder)).value_or(u"(outside the machine)");
   }
   bool onWine() const override { return false; }
+  Text webServer() override {
+    if (!web_) {
+      web_ = std::make_unique<test::HttpsServer>();
+      web_->serve("/merhaba", 200, "merhaba");
+      web_->drip("/yavas", std::string(2000, 'y'), 1000, 100);
+    }
+    return fromUtf8(web_->url("127.0.0.1", ""));
+  }
+  Text deadAddress() override {
+    return fromUtf8("http://127.0.0.1:" + std::to_string(test::unusedPort()) + "/");
+  }
 
 private:
   // Each box reads the line typed for it on a terminal of its own, so a box
@@ -145,6 +160,7 @@ private:
   std::FILE* out_ = nullptr;
   std::unique_ptr<posix::Terminal> terminal_;
   std::unique_ptr<posix::PosixRuntime> runtime_;
+  std::unique_ptr<test::HttpsServer> web_;
   std::string previousFolder_;
 };
 

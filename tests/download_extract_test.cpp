@@ -7,9 +7,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -134,7 +134,7 @@ TEST_F(Download, MachineFilesThatAreNoFilesAreNotRead) {
   const std::string hive = h.tm.root() + "/user.reg";
   fs::remove(hive);
   ASSERT_EQ(mkfifo(hive.c_str(), 0644), 0);
-  EXPECT_THROW(versionStep(h.rt()), ProgramEnd);
+  EXPECT_THROW(versionStep(h.rt(), h.window()), ProgramEnd);
   alarm(0);
 }
 
@@ -151,6 +151,17 @@ TEST_F(Download, OtherStatusSaysSoAndLeavesTheOldFile) {
     EXPECT_EQ(h.boxes[0].title, "VorlanKur v1.0.0");
     EXPECT_EQ(h.tm.readFile(kArchive), "older");
   }
+}
+
+TEST(DownloadText, SizesAsTurkishPeopleWriteThem) {
+  const struct {
+    std::uint64_t bytes;
+    const char* shown;
+  } rows[] = {{0, "0 bayt"},          {1023, "1023 bayt"},
+              {999 * 1024, "999 KB"}, {(1u << 20) - 1, "1,0 MB"},
+              {9332326, "8,9 MB"},    {1u << 30, "1,0 GB"}};
+  for (const auto& row : rows)
+    EXPECT_EQ(toUtf8(sizeText(row.bytes)), row.shown) << row.bytes;
 }
 
 TEST_F(Download, TransferFailuresShowOneBoxWithTheSignedNumber) {

@@ -1,4 +1,5 @@
 // The setup window at start-up: the component check and the buttons.
+#include "support/app_runner.h"
 #include "support/harness.h"
 
 #include <filesystem>
@@ -139,6 +140,21 @@ TEST(SetupWindow, EndingButtonsEndAtOnceAndWriteNothing) {
                                      std::filesystem::recursive_directory_iterator());
     EXPECT_EQ(before, after);
   }
+}
+
+// "Devam" is disabled from its click on, and no press starts a second run:
+// the window answers during the run's waits, so a press could come.
+TEST(SetupWindow, DevamRunsOnce) {
+  Harness h;
+  h.tm.setRegString(true, "Software\\Google\\Chrome\\BLBeacon", "version", "89.0.4389.90");
+  test::laySetupPackage(h.tm, u"D:\\Kurulum");
+  h.form().Form_Load();
+  h.form().click(ctl::Command1);
+  EXPECT_FALSE(h.window().enabled(ctl::Command1));
+  const auto boxes = h.boxes.size();
+  ASSERT_GT(boxes, 0u);
+  h.form().click(ctl::Command1);
+  EXPECT_EQ(h.boxes.size(), boxes);
 }
 
 TEST(ErrorRegime, ResumeNextNeverSwallowsTheEnd) {

@@ -352,12 +352,35 @@ TEST_F(InstallRun, AFailedDownloadIsToldAndTheRunGoesOn) {
 TEST_F(InstallRun, AStopEndsTheDownloadAtOnce) {
   server.drip(kDriverPath, std::string(1 << 20, 'z'), 1000);
   // Once the server has the request, the body is on its way.
-  const test::Interruption stop{SIGTERM,
-                                [&](const std::string&) { return !server.requests().empty(); }};
+  const test::Interruption stop{
+      .signal = SIGTERM, .when = [&](const std::string&) { return !server.requests().empty(); }};
   const auto r = test::runSetupTool(tm, setup, {"Devam"}, stop, 15);
   EXPECT_EQ(r.exitStatus, 0) << r.out << r.err; // not the time limit's kill
   EXPECT_FALSE(tm.exists(setup + u"\\Vorlan-Grenvilta\\chromedriver_win32.zip"));
   EXPECT_TRUE(test::temporaries(tm.host(setup)).empty());
+}
+
+// The window answers while the archive drips in (1 KB every 100 ms): it
+// says what it waits for and how big the archive is, the wait takes next to
+// no processor, and "Kurulumdan Çık" typed meanwhile ends the program at
+// once (the drip would take 100 s), leaving no archive and no temporary.
+TEST_F(InstallRun, TheExitButtonAnswersDuringASlowDownload) {
+  server.drip(kDriverPath, std::string(1 << 20, 'z'), 10 * 1024, 1024);
+  const test::Interruption exit{.when =
+                                    [](const std::string& out) {
+                                      return test::shows(out,
+                                                         "Chrome sürücüsü indiriliyor ... 1,0 MB,");
+                                    },
+                                .typed = "Kurulumdan Çık",
+                                .after = 3};
+  const auto r = test::runSetupTool(tm, setup, {"Devam"}, exit, 90);
+  EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+  EXPECT_GE(r.secondsToEnd, 0) << r.out;
+  EXPECT_LT(r.secondsToEnd, 10);
+  EXPECT_LT(r.processorShare, 0.25) << "the wait spins";
+  EXPECT_FALSE(tm.exists(setup + u"\\Vorlan-Grenvilta\\chromedriver_win32.zip"));
+  EXPECT_TRUE(test::temporaries(tm.host(setup)).empty());
+  EXPECT_EQ(r.out.find(kAskSettings), std::string::npos) << r.out;
 }
 
 // What the shell could not unpack is a failed step, never a success: a
@@ -415,7 +438,7 @@ TEST_P(InstallRunStopped, EndsTheBrowserSessionFirst) {
     return browser;
   };
   const Stop stop = GetParam();
-  const test::Interruption interruption{stop.signal, [&](const std::string& out) {
+  const test::Interruption interruption{.signal = stop.signal, .when = [&](const std::string& out) {
                                           return (!stop.atTheBox || test::shows(out, kTested)) &&
                                                  browserRuns();
                                         }};

@@ -327,7 +327,7 @@ TEST(TerminalWindowReprint, OnlyWhenAHandlerChangedWhatIsShown) {
     case 4: // a visible message
       window.setText(ctl::Text12, u"Yeni başlık");
       break;
-    case 5: // a change undone before the handler returned still reprints
+    case 5: // a change undone before the handler returned: nothing new to show
       window.setText(ctl::Text14, u"geçici");
       window.setText(ctl::Text14, u"Talimat satırı");
       break;
@@ -336,8 +336,8 @@ TEST(TerminalWindowReprint, OnlyWhenAHandlerChangedWhatIsShown) {
   window.run(events);
   const std::string out = screen.output();
   EXPECT_EQ(events.clicks.size(), 5u);
-  EXPECT_EQ(count(out, kCaption), 3u) << out;
-  EXPECT_EQ(count(out, "Yeni başlık"), 2u) << out;
+  EXPECT_EQ(count(out, kCaption), 2u) << out;
+  EXPECT_EQ(count(out, "Yeni başlık"), 1u) << out;
   EXPECT_EQ(window.text(ctl::Text1(0)), u"gizli");
 }
 

@@ -25,12 +25,12 @@ namespace {
 
 class PosixPlatform final : public Platform {
 public:
-  PosixPlatform(Runtime& runtime, posix::Terminal& terminal, std::string lockFile)
+  PosixPlatform(posix::PosixRuntime& runtime, posix::Terminal& terminal, std::string lockFile)
       : runtime_(runtime), terminal_(terminal), lockFile_(std::move(lockFile)) {}
 
   Runtime& runtime() override { return runtime_; }
   std::unique_ptr<Window> createWindow(const WindowSpec& layout) override {
-    return std::make_unique<posix::TerminalWindow>(layout, terminal_);
+    return std::make_unique<posix::TerminalWindow>(layout, terminal_, &runtime_.events());
   }
   // A lock on a file of the machine, which the kernel drops when the
   // process ends in any way; the programs the setup starts do not inherit it.
@@ -41,7 +41,7 @@ public:
   }
 
 private:
-  Runtime& runtime_;
+  posix::PosixRuntime& runtime_;
   posix::Terminal& terminal_;
   std::string lockFile_;
   posix::unique_fd lock_;

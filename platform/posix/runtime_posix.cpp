@@ -447,12 +447,18 @@ void PosixRuntime::vbaEnd() {
   throw ProgramEnd{};
 }
 
+// As Windows' DoEvents waits on the window's messages: nothing waiting, it
+// sleeps on what could come, so a loop around it takes next to no time.
+void PosixRuntime::rtcDoEvents() {
+  events_.turn(kDoEventsWaitMs);
+}
+
 ObjectRef PosixRuntime::rtcCreateObject2(const Text& progId) {
-  return createObjectByProgId(ObjectContext{machine_, *this}, progId);
+  return createObjectByProgId(ObjectContext{machine_, *this, events_}, progId);
 }
 
 ObjectRef PosixRuntime::createObject(const Text& classId, const Text& interfaceId) {
-  return createObjectByClassId(ObjectContext{machine_, *this}, classId, interfaceId);
+  return createObjectByClassId(ObjectContext{machine_, *this, events_}, classId, interfaceId);
 }
 
 std::vector<Text> splitArguments(TextView arguments) {

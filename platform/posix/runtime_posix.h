@@ -1,6 +1,7 @@
 // The run-time services of the stand-in machine.
 #pragma once
 
+#include "platform/posix/host/event_loop.h"
 #include "platform/posix/machine/machine.h"
 #include "platform/runtime.h"
 
@@ -30,9 +31,13 @@ public:
   double rtcShell(const Text& commandLine, int windowStyle) override;
   int rtcMsgBox(const Text& prompt, int buttons, const std::optional<Text>& title) override;
   [[noreturn]] void vbaEnd() override;
+  void rtcDoEvents() override;
   ObjectRef rtcCreateObject2(const Text& progId) override;
   ObjectRef createObject(const Text& classId, const Text& interfaceId) override;
   Text appPath() override { return appPath_; }
+
+  // What DoEvents waits on: the window's input and the objects' transfers.
+  EventLoop& events() { return events_; }
 
 private:
   struct Listing;
@@ -44,6 +49,7 @@ private:
   bool isRunningImage(const std::string& hostPath);
 
   const Machine& machine_;
+  EventLoop events_;
   Text appPath_;
   Text title_;
   MessageBoxFn messageBox_;

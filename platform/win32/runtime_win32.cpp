@@ -132,6 +132,23 @@ void Win32Runtime::vbaEnd() {
   throw ProgramEnd{};
 }
 
+void Win32Runtime::rtcDoEvents() {
+  if (pump_) return pump_();
+  MSG msg;
+  bool any = false;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    any = true;
+    if (msg.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam)); // for whoever loops outside
+      throw ProgramEnd{};
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  if (!any)
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, kDoEventsWaitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
 ObjectRef Win32Runtime::rtcCreateObject2(const Text& progId) {
   CLSID clsid{};
   if (FAILED(::CLSIDFromProgID(wide(progId), &clsid))) throw RuntimeError(err::CannotCreateObject);

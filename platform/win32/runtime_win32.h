@@ -4,6 +4,8 @@
 #include "platform/runtime.h"
 #include "platform/win32/handles.h"
 
+#include <functional>
+
 namespace vk::win32 {
 
 class Win32Runtime final : public Runtime {
@@ -17,6 +19,7 @@ public:
   double rtcShell(const Text& commandLine, int windowStyle) override;
   int rtcMsgBox(const Text& prompt, int buttons, const std::optional<Text>& title) override;
   [[noreturn]] void vbaEnd() override;
+  void rtcDoEvents() override;
   ObjectRef rtcCreateObject2(const Text& progId) override;
   ObjectRef createObject(const Text& classId, const Text& interfaceId) override;
   Text appPath() override;
@@ -24,6 +27,9 @@ public:
   // Message boxes are owned by the setup window while it exists.
   void setOwner(HWND owner) noexcept { owner_ = owner; }
   HWND owner() const noexcept { return owner_; }
+  // DoEvents' turn is the window's while it exists; without one, the
+  // thread's messages are dispatched as they come.
+  void setEventPump(std::function<void()> pump) { pump_ = std::move(pump); }
 
 private:
   // The open listing of rtcDir: its find handle and mask.
@@ -36,7 +42,11 @@ private:
 
   Text title_;
   HWND owner_ = nullptr;
+  std::function<void()> pump_;
 };
+
+// The longest one turn of DoEvents sleeps when no message comes.
+inline constexpr DWORD kDoEventsWaitMs = 50;
 
 // Whether a found entry passes an rtcDir attribute mask.
 bool matchesMask(DWORD attributes, int mask);

@@ -77,10 +77,12 @@ Win32Window::Win32Window(HINSTANCE instance, const WindowSpec& layout, Win32Runt
   if (!hwnd) throwLastError(err::InvalidCall);
   window_.reset(hwnd);
   runtime_.setOwner(hwnd);
+  runtime_.setEventPump([this] { doEvents(); });
   createControls();
 }
 
 Win32Window::~Win32Window() {
+  runtime_.setEventPump({});
   window_.reset(); // destroys the children too
 }
 
@@ -201,6 +203,26 @@ void Win32Window::setVisible(ControlId id, bool show) {
   }
 }
 
+bool Win32Window::enabled(ControlId id) const {
+  const Control& c = controls_.at(id);
+  return c.hwnd ? ::IsWindowEnabled(c.hwnd) != FALSE : c.enabled;
+}
+
+void Win32Window::setEnabled(ControlId id, bool enable) {
+  Control& c = controls_.at(id);
+  if (!c.hwnd) {
+    c.enabled = enable;
+    return;
+  }
+  const bool hadFocus = ::GetFocus() == c.hwnd || lastFocus_ == c.hwnd;
+  ::EnableWindow(c.hwnd, enable ? TRUE : FALSE);
+  // A disabled control takes no keys: the focus goes on as for a hidden one.
+  if (!enable && hadFocus) {
+    lastFocus_ = c.hwnd;
+    tabTo(false);
+  }
+}
+
 bool Win32Window::canFocus(const Control& c) const {
   if (!c.hwnd || !c.layout->tabStop || c.layout->tabIndex == kNoTabIndex) return false;
   const LONG_PTR style = ::GetWindowLongPtrW(c.hwnd, GWL_STYLE);
@@ -244,19 +266,69 @@ void Win32Window::focusFirst() {
 }
 
 void Win32Window::click(ControlId id) {
-  // Handlers run one at a time, and none after one has ended the program.
-  if (!events_ || busy_ || pending_) return;
-  busy_ = true;
+  // None after a handler has ended the program. While one runs, another
+  // runs only from its waits (DoEvents), for a button that can be pressed
+  // then; a message box's own loop, its owner disabled, runs none.
+  if (!events_ || pending_) return;
+  if (busy_) {
+    const HWND button = controls_.at(id).hwnd;
+    if (!window_ || !::IsWindowEnabled(window_.get()) || !button || !::IsWindowEnabled(button) ||
+        !::IsWindowVisible(button))
+      return;
+  }
+  const bool outer = !std::exchange(busy_, true);
   try {
     events_->click(id);
   } catch (...) {
-    // Nothing may unwind through the window procedure: run() rethrows it.
+    // Nothing may unwind through the window procedure: run(), or the wait
+    // the handler was called from, rethrows it.
     pending_ = std::current_exception();
   }
-  busy_ = false;
+  if (outer) busy_ = false;
   // Destroyed in place, not reset: the messages of its going still see the
   // handle, and WM_NCDESTROY lets go of it.
   if (pending_ && window_) ::DestroyWindow(window_.get());
+}
+
+bool Win32Window::handledHere(MSG& msg) {
+  HWND w = window_.get();
+  const bool ours = w && (msg.hwnd == w || ::IsChild(w, msg.hwnd));
+  if (ours && msg.message == WM_KEYDOWN && msg.wParam == VK_TAB) {
+    // Tab follows the tab indexes, not the stacking order of the children.
+    tabTo(::GetKeyState(VK_SHIFT) < 0);
+    return true;
+  }
+  // Escape does nothing: the form has no Cancel button, yet the dialog
+  // manager would send IDCANCEL and a multi-line edit would post WM_CLOSE
+  // to its parent, ending the program.
+  if (ours && (msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_ESCAPE)
+    return true;
+  return w && ::IsDialogMessageW(w, &msg);
+}
+
+// The messages waiting are handled as run() handles them: painting, the
+// keyboard, a press of a button that can be pressed, the close box. With
+// none waiting it sleeps until one comes, a little while at most, so a wait
+// around it takes no processor. The close box, or a handler that ended the
+// program, ends it here, unwinding the handler that waits.
+void Win32Window::doEvents() {
+  MSG msg;
+  bool any = false;
+  while (window_ && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    any = true;
+    if (msg.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam)); // run() ends on it
+      throw ProgramEnd{};
+    }
+    if (!handledHere(msg)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+    if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
+  }
+  if (!window_) throw ProgramEnd{}; // closed: the close box ends the program
+  if (!any)
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, kDoEventsWaitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 void Win32Window::paint(HDC dc) {
@@ -398,19 +470,7 @@ void Win32Window::run(WindowEvents& events) {
 
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    HWND w = window_.get();
-    const bool ours = w && (msg.hwnd == w || ::IsChild(w, msg.hwnd));
-    if (ours && msg.message == WM_KEYDOWN && msg.wParam == VK_TAB) {
-      // Tab follows the tab indexes, not the stacking order of the children.
-      tabTo(::GetKeyState(VK_SHIFT) < 0);
-      continue;
-    }
-    // Escape does nothing: the form has no Cancel button, yet the dialog
-    // manager would send IDCANCEL and a multi-line edit would post WM_CLOSE
-    // to its parent, ending the program.
-    if (ours && (msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_ESCAPE)
-      continue;
-    if (w && ::IsDialogMessageW(w, &msg)) continue;
+    if (handledHere(msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }

@@ -22,6 +22,8 @@ public:
   void setText(ControlId control, const Text& text) override;
   bool visible(ControlId control) const override;
   void setVisible(ControlId control, bool visible) override;
+  bool enabled(ControlId control) const override;
+  void setEnabled(ControlId control, bool enabled) override;
   ControlId focus() const override;
   void run(WindowEvents& events) override;
 
@@ -36,6 +38,7 @@ private:
     HWND hwnd = nullptr; // null for the controls drawn on the surface
     Text text;           // the drawn controls' caption
     bool visible = true; // the drawn controls' visibility
+    bool enabled = true; // the drawn controls' state
   };
 
   static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -53,6 +56,11 @@ private:
   void focusFirst();
   void click(ControlId id);
   void remember(HWND focus);
+  // What the message loop does itself with a message of the window (the
+  // keys a dialog would take otherwise); true when nothing is left to do.
+  bool handledHere(MSG& msg);
+  // One turn of the run-time's DoEvents while a handler runs.
+  void doEvents();
 
   HINSTANCE instance_;
   const WindowSpec& spec_;
@@ -67,7 +75,7 @@ private:
   std::vector<Control> controls_;
   HWND lastFocus_ = nullptr;
   WindowEvents* events_ = nullptr;
-  bool busy_ = false;          // a handler is running
+  bool busy_ = false;          // a handler is running (others may run in its waits)
   bool running_ = false;       // run()'s message loop is on
   std::exception_ptr pending_; // what a handler threw, for run() to rethrow
 };

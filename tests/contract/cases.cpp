@@ -491,6 +491,55 @@ void shellFolderNamedZip(Fixture& f, Check& c) {
   c.that(got == std::optional<std::string>("MZ"), "the file arrived");
 }
 
+// --- The request object, asked asynchronously --------------------------------
+
+// Waits with DoEvents until the request completes or the seconds are over;
+// the states it went through, and the checks each state allows.
+std::vector<std::int32_t> waitForAnswer(Runtime& rt, Object& request, Check& c, int seconds) {
+  std::vector<std::int32_t> seen;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (;;) {
+    const std::int32_t state = request.get(u"readyState").toInt32();
+    if (seen.empty() || seen.back() != state) {
+      seen.push_back(state);
+      if (state != 4) {
+        const std::string at = " at readyState " + std::to_string(state);
+        c.eq(errorNumber([&] { request.get(u"Status"); }), hr::Fail, "Status" + at);
+        c.eq(errorNumber([&] { request.get(u"responseBody"); }), hr::Pending, "responseBody" + at);
+      }
+    }
+    if (state == 4 || std::chrono::steady_clock::now() > end) return seen;
+    rt.rtcDoEvents();
+  }
+}
+
+// Send returns at once; readyState goes up to 4 in the turns of DoEvents,
+// and status and body are readable only then. A request that fails
+// completes too, with WinINet's own number as its status.
+void xmlhttpAsync(Fixture& f, Check& c) {
+  Runtime& rt = f.runtime();
+  const ObjectRef r = rt.rtcCreateObject2(u"MSXML2.XMLHTTP");
+  c.eq(r->get(u"readyState").toInt32(), 0, "readyState of a new request");
+  r->call(u"Open", {u"GET", f.webServer() + u"/yavas", true});
+  c.eq(r->get(u"readyState").toInt32(), 1, "readyState once opened");
+  r->call(u"Send", {});
+  const auto seen = waitForAnswer(rt, *r, c, 60);
+  c.that(seen.size() >= 2 && seen.front() >= 1 && seen.front() < 4,
+         "Send returned before the answer came");
+  c.that(std::is_sorted(seen.begin(), seen.end()) && seen.back() == 4,
+         "readyState only grows, to 4");
+  c.eq(r->get(u"Status").toInt32(), 200, "Status");
+  c.eq(static_cast<std::int64_t>(r->get(u"responseBody").toBytes().size()), 2000, "the body");
+  c.eq(r->call(u"getResponseHeader", {u"Content-Length"}).toText(), u"2000", "a header");
+
+  const ObjectRef dead = rt.rtcCreateObject2(u"MSXML2.XMLHTTP");
+  dead->call(u"Open", {u"GET", f.deadAddress(), true});
+  dead->call(u"Send", {});
+  const auto failed = waitForAnswer(rt, *dead, c, 5);
+  if (c.wineGap("an asynchronous request that fails never completes", failed.back() != 4)) return;
+  c.eq(dead->get(u"Status").toInt32(), 12029, "ERROR_INTERNET_CANNOT_CONNECT as the status");
+}
+
 constexpr Case kCases[] = {
     {"dir_masks", dirMasks},
     {"dir_wildcards", dirWildcards},
@@ -518,6 +567,7 @@ constexpr Case kCases[] = {
     {"window_focus", windowFocus},
     {"shell_zip_folders", shellZipFolders},
     {"shell_folder_named_zip", shellFolderNamedZip},
+    {"xmlhttp_async", xmlhttpAsync},
 };
 
 } // namespace

@@ -54,6 +54,13 @@ public:
   // What appPath() gives to the setup tool run from an existing folder.
   virtual Text appPathIn(const Text& folder) = 0;
 
+  // A web server on loopback, "http://127.0.0.1:<port>": "/merhaba" answers
+  // 200 with "merhaba", "/yavas" 200 with 2000 bytes sent over about two
+  // seconds, anything else 404.
+  virtual Text webServer() = 0;
+  // An address on loopback where nothing listens.
+  virtual Text deadAddress() = 0;
+
   // Whether this is Wine rather than Windows (false on the stand-in).
   virtual bool onWine() const = 0;
 };

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
@@ -19,6 +20,25 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace vk::test {
+
+namespace {
+
+// The processor time a process has used, in clock ticks (user and system).
+long processorTicks(pid_t pid) {
+  const std::string stat = readHostFile("/proc/" + std::to_string(pid) + "/stat");
+  const auto name = stat.rfind(')');
+  if (name == std::string::npos) return 0;
+  std::istringstream fields(stat.substr(name + 2));
+  std::string field;
+  long user = 0, system = 0;
+  for (int k = 3; k <= 15 && fields >> field; ++k) {
+    if (k == 14) user = std::stol(field);
+    if (k == 15) system = std::stol(field);
+  }
+  return user + system;
+}
+
+} // namespace
 
 bool shows(const std::string& out, const std::string& text) {
   const auto flat = [](const std::string& s) {
@@ -81,17 +101,18 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
       in << l << "\n";
   }
   // Interrupted, the tool reads a pipe this side keeps open until it ends.
+  const bool interrupted = interruption.signal || !interruption.typed.empty();
   int inputPipe[2] = {-1, -1};
-  if (interruption.signal && ::pipe2(inputPipe, O_CLOEXEC) != 0)
+  if (interrupted && ::pipe2(inputPipe, O_CLOEXEC) != 0)
     throw std::runtime_error("cannot make the input pipe");
-  if (interruption.signal) {
+  if (interrupted) {
     const std::string text = readHostFile(input);
     if (::write(inputPipe[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
       throw std::runtime_error("cannot write the input");
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (interruption.signal)
+  if (interrupted)
     posix_spawn_file_actions_adddup2(&actions, inputPipe[0], 0);
   else
     posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
@@ -112,18 +133,38 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
   if (inputPipe[0] >= 0) ::close(inputPipe[0]);
   if (rc != 0) throw std::runtime_error("cannot start the setup tool");
 
+  using Clock = std::chrono::steady_clock;
   AppRun run;
   int status = 0;
   bool signalled = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  std::optional<Clock::time_point> held, acted;
+  long heldTicks = 0;
+  const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
   for (;;) {
     const pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid) {
       run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      if (acted) run.secondsToEnd = std::chrono::duration<double>(Clock::now() - *acted).count();
       break;
     }
-    if (interruption.signal && !signalled && interruption.when(readHostFile(out))) {
-      kill(pid, interruption.signal);
+    if (interrupted && !signalled && !held && interruption.when(readHostFile(out))) {
+      held = Clock::now();
+      heldTicks = processorTicks(pid);
+    }
+    if (held && !signalled &&
+        Clock::now() - *held >= std::chrono::duration<double>(interruption.after)) {
+      const double wall = std::chrono::duration<double>(Clock::now() - *held).count();
+      if (wall > 0)
+        run.processorShare =
+            static_cast<double>(processorTicks(pid) - heldTicks) / ::sysconf(_SC_CLK_TCK) / wall;
+      if (interruption.signal) {
+        kill(pid, interruption.signal);
+      } else {
+        const std::string line = interruption.typed + "\n";
+        if (::write(inputPipe[1], line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+          throw std::runtime_error("cannot type the line");
+      }
+      acted = Clock::now();
       signalled = true;
     }
     if (std::chrono::steady_clock::now() > deadline) {

@@ -14,6 +14,11 @@ struct AppRun {
   int exitStatus = -1; // -1: killed after the time limit
   std::string out;
   std::string err;
+  // With an interruption: the processor time the tool used while `when`
+  // held and the interruption waited, as a share of that time; and the
+  // seconds from the interruption to the tool's end.
+  double processorShare = 0;
+  double secondsToEnd = -1;
 };
 
 // Copies the built program to <setupFolder>\VorlanKur.exe (once) and runs it
@@ -21,12 +26,14 @@ struct AppRun {
 AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<std::string>& lines,
                     int timeoutSeconds = 120);
 
-// A signal sent to the running tool, once, as soon as `when` holds for what
-// it has printed so far. Its input stays open meanwhile, as a person's does
-// who has not answered yet.
+// A signal sent to the running tool, or a line typed to it, once, as soon
+// as `when` has held for `after` seconds for what it has printed so far. Its
+// input stays open meanwhile, as a person's does who has not answered yet.
 struct Interruption {
   int signal = 0;
   std::function<bool(const std::string& out)> when;
+  std::string typed = {}; // without its line end; used when signal is 0
+  double after = 0;
 };
 AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<std::string>& lines,
                     const Interruption& interruption, int timeoutSeconds = 120);

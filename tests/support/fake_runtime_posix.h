@@ -30,7 +30,8 @@ public:
   std::vector<RecordedBox> boxes;
 
   posix::Limits limits; // the objects' time limits, shortened by tests that meet them
-  posix::ObjectContext context() { return {machine_, *this, limits}; }
+  posix::EventLoop events;
+  posix::ObjectContext context() { return {machine_, *this, events, limits}; }
 
   int rtcMsgBox(const Text& prompt, int buttons, const std::optional<Text>& title) override {
     boxes.push_back({toUtf8(prompt), buttons, title ? toUtf8(*title) : std::string()});
@@ -52,6 +53,7 @@ public:
   void rtcFileCopy(const Text&, const Text&) override { throw RuntimeError(err::InvalidCall); }
   double rtcShell(const Text&, int) override { throw RuntimeError(err::InvalidCall); }
   [[noreturn]] void vbaEnd() override { throw ProgramEnd{}; }
+  void rtcDoEvents() override { events.turn(posix::kDoEventsWaitMs); }
   Text appPath() override { return u"C:\\Kurulum"; }
 
 private:

@@ -9,6 +9,7 @@ MemoryWindow::MemoryWindow(const WindowSpec& layout) : spec_(layout) {
   for (const auto& c : layout.controls) {
     texts_.emplace_back(c.text);
     visible_.push_back(c.visible);
+    enabled_.push_back(1);
   }
 }
 

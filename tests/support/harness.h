@@ -23,6 +23,8 @@ public:
   void setText(ControlId c, const Text& t) override { texts_.at(c) = t; }
   bool visible(ControlId c) const override { return visible_.at(c) != 0; }
   void setVisible(ControlId c, bool v) override { visible_.at(c) = v; }
+  bool enabled(ControlId c) const override { return enabled_.at(c) != 0; }
+  void setEnabled(ControlId c, bool e) override { enabled_.at(c) = e; }
   ControlId focus() const override;
   void run(WindowEvents& events) override;
 
@@ -30,6 +32,7 @@ private:
   const WindowSpec& spec_;
   std::vector<Text> texts_;
   std::vector<char> visible_;
+  std::vector<char> enabled_;
 };
 
 struct Box {

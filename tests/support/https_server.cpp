@@ -340,9 +340,11 @@ void HttpsServer::unfinishedChunked(const std::string& path, std::string firstCh
   setRoute(path, {Route::Kind::UnfinishedChunked, 200, std::move(firstChunk), {}, 0});
 }
 
-void HttpsServer::drip(const std::string& path, std::string body, std::size_t bytesPerSecond) {
-  setRoute(path,
-           {Route::Kind::Drip, 200, std::move(body), {}, bytesPerSecond ? bytesPerSecond : 1});
+void HttpsServer::drip(const std::string& path, std::string body, std::size_t bytesPerSecond,
+                       std::size_t piece) {
+  Route route{Route::Kind::Drip, 200, std::move(body), {}, bytesPerSecond ? bytesPerSecond : 1};
+  route.piece = piece ? piece : 1;
+  setRoute(path, std::move(route));
 }
 
 void HttpsServer::raw(const std::string& path, std::string bytes) {
@@ -476,11 +478,11 @@ void HttpsServer::respond(Connection& c, const ReceivedRequest& request) {
   case Route::Kind::Drip: {
     head += "Content-Length: " + std::to_string(route.body.size()) + "\r\n\r\n";
     if (!c.write(head)) return;
-    const int pause = static_cast<int>(1000 / route.number);
-    for (char byte : route.body) {
+    const int pause = static_cast<int>(1000 * route.piece / route.number);
+    for (std::size_t at = 0; at < route.body.size(); at += route.piece) {
       // The wait ends early when the server is stopped.
       pollfd wake{wakeRead_, POLLIN, 0};
-      if (::poll(&wake, 1, pause) != 0 || !c.write(std::string(1, byte))) return;
+      if (::poll(&wake, 1, pause) != 0 || !c.write(route.body.substr(at, route.piece))) return;
     }
     break;
   }

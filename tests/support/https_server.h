@@ -78,9 +78,10 @@ public:
   void badChunkSize(const std::string& path, std::string firstChunk);
   // A chunked body that stops after a good chunk, without the last chunk.
   void unfinishedChunked(const std::string& path, std::string firstChunk);
-  // Announces the whole body and sends it a few bytes a second (until the
-  // client hangs up or the server stops).
-  void drip(const std::string& path, std::string body, std::size_t bytesPerSecond);
+  // Announces the whole body and sends it a few bytes a second, `piece`
+  // bytes at a time (until the client hangs up or the server stops).
+  void drip(const std::string& path, std::string body, std::size_t bytesPerSecond,
+            std::size_t piece = 1);
   // Sends the bytes as they are, no status line or headers, and closes.
   void raw(const std::string& path, std::string bytes);
 
@@ -93,6 +94,7 @@ private:
     std::string body;
     std::vector<std::string> headers;
     std::size_t number = 0; // declared length, chunk size or bytes a second
+    std::size_t piece = 1;  // bytes sent at once, dripping
   };
   struct Connection;
 

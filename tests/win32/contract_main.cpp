@@ -11,6 +11,7 @@
 #include "platform/win32/window_win32.h"
 
 #include <cstdio>
+#include <cwchar>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -199,8 +200,19 @@ public:
   }
 
   bool onWine() const override { return runningOnWine(); }
+  // The test's web server and a dead address, from the environment.
+  Text webServer() override { return fromEnvironment(L"VORLANKUR_CONTRACT_WEB"); }
+  Text deadAddress() override { return fromEnvironment(L"VORLANKUR_CONTRACT_DEAD"); }
 
 private:
+  static Text fromEnvironment(const wchar_t* name) {
+    wchar_t value[512] = {};
+    const DWORD n = ::GetEnvironmentVariableW(name, value, 512);
+    if (n == 0 || n >= 512)
+      throw std::runtime_error("no " + toUtf8(Text(name, name + std::wcslen(name))) +
+                               " in the environment");
+    return Text(value, value + n);
+  }
   static void addAttribute(const Text& path, DWORD attribute) {
     const DWORD now = ::GetFileAttributesW(wstr(path).c_str());
     if (now == INVALID_FILE_ATTRIBUTES ||

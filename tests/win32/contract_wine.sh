@@ -22,10 +22,12 @@ command -v Xvfb >/dev/null || give_up "Xvfb is not installed"
 
 work=$(mktemp -d /tmp/vorlankur-contract.XXXXXX)
 xvfb_pid=
+web_pid=
 # shellcheck disable=SC2317 # run by the trap below
 cleanup() {
   WINEPREFIX=$work/prefix "$wineserver" -k 2>/dev/null
   [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+  [[ -n $web_pid ]] && kill "$web_pid" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$work"
 }
@@ -33,6 +35,21 @@ trap cleanup EXIT
 
 wine_home "$work"
 mkdir -p "$work/d"
+# The request object's cases ask a plain web server on loopback; the
+# program finds it, and an address where nothing listens, in its
+# environment (Wine passes on no variable whose name begins with VK_).
+printf merhaba >"$work/merhaba"
+head -c 2000 /dev/zero | tr '\0' y >"$work/yavas"
+python3 "$here/https_server.py" --http-port 0 --serve "/merhaba=$work/merhaba" \
+  --drip "/yavas=$work/yavas:100" --log "$work/web.log" --ready "$work/web.port" \
+  >"$work/web.out" 2>&1 &
+web_pid=$!
+for _ in $(seq 100); do [[ -s $work/web.port ]] && break; sleep 0.1; done
+[[ -s $work/web.port ]] || give_up "the web server did not start"
+web_port=$(cat "$work/web.port")
+dead_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+export VORLANKUR_CONTRACT_WEB="http://127.0.0.1:$web_port"
+export VORLANKUR_CONTRACT_DEAD="http://127.0.0.1:$dead_port/"
 start_xvfb "$work" || give_up "Xvfb did not start"
 wine_boot "$work/prefix" "$work/wineboot.out" || give_up "wineboot failed"
 # The program empties D: before each case; the marker says it may.

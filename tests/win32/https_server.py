@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
-"""The ChromeDriver download servers of the Wine end-to-end test, on loopback.
+"""The ChromeDriver download servers of the Wine tests, on loopback.
 
 Serves files over HTTPS (the archive, and the version files that name the
 driver of a Chrome past the fixed table) with a certificate from the test's
 own certificate authority, and records every request line it receives. It
 listens either directly for TLS (--tls-port) or as an HTTP proxy that takes
 CONNECT and then speaks TLS itself (--proxy-port), for a client whose host
-name resolution cannot be pointed at loopback.
+name resolution cannot be pointed at loopback; or, without a certificate,
+for plain HTTP (--http-port). A file given with --drip is sent slowly, so
+many bytes every tenth of a second, as a slow line brings it.
 
-Usage: https_server.py --cert C --key K --serve /x/y.zip=FILE [--serve ...]
-                       --log FILE (--tls-port N | --proxy-port N) [--ready FILE]
+Usage: https_server.py [--cert C --key K] --serve /x/y.zip=FILE [--serve ...]
+                       [--drip /x/z.zip=FILE:BYTES ...] --log FILE
+                       (--tls-port N | --proxy-port N | --http-port N) [--ready FILE]
 """
 
 import argparse
@@ -17,10 +20,11 @@ import socket
 import ssl
 import sys
 import threading
+import time
 
 
 def handle_https(tls, args, log_lock):
-    """One HTTP/1.1 exchange (or several, kept alive) on a TLS socket."""
+    """One HTTP/1.1 exchange (or several, kept alive) on a socket."""
     reader = tls.makefile("rb")
     while True:
         request_line = reader.readline()
@@ -38,6 +42,16 @@ def handle_https(tls, args, log_lock):
                          if h.lower().startswith("host:")), "")
             log.write(f"{line}\thost={host}\n")
         parts = line.split()
+        if len(parts) >= 2 and parts[0] == "GET" and parts[1] in args.drips:
+            name, pace = args.drips[parts[1]]
+            with open(name, "rb") as f:
+                body = f.read()
+            tls.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                        b"Content-Length: " + str(len(body)).encode() + b"\r\n\r\n")
+            for at in range(0, len(body), pace):
+                time.sleep(0.1)
+                tls.sendall(body[at:at + pace])
+            continue
         if len(parts) >= 2 and parts[0] == "GET" and parts[1] in args.files:
             with open(args.files[parts[1]], "rb") as f:
                 body = f.read()
@@ -51,6 +65,15 @@ def handle_https(tls, args, log_lock):
 
 
 def serve_connection(conn, context, args, log_lock, proxy):
+    if context is None:
+        try:
+            conn.settimeout(60)
+            handle_https(conn, args, log_lock)
+        except OSError:
+            pass
+        finally:
+            conn.close()
+        return
     try:
         conn.settimeout(60)
         if proxy:
@@ -80,22 +103,32 @@ def serve_connection(conn, context, args, log_lock, proxy):
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("--cert", required=True)
-    p.add_argument("--key", required=True)
-    p.add_argument("--serve", action="append", required=True, metavar="PATH=FILE")
+    p.add_argument("--cert")
+    p.add_argument("--key")
+    p.add_argument("--serve", action="append", default=[], metavar="PATH=FILE")
+    p.add_argument("--drip", action="append", default=[], metavar="PATH=FILE:BYTES")
     p.add_argument("--log", required=True)
     p.add_argument("--tls-port", type=int)
     p.add_argument("--proxy-port", type=int)
+    p.add_argument("--http-port", type=int)
     p.add_argument("--ready")
     args = p.parse_args()
     args.files = dict(s.split("=", 1) for s in args.serve)
-    if (args.tls_port is None) == (args.proxy_port is None):
-        sys.exit("give exactly one of --tls-port and --proxy-port")
+    args.drips = {}
+    for d in args.drip:
+        path, rest = d.split("=", 1)
+        name, pace = rest.rsplit(":", 1)
+        args.drips[path] = (name, int(pace))
+    ports = [x for x in (args.tls_port, args.proxy_port, args.http_port) if x is not None]
+    if len(ports) != 1:
+        sys.exit("give exactly one of --tls-port, --proxy-port and --http-port")
 
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(args.cert, args.key)
+    context = None
+    if args.http_port is None:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
     proxy = args.proxy_port is not None
-    port = args.proxy_port if proxy else args.tls_port
+    port = ports[0]
 
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)

@@ -6,7 +6,11 @@
 //   vkdrive wait TITLE [SECONDS]          waits for a top-level window
 //   vkdrive gone TITLE [SECONDS]          waits until no such window is left
 //   vkdrive texts TITLE                   one line per child control:
-//                                           id, visible, focused, class, text
+//                                           id, visible, focused, class, text,
+//                                           enabled
+//   vkdrive responsive TITLE SECONDS      asks the window once a second whether
+//                                           it answers (WM_NULL within 200 ms)
+//                                           and whether Windows takes it for hung
 //   vkdrive click TITLE CAPTION           presses the button with that caption
 //   vkdrive close TITLE                   the close box
 //   vkdrive box TITLE ANSWER [SECONDS]    waits for a message box with that
@@ -159,7 +163,8 @@ int texts(const std::wstring& title) {
   for (HWND c : children(window)) {
     const LONG_PTR style = ::GetWindowLongPtrW(c, GWL_STYLE);
     println(std::to_wstring(::GetDlgCtrlID(c)) + L"\t" + ((style & WS_VISIBLE) ? L"1" : L"0") +
-            L"\t" + (c == focus ? L"1" : L"0") + L"\t" + classOf(c) + L"\t" + escape(textOf(c)));
+            L"\t" + (c == focus ? L"1" : L"0") + L"\t" + classOf(c) + L"\t" + escape(textOf(c)) +
+            L"\t" + (::IsWindowEnabled(c) ? L"1" : L"0"));
   }
   return 0;
 }
@@ -220,6 +225,25 @@ int box(const std::wstring& title, const std::wstring& answer, double seconds) {
   while (::IsWindow(dialog) && ::GetTickCount64() < end)
     ::Sleep(50);
   return ::IsWindow(dialog) ? fail(L"the box stayed open") : 0;
+}
+
+// Prints "answered N of M, hung K": of M looks a second apart, how many
+// times the window answered at once and how many Windows took it for hung.
+int responsive(const std::wstring& title, int seconds) {
+  HWND window = find(title);
+  if (!window) return fail(L"no window \"" + title + L"\"");
+  int answered = 0;
+  int hung = 0;
+  for (int k = 0; k < seconds; ++k) {
+    DWORD_PTR result = 0;
+    if (::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 200, &result))
+      ++answered;
+    if (::IsHungAppWindow(window)) ++hung;
+    ::Sleep(1000);
+  }
+  println(L"answered " + std::to_wstring(answered) + L" of " + std::to_wstring(seconds) +
+          L", hung " + std::to_wstring(hung));
+  return 0;
 }
 
 int rects(const std::wstring& title) {
@@ -314,6 +338,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"box" && argc > 3) return box(arg, argv[3], seconds);
   if (command == L"rects") return rects(arg);
+  if (command == L"responsive" && argc > 3)
+    return responsive(arg, std::wcstol(argv[3], nullptr, 10));
   if (command == L"resize" && argc > 4)
     return resize(arg, std::wcstol(argv[3], nullptr, 10), std::wcstol(argv[4], nullptr, 10));
   if (command == L"key" && argc > 3) return key(arg, argv[3]);

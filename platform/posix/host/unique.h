@@ -19,6 +19,7 @@ namespace vk::posix {
 using unique_fd = unique_any<int, ::close, -1>;
 using unique_dir = unique_any<DIR*, ::closedir>;
 using unique_curl = unique_any<CURL*, curl_easy_cleanup>;
+using unique_curl_multi = unique_any<CURLM*, curl_multi_cleanup>;
 using unique_curl_slist = unique_any<curl_slist*, curl_slist_free_all>;
 using unique_curl_url = unique_any<CURLU*, curl_url_cleanup>;
 using unique_curl_string = unique_any<char*, curl_free>;        // what libcurl allocated for us

@@ -56,8 +56,12 @@
 #include <openssl/x509_vfy.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <map>
 #include <new>
+#include <optional>
 #include <string_view>
 
 namespace vk::posix {
@@ -118,10 +122,13 @@ unique_curl_slist append(unique_curl_slist list, const std::string& line) {
   return unique_curl_slist(grown);
 }
 
+// What the callbacks of one hop collect.
 struct Received {
   IncomingBytes body;
   std::string statusLine; // of the last response seen
   std::vector<std::string> headers;
+  bool sawLocation = false;   // among the headers of the response being read
+  bool lastHeadersIn = false; // a response that ends the request has its headers in
   CURL* easy = nullptr;
 };
 
@@ -138,6 +145,10 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
   return r.body.append(data, n) ? n : 0;
 }
 
+bool isRedirect(long code) {
+  return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto& r = *static_cast<Received*>(user);
   const std::size_t n = size * count;
@@ -148,8 +159,16 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
     // A new response starts (after a 100 Continue or a redirect).
     r.statusLine = line;
     r.headers.clear();
+    r.sawLocation = false;
   } else if (!line.empty()) {
+    if (asciiLower(line.substr(0, line.find(':'))) == "location") r.sawLocation = true;
     r.headers.push_back(line);
+  } else {
+    // The end of a response's headers: the last response's, unless it is
+    // an interim one or a redirect that is followed.
+    long code = 0;
+    curl_easy_getinfo(r.easy, CURLINFO_RESPONSE_CODE, &code);
+    if (code >= 200 && !(isRedirect(code) && r.sawLocation)) r.lastHeadersIn = true;
   }
   return n;
 }
@@ -287,6 +306,8 @@ void setTransferOptions(CURL* c, Received& received, char* message, const Limits
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &received);
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, onHeader);
   curl_easy_setopt(c, CURLOPT_HEADERDATA, &received);
+  // A proxy's answer to CONNECT is no response of the request's.
+  curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   // Redirects are followed here rather than by libcurl, so that each new
   // host goes through the hosts file too.
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
@@ -399,49 +420,201 @@ bool followRedirect(CURL* c, Request& request, int hop) {
 
 } // namespace
 
-HttpResponse transfer(const Machine& machine, const Limits& limits, const HttpRequest& ask) {
-  const unique_curl easy(curl_easy_init());
-  if (!easy) fail(hr::OutOfMemory);
-  CURL* c = easy.get();
-  Received received;
-  received.easy = c;
-  char message[CURL_ERROR_SIZE] = {};
-  setTransferOptions(c, received, message, limits);
-  std::string authorities; // read in place by the transfer
-  addMachineAuthorities(machine, c, authorities);
-  unique_curl_slist headers;
-  for (const auto& h : ask.headers)
-    headers = append(std::move(headers), h);
-  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+using Clock = std::chrono::steady_clock;
 
-  const std::vector<HostsEntry> hosts = readHostsFile(machine);
+struct HttpTransfer::State {
+  State(const Machine& m, HttpRequest r) : machine(m), ask(std::move(r)) {}
+  const Machine& machine;
+  HttpRequest ask;
+  Request hop;
+  unique_curl easy;
+  unique_curl_multi multi;
+  bool attached = false; // the easy handle is in the multi one
+  int hops = 0;
+  Received received;
+  char message[CURL_ERROR_SIZE] = {};
+  std::string authorities; // read in place by the transfer
+  unique_curl_slist headers;
+  std::vector<HostsEntry> hosts;
   std::vector<unique_curl_slist> resolves; // each must live until the transfer ends
+  // What libcurl waits for on each of its sockets, and when it wants to be
+  // called again whatever happens.
+  std::map<curl_socket_t, int> sockets;
+  std::optional<Clock::time_point> deadline;
+};
+
+namespace {
+
+int onSocket(CURL*, curl_socket_t socket, int what, void* user, void*) {
+  auto& sockets = static_cast<HttpTransfer::State*>(user)->sockets;
+  if (what == CURL_POLL_REMOVE)
+    sockets.erase(socket);
+  else
+    sockets[socket] = what;
+  return 0;
+}
+
+int onTimer(CURLM*, long timeoutMs, void* user) {
+  auto& s = *static_cast<HttpTransfer::State*>(user);
+  if (timeoutMs < 0)
+    s.deadline.reset();
+  else
+    s.deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  return 0;
+}
+
+} // namespace
+
+HttpTransfer::HttpTransfer(const Machine& machine, const Limits& limits, HttpRequest request)
+    : state_(std::make_unique<State>(machine, std::move(request))) {
+  setUpCurl();
+  State& s = *state_;
+  s.easy.reset(curl_easy_init());
+  s.multi.reset(curl_multi_init());
+  if (!s.easy || !s.multi) fail(hr::OutOfMemory);
+  CURL* c = s.easy.get();
+  s.received.easy = c;
+  setTransferOptions(c, s.received, s.message, limits);
+  addMachineAuthorities(machine, c, s.authorities);
+  for (const auto& h : s.ask.headers)
+    s.headers = append(std::move(s.headers), h);
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, s.headers.get());
+  curl_multi_setopt(s.multi.get(), CURLMOPT_SOCKETFUNCTION, onSocket);
+  curl_multi_setopt(s.multi.get(), CURLMOPT_SOCKETDATA, &s);
+  curl_multi_setopt(s.multi.get(), CURLMOPT_TIMERFUNCTION, onTimer);
+  curl_multi_setopt(s.multi.get(), CURLMOPT_TIMERDATA, &s);
+  s.hosts = readHostsFile(machine);
   // A GET or HEAD carries no body, whatever "Send" was given.
-  const std::string& requestBody = ask.body;
-  Request request{ask.method, ask.url,
-                  !requestBody.empty() && ask.method != "GET" && ask.method != "HEAD"};
-  for (int hop = 0;; ++hop) {
-    routeThroughMachine(machine, c, request.url, hop, hosts, resolves);
-    setRequest(c, request, requestBody);
-    received.body.clear();
-    message[0] = '\0';
-    const CURLcode rc = curl_easy_perform(c);
-    endIfStopRequested(); // the body so far is dropped; nothing was written
-    if (rc != CURLE_OK) fail(transferFailure(rc, c, message));
-    if (!followRedirect(c, request, hop)) break;
-  }
-  HttpResponse out;
-  long code = 0;
-  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
-  out.status = static_cast<std::int32_t>(code);
-  out.statusLine = std::move(received.statusLine);
-  out.headers = std::move(received.headers);
+  s.hop = Request{s.ask.method, s.ask.url,
+                  !s.ask.body.empty() && s.ask.method != "GET" && s.ask.method != "HEAD"};
+  startHop();
+}
+
+HttpTransfer::~HttpTransfer() {
+  if (state_->attached) curl_multi_remove_handle(state_->multi.get(), state_->easy.get());
+}
+
+void HttpTransfer::startHop() {
+  State& s = *state_;
+  routeThroughMachine(s.machine, s.easy.get(), s.hop.url, s.hops, s.hosts, s.resolves);
+  setRequest(s.easy.get(), s.hop, s.ask.body);
+  s.received.body.clear();
+  s.received.lastHeadersIn = false;
+  s.message[0] = '\0';
+  if (curl_multi_add_handle(s.multi.get(), s.easy.get()) != CURLM_OK) fail(hr::OutOfMemory);
+  s.attached = true;
+}
+
+void HttpTransfer::markFailed(std::int32_t number) {
+  failure_ = number;
+  stage_ = Stage::Failed;
+}
+
+// One hop is over: the request ends, or goes on to where it was redirected.
+void HttpTransfer::hopEnded(int curlCode) {
+  State& s = *state_;
+  curl_multi_remove_handle(s.multi.get(), s.easy.get());
+  s.attached = false;
+  s.sockets.clear();
+  endIfStopRequested(); // the body so far is dropped; nothing was written
+  const auto rc = static_cast<CURLcode>(curlCode);
+  if (rc != CURLE_OK) return markFailed(transferFailure(rc, s.easy.get(), s.message));
   try {
-    out.body = received.body.take();
+    if (followRedirect(s.easy.get(), s.hop, s.hops)) {
+      ++s.hops;
+      return startHop();
+    }
+  } catch (const TransferFailed& f) {
+    return markFailed(f.number);
+  }
+  stage_ = Stage::Done;
+}
+
+std::int32_t HttpTransfer::status() const {
+  long code = 0;
+  curl_easy_getinfo(state_->easy.get(), CURLINFO_RESPONSE_CODE, &code);
+  return static_cast<std::int32_t>(code);
+}
+
+const std::vector<std::string>& HttpTransfer::headers() const {
+  return state_->received.headers;
+}
+
+HttpResponse HttpTransfer::take() {
+  HttpResponse out;
+  out.status = status();
+  out.statusLine = std::move(state_->received.statusLine);
+  out.headers = std::move(state_->received.headers);
+  try {
+    out.body = state_->received.body.take();
   } catch (const std::bad_alloc&) {
-    fail(hr::OutOfMemory);
+    throw TransferFailed{hr::OutOfMemory};
   }
   return out;
+}
+
+void HttpTransfer::prepare(std::vector<pollfd>& waits, int& timeoutMs) {
+  if (stage_ == Stage::Done || stage_ == Stage::Failed) return;
+  for (const auto& [socket, what] : state_->sockets) {
+    short events = 0;
+    if (what & CURL_POLL_IN) events |= POLLIN;
+    if (what & CURL_POLL_OUT) events |= POLLOUT;
+    waits.push_back({socket, events, 0});
+  }
+  if (state_->deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*state_->deadline - Clock::now());
+    timeoutMs = static_cast<int>(std::clamp<long long>(left.count(), 0, timeoutMs));
+  }
+}
+
+void HttpTransfer::dispatch(std::span<const pollfd> ready) {
+  if (stage_ == Stage::Done || stage_ == Stage::Failed) return;
+  State& s = *state_;
+  int running = 0;
+  for (const pollfd& p : ready) {
+    if (!p.revents) continue;
+    int mask = 0;
+    if (p.revents & (POLLIN | POLLHUP)) mask |= CURL_CSELECT_IN;
+    if (p.revents & POLLOUT) mask |= CURL_CSELECT_OUT;
+    if (p.revents & (POLLERR | POLLNVAL)) mask |= CURL_CSELECT_ERR;
+    curl_multi_socket_action(s.multi.get(), p.fd, mask, &running);
+  }
+  if (s.deadline && Clock::now() >= *s.deadline) {
+    s.deadline.reset();
+    curl_multi_socket_action(s.multi.get(), CURL_SOCKET_TIMEOUT, 0, &running);
+  }
+  int left = 0;
+  while (const CURLMsg* m = curl_multi_info_read(s.multi.get(), &left)) {
+    if (m->msg == CURLMSG_DONE && m->easy_handle == s.easy.get()) {
+      hopEnded(m->data.result);
+      break; // the handle was taken out: its other messages are gone with it
+    }
+  }
+  if (stage_ == Stage::Sent && s.received.lastHeadersIn) stage_ = Stage::Receiving;
+}
+
+void HttpTransfer::finish() {
+  std::vector<pollfd> waits;
+  while (stage_ != Stage::Done && stage_ != Stage::Failed) {
+    waits.clear();
+    int timeoutMs = 1000;
+    prepare(waits, timeoutMs);
+    const std::size_t own = waits.size();
+    if (stopDescriptor() >= 0) waits.push_back({stopDescriptor(), POLLIN, 0});
+    if (::poll(waits.data(), waits.size(), timeoutMs) < 0)
+      for (pollfd& w : waits)
+        w.revents = 0;
+    endIfStopRequested();
+    dispatch(std::span<const pollfd>(waits).first(own));
+  }
+}
+
+HttpResponse transfer(const Machine& machine, const Limits& limits, const HttpRequest& request) {
+  HttpTransfer t(machine, limits, request);
+  t.finish();
+  if (t.stage() == HttpTransfer::Stage::Failed) fail(t.failure());
+  return t.take();
 }
 
 } // namespace vk::posix

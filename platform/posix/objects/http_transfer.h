@@ -5,9 +5,11 @@
 #pragma once
 
 #include "platform/automation.h"
+#include "platform/posix/host/event_loop.h"
 #include "platform/posix/objects/objects.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,8 +44,54 @@ struct TransferFailed {
   std::int32_t number;
 };
 
-// Performs the request to its last response; a stop signal ends the
-// program, any other failure throws TransferFailed.
+// A request on its way, moved on in steps through libcurl's multi
+// interface: by the turns of the window's waits it is an event source of,
+// or by a wait of its own. Redirects are followed hop by hop, each hop's
+// host through the machine's hosts file. A stop signal ends the program
+// (ProgramEnd) from whichever wait it meets.
+class HttpTransfer final : public EventSource {
+public:
+  enum class Stage {
+    Sent,      // nothing of the last response yet
+    Receiving, // the last response's status and headers are in
+    Done,      // the whole response is in
+    Failed,    // failure() says why
+  };
+
+  // Starts the request; a failure at once throws TransferFailed.
+  HttpTransfer(const Machine& machine, const Limits& limits, HttpRequest request);
+  ~HttpTransfer() override;
+  HttpTransfer(const HttpTransfer&) = delete;
+  HttpTransfer& operator=(const HttpTransfer&) = delete;
+
+  Stage stage() const { return stage_; }
+  // The last response's status and headers, from Receiving on.
+  std::int32_t status() const;
+  const std::vector<std::string>& headers() const;
+  // The response, once Done; the transfer keeps none of it.
+  HttpResponse take();
+  std::int32_t failure() const { return failure_; }
+
+  // Waits on this transfer alone until it is Done or Failed.
+  void finish();
+
+  void prepare(std::vector<pollfd>& waits, int& timeoutMs) override;
+  void dispatch(std::span<const pollfd> ready) override;
+
+  struct State; // what libcurl's callbacks fill in
+
+private:
+  void startHop();
+  void hopEnded(int curlCode);
+  void markFailed(std::int32_t number);
+
+  std::unique_ptr<State> state_;
+  Stage stage_ = Stage::Sent;
+  std::int32_t failure_ = 0;
+};
+
+// Performs the request to its last response at once, as a synchronous Send
+// does; any failure throws TransferFailed.
 HttpResponse transfer(const Machine& machine, const Limits& limits, const HttpRequest& request);
 
 } // namespace vk::posix

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/automation.h"
+#include "platform/posix/host/event_loop.h"
 #include "platform/posix/machine/machine.h"
 #include "platform/runtime.h"
 
@@ -15,11 +16,13 @@ struct Limits {
   long lowSpeedSeconds = 30;
 };
 
-// What an object may use: the machine it acts on and the run-time (for the
-// message boxes some objects show, as the Windows shell does).
+// What an object may use: the machine it acts on, the run-time (for the
+// message boxes some objects show, as the Windows shell does) and the waits
+// of the run-time's DoEvents (for what goes on beside the program).
 struct ObjectContext {
   const Machine& machine;
   Runtime& runtime;
+  EventLoop& events;
   Limits limits = {};
 };
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
@@ -160,7 +161,8 @@ const char* iconWord(int icon) {
 
 Terminal::Terminal(std::FILE* in, std::FILE* out, std::optional<bool> echoInput,
                    std::optional<std::size_t> columns)
-    : in_(in), out_(out), echo_(echoInput ? *echoInput : !isatty(fileno(in))), columns_(columns) {}
+    : in_(in), out_(out), echo_(echoInput ? *echoInput : !isatty(fileno(in))),
+      statusInPlace_(isatty(fileno(out)) != 0), columns_(columns) {}
 
 std::size_t Terminal::width() const {
   std::size_t columns = columns_.value_or(kFrameWidth);
@@ -188,20 +190,11 @@ std::optional<std::string> Terminal::rawLine() {
       flush();
       throw ProgramEnd{};
     }
-    // Only what arrived since the last look is searched for the line end.
-    if (const auto end = pending_.find('\n', scanned_); end != std::string::npos) {
-      std::string line = pending_.substr(0, end + 1);
-      pending_.erase(0, end + 1);
+    if (const auto end = pendingLineEnd()) {
+      std::string line = pending_.substr(0, *end + 1);
+      pending_.erase(0, *end + 1);
       scanned_ = 0;
       return line;
-    }
-    scanned_ = pending_.size();
-    // A line past the limit is cut there, and the rest of it dropped as it
-    // comes: no answer is that long, and memory must not hold one.
-    if (pending_.size() > kMaxLine) {
-      pending_.resize(kMaxLine);
-      scanned_ = kMaxLine;
-      dropping_ = true;
     }
     if (inputEnded_) {
       dropping_ = false;
@@ -214,23 +207,77 @@ std::optional<std::string> Terminal::rawLine() {
       if (errno != EINTR) inputEnded_ = true;
       continue;
     }
-    if (!waits[0].revents) continue;
-    char chunk[4096];
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) {
-      inputEnded_ = true; // as getline, a failed read ends the input too
-      continue;
-    }
-    std::string_view got(chunk, static_cast<std::size_t>(n));
-    if (dropping_) {
-      const auto end = got.find('\n');
-      if (end == std::string_view::npos) continue;
-      dropping_ = false;
-      got.remove_prefix(end); // the line end closes the line that was cut
-    }
-    pending_.append(got);
+    if (waits[0].revents) readChunk(fd);
   }
+}
+
+// Only what arrived since the last look is searched for the line end. A
+// line past the limit is cut there, and the rest of it dropped as it comes:
+// no answer is that long, and memory must not hold one.
+std::optional<std::size_t> Terminal::pendingLineEnd() {
+  if (const auto end = pending_.find('\n', scanned_); end != std::string::npos) return end;
+  scanned_ = pending_.size();
+  if (pending_.size() > kMaxLine) {
+    pending_.resize(kMaxLine);
+    scanned_ = kMaxLine;
+    dropping_ = true;
+  }
+  return std::nullopt;
+}
+
+void Terminal::readChunk(int fd) {
+  char chunk[4096];
+  const ssize_t n = ::read(fd, chunk, sizeof chunk);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) {
+    inputEnded_ = true; // as getline, a failed read ends the input too
+    return;
+  }
+  std::string_view got(chunk, static_cast<std::size_t>(n));
+  if (dropping_) {
+    const auto end = got.find('\n');
+    if (end == std::string_view::npos) return;
+    dropping_ = false;
+    got.remove_prefix(end); // the line end closes the line that was cut
+  }
+  pending_.append(got);
+}
+
+int Terminal::inputDescriptor() const {
+  return inputEnded_ ? -1 : fileno(in_);
+}
+
+void Terminal::readAvailable() {
+  if (const int fd = inputDescriptor(); fd >= 0) readChunk(fd);
+}
+
+std::optional<std::string> Terminal::peekLine() {
+  std::string line;
+  if (const auto end = pendingLineEnd())
+    line = pending_.substr(0, *end);
+  else if (inputEnded_ && !pending_.empty())
+    line = pending_;
+  else
+    return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+void Terminal::takeLine() {
+  const auto line = peekLine();
+  if (!line) return;
+  if (const auto end = pendingLineEnd())
+    pending_.erase(0, *end + 1);
+  else
+    pending_.clear();
+  scanned_ = 0;
+  echo(*line);
+}
+
+void Terminal::echo(const std::string& line) {
+  // Echoed as the texts are shown: an escape sequence typed or piped in must
+  // not drive the terminal the transcript is read on.
+  if (echo_) write(screenText(fromUtf8(line)) + "\n");
 }
 
 std::optional<std::string> Terminal::readLine() {
@@ -245,13 +292,13 @@ std::optional<std::string> Terminal::readLine() {
   std::string line = std::move(*read);
   if (!line.empty() && line.back() == '\n') line.pop_back();
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  // Echoed as the texts are shown: an escape sequence typed or piped in must
-  // not drive the terminal the transcript is read on.
-  if (echo_) write(screenText(fromUtf8(line)) + "\n");
+  echo(line);
   return line;
 }
 
 void Terminal::write(std::string_view utf8) {
+  // What comes after a status line starts on a line of its own.
+  if (std::exchange(statusOpen_, false)) std::fputc('\n', out_);
   std::fwrite(utf8.data(), 1, utf8.size(), out_);
 }
 
@@ -306,6 +353,30 @@ std::string screenText(TextView text, std::size_t width) {
     start = newline + 1;
   }
   return toUtf8(out);
+}
+
+void Terminal::status(TextView text) {
+  Text flat = shownUnits(text);
+  std::replace(flat.begin(), flat.end(), u'\n', u' ');
+  if (statusInPlace_) {
+    // Cut to the width: a line that wrapped could not be rewritten.
+    const std::size_t room = width() - 1;
+    std::size_t cut = 0;
+    for (std::size_t cols = 0; cut < flat.size(); ++cut)
+      if (!isLowSurrogate(flat[cut]) && ++cols > room) break;
+    flat.resize(cut);
+    const std::string line = "\r\x1b[K" + toUtf8(flat);
+    std::fwrite(line.data(), 1, line.size(), out_);
+    statusOpen_ = true;
+  } else {
+    Text shape;
+    std::copy_if(flat.begin(), flat.end(), std::back_inserter(shape),
+                 [](char16_t c) { return c < u'0' || c > u'9'; });
+    if (toUtf8(shape) == statusShape_) return;
+    statusShape_ = toUtf8(shape);
+    write(toUtf8(flat) + "\n");
+  }
+  flush();
 }
 
 std::optional<std::size_t> chooseButton(std::string_view line, const std::vector<Text>& captions,
@@ -373,7 +444,7 @@ int showMessageBox(Terminal& terminal, const Text& prompt, int buttons, const Te
 
 // --- The window -------------------------------------------------------------
 
-TerminalWindow::TerminalWindow(const WindowSpec& layout, Terminal& terminal)
+TerminalWindow::TerminalWindow(const WindowSpec& layout, Terminal& terminal, EventLoop* waits)
     : terminal_(terminal), layout_(layout), caption_(layout.caption) {
   controls_.reserve(layout.controls.size());
   for (const auto& c : layout.controls)
@@ -381,6 +452,7 @@ TerminalWindow::TerminalWindow(const WindowSpec& layout, Terminal& terminal)
   // The first control in tab order that can take the focus has it.
   focus_ = nextInTabOrder(layout, [this](ControlId id) { return canTakeFocus(controls_[id]); });
   terminal_.setOwner(this);
+  if (waits) waiting_.attach(*waits, *this);
 }
 
 TerminalWindow::~TerminalWindow() {
@@ -392,11 +464,7 @@ Text TerminalWindow::text(ControlId control) const {
 }
 
 void TerminalWindow::setText(ControlId control, const Text& text) {
-  Control& c = controls_.at(control);
-  const bool wasShown = shows(c);
-  if (c.text == text) return;
-  c.text = text;
-  if (state_ == State::Shown && (wasShown || shows(c))) changed_ = true;
+  controls_.at(control).text = text;
 }
 
 bool TerminalWindow::visible(ControlId control) const {
@@ -404,11 +472,23 @@ bool TerminalWindow::visible(ControlId control) const {
 }
 
 void TerminalWindow::setVisible(ControlId control, bool visible) {
-  Control& c = controls_.at(control);
-  const bool wasShown = shows(c);
-  c.visible = visible;
-  if (state_ == State::Shown && wasShown != shows(c)) changed_ = true;
+  controls_.at(control).visible = visible;
   if (!visible && focus_ == control) moveFocusFrom(control);
+}
+
+bool TerminalWindow::enabled(ControlId control) const {
+  return controls_.at(control).enabled;
+}
+
+void TerminalWindow::setEnabled(ControlId control, bool enabled) {
+  controls_.at(control).enabled = enabled;
+  if (!enabled && focus_ == control) moveFocusFrom(control);
+}
+
+bool TerminalWindow::changedSincePrinted(ControlId id) const {
+  if (id >= printed_.size()) return false;
+  const bool shown = shows(controls_[id]);
+  return shown != printed_[id].shown || (shown && controls_[id].text != printed_[id].text);
 }
 
 bool TerminalWindow::shows(const Control& c) const {
@@ -426,7 +506,7 @@ bool TerminalWindow::shows(const Control& c) const {
 }
 
 bool TerminalWindow::canTakeFocus(const Control& c) const {
-  return c.visible && c.layout.tabStop && c.layout.tabIndex != kNoTabIndex &&
+  return c.visible && c.enabled && c.layout.tabStop && c.layout.tabIndex != kNoTabIndex &&
          (c.layout.kind == ControlKind::TextBox || c.layout.kind == ControlKind::Button);
 }
 
@@ -440,7 +520,8 @@ void TerminalWindow::moveFocusFrom(ControlId control) {
 TerminalWindow::Choices TerminalWindow::choices() const {
   Choices c;
   for (ControlId id = 0; id < controls_.size(); ++id)
-    if (controls_[id].visible && controls_[id].layout.kind == ControlKind::Button)
+    if (controls_[id].visible && controls_[id].enabled &&
+        controls_[id].layout.kind == ControlKind::Button)
       c.ids.push_back(id);
   std::stable_sort(c.ids.begin(), c.ids.end(), [this](ControlId a, ControlId b) {
     return controls_[a].layout.tabIndex < controls_[b].layout.tabIndex;
@@ -481,20 +562,79 @@ void TerminalWindow::print() {
   }
   out += repeat("═", width) += '\n';
   if (!buttons.empty()) {
+    // A button that cannot be pressed now shows in round brackets.
     for (ControlId id : buttons) {
-      out += "  [ ";
+      out += controls_[id].enabled ? "  [ " : "  ( ";
       out += screenText(controls_[id].text);
-      out += " ]";
+      out += controls_[id].enabled ? " ]" : " )";
     }
     out += '\n';
   }
   terminal_.write(out);
   terminal_.flush();
-  changed_ = false;
+  printed_.clear();
+  for (const Control& c : controls_)
+    printed_.push_back({shows(c), c.text});
 }
 
 void TerminalWindow::repaintIfChanged() {
-  if (state_ == State::Shown && changed_) print();
+  if (state_ != State::Shown) return;
+  for (ControlId id = 0; id < controls_.size(); ++id)
+    if (changedSincePrinted(id)) return print();
+}
+
+void TerminalWindow::prepare(std::vector<pollfd>& waits, int& timeoutMs) {
+  if (state_ != State::Shown || !events_) return;
+  if (const int fd = terminal_.inputDescriptor(); fd >= 0) waits.push_back({fd, POLLIN, 0});
+  // A change to show is done at once, as a window's waiting paint is.
+  if (statusLine() != shownStatus_) timeoutMs = 0;
+}
+
+std::optional<Text> TerminalWindow::statusLine() const {
+  std::optional<ControlId> first;
+  for (ControlId id = 0; id < controls_.size(); ++id) {
+    const auto& c = controls_[id];
+    if (c.layout.kind != ControlKind::TextBox || !changedSincePrinted(id) || !shows(c)) continue;
+    if (!first || c.layout.top < controls_[*first].layout.top) first = id;
+  }
+  if (!first) return std::nullopt;
+  Text line = controls_[*first].text;
+  for (const ControlId id : choices().ids)
+    line += u"  [ " + controls_[id].text + u" ]";
+  return line;
+}
+
+void TerminalWindow::dispatch(std::span<const pollfd> ready) {
+  if (state_ != State::Shown || !events_) return;
+  if (!ready.empty() && ready[0].revents) terminal_.readAvailable();
+  while (const auto line = terminal_.peekLine()) {
+    const auto button = buttonNamed(*line);
+    if (!button) break; // an answer typed ahead, for a box to come
+    terminal_.takeLine();
+    focus_ = *button;
+    events_->click(*button);
+  }
+  if (terminal_.inputExhausted()) {
+    // The close box: the program ends, whatever the handler was doing.
+    state_ = State::Closed;
+    terminal_.write(""); // ends a status line
+    terminal_.flush();
+    throw ProgramEnd{};
+  }
+  const std::optional<Text> line = statusLine();
+  if (line && line != shownStatus_) terminal_.status(*line);
+  shownStatus_ = line;
+}
+
+std::optional<ControlId> TerminalWindow::buttonNamed(const std::string& line) const {
+  const std::string_view s = trim(line);
+  // Only a caption: an empty line or a number is an answer for a box.
+  if (s.empty() || std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+  const Choices c = choices();
+  const auto choice = chooseButton(s, c.captions, std::nullopt);
+  if (!choice) return std::nullopt;
+  return c.ids[*choice];
 }
 
 void TerminalWindow::run(WindowEvents& events) {
@@ -507,6 +647,8 @@ void TerminalWindow::run(WindowEvents& events) {
   }
   state_ = State::Shown;
   print();
+  events_ = &events;
+  const auto detach = scope_exit([this]() noexcept { events_ = nullptr; });
   for (;;) {
     const Choices c = choices();
     terminal_.write(buttonList(c.captions, c.focused));

@@ -8,6 +8,7 @@
 // does what closing it by the keyboard does).
 #pragma once
 
+#include "platform/posix/host/event_loop.h"
 #include "platform/text.h"
 #include "platform/window.h"
 
@@ -43,6 +44,22 @@ public:
   std::optional<std::string> readLine();
   void write(std::string_view utf8);
   void flush();
+
+  // Input without waiting, for the window's turns while the program works:
+  // the descriptor to wait on (-1 for a stream in memory, or once the input
+  // has ended), what it has now, and the next whole line read so far, left
+  // in place for whoever reads next unless taken.
+  int inputDescriptor() const;
+  void readAvailable();
+  std::optional<std::string> peekLine();
+  void takeLine();
+  // The input has ended and every line of it was taken.
+  bool inputExhausted() const { return inputEnded_ && pending_.empty(); }
+
+  // One line that says what the program is waiting for. On a terminal it
+  // is rewritten in place; written elsewhere (a log), a text is written
+  // only when it differs from the last one in more than its numbers.
+  void status(TextView text);
   // Columns the window and the boxes are laid out in: the frame's width, or
   // the terminal's when that is narrower.
   std::size_t width() const;
@@ -56,10 +73,20 @@ private:
   // The next line as read, its line end included; nullopt at the end of
   // input. Throws ProgramEnd when a stop is asked for while it waits.
   std::optional<std::string> rawLine();
+  // One read of what the descriptor has; the end of input, or a failed
+  // read, ends it.
+  void readChunk(int fd);
+  // Where the first whole line read so far ends.
+  std::optional<std::size_t> pendingLineEnd();
+  // Repeats a line read, as the screen shows texts.
+  void echo(const std::string& line);
 
   std::FILE* in_;
   std::FILE* out_;
   bool echo_;
+  bool statusInPlace_;      // the output is a terminal
+  bool statusOpen_ = false; // the cursor stands at the end of a status line
+  std::string statusShape_; // the last status written elsewhere, numbers left out
   // The longest line taken; the rest of a longer one is dropped.
   static constexpr std::size_t kMaxLine = 64 * 1024;
   std::string pending_;     // read from the input, not yet returned
@@ -95,11 +122,17 @@ int showMessageBox(Terminal& terminal, const Text& prompt, int buttons, const Te
 inline constexpr char kChooseHint[] =
     "Lütfen düğmelerden birini seçin: numarasını ya da adını yazın.";
 
-class TerminalWindow final : public Window {
+// While a handler runs, the window takes its turn in the run-time's
+// DoEvents (when given the waits): a line typed that names a visible,
+// enabled button by its caption presses it, the end of input is the close
+// box (which ends the program), and the headline's changes show as a
+// status line. Any other line waits for whoever reads next, a message box
+// perhaps, so answers typed ahead keep their order.
+class TerminalWindow final : public Window, private EventSource {
 public:
   // The layout's controls are copied; their texts must outlive the window
   // only as long as the layout's views do (the control table is static).
-  TerminalWindow(const WindowSpec& layout, Terminal& terminal);
+  TerminalWindow(const WindowSpec& layout, Terminal& terminal, EventLoop* waits = nullptr);
   ~TerminalWindow() override;
   TerminalWindow(const TerminalWindow&) = delete;
   TerminalWindow& operator=(const TerminalWindow&) = delete;
@@ -108,6 +141,8 @@ public:
   void setText(ControlId control, const Text& text) override;
   bool visible(ControlId control) const override;
   void setVisible(ControlId control, bool visible) override;
+  bool enabled(ControlId control) const override;
+  void setEnabled(ControlId control, bool enabled) override;
   ControlId focus() const override { return focus_; }
 
   void run(WindowEvents& events) override;
@@ -124,7 +159,23 @@ private:
     ControlSpec layout;
     Text text;
     bool visible;
+    bool enabled = true;
   };
+  // What the last print showed of a control.
+  struct Printed {
+    bool shown;
+    Text text;
+  };
+
+  void prepare(std::vector<pollfd>& waits, int& timeoutMs) override;
+  void dispatch(std::span<const pollfd> ready) override;
+  // The button a line typed during a handler names by its caption.
+  std::optional<ControlId> buttonNamed(const std::string& line) const;
+  // What a status line shows now: the headline's change (the first changed
+  // text in reading order) and what can be pressed meanwhile; nothing when
+  // the texts are as printed.
+  std::optional<Text> statusLine() const;
+  bool changedSincePrinted(ControlId id) const;
 
   bool shows(const Control& c) const;
   bool canTakeFocus(const Control& c) const;
@@ -142,9 +193,12 @@ private:
   const WindowSpec& layout_; // the control table, for the tab order
   Text caption_;
   std::vector<Control> controls_;
+  std::vector<Printed> printed_;
   ControlId focus_;
   State state_ = State::Created;
-  bool changed_ = false;
+  WindowEvents* events_ = nullptr;  // while run() runs
+  std::optional<Text> shownStatus_; // the last status line written
+  EventRegistration waiting_;
 };
 
 } // namespace vk::posix
