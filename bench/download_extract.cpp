@@ -52,7 +52,7 @@ const Text kArchive = u"C:\\Kurulum\\Vorlan-Grenvilta\\chromedriver_win32.zip";
 int download(Runtime& rt, const std::string& url) {
   ObjectRef request = rt.rtcCreateObject2(u"MSXML2.XMLHTTP");
   request->call(u"Open", {Variant(u"GET"), Variant(fromUtf8(url)), Variant(true)});
-  if (!vbaVarTstEq(sendAndWait(rt, *request), Variant(std::int16_t{200}))) return 1;
+  if (!vbaVarTstEq(*sendAndWait(rt, *request), Variant(std::int16_t{200}))) return 1;
   ObjectRef stream = rt.rtcCreateObject2(u"ADODB.Stream");
   stream->call(u"Open", {});
   stream->put(u"Type", Variant(std::int16_t{1}));

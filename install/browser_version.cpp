@@ -65,6 +65,7 @@ constexpr std::int64_t kLargeNumber = 1'000'000'000; // no Chrome gets near it
 struct VersionPart {
   Text digits;
   std::int64_t value = -1;
+  bool padded = false; // written with leading zeros
 };
 std::vector<VersionPart> versionParts(TextView text) {
   std::vector<VersionPart> parts;
@@ -76,6 +77,7 @@ std::vector<VersionPart> versionParts(TextView text) {
                                       [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
       const std::size_t first = std::min(piece.find_first_not_of(u'0'), piece.size() - 1);
       part.digits = Text(piece.substr(first));
+      part.padded = first > 0;
       part.value = part.digits.size() > 9 ? kLargeNumber : std::stoll(toUtf8(part.digits));
     }
     parts.push_back(std::move(part));
@@ -85,15 +87,23 @@ std::vector<VersionPart> versionParts(TextView text) {
 }
 
 // A version file's answer names a driver only when it is four numbers of
-// the asked-for line, once blanks and line ends around it are gone.
+// the asked-for line, none written with a leading zero, once blanks and
+// line ends around it are gone.
 bool isDriverVersion(TextView answer, const Text& major) {
   const auto parts = versionParts(answer);
   return parts.size() == 4 && parts[0].digits == major &&
-         std::all_of(parts.begin(), parts.end(), [](const VersionPart& p) { return p.value >= 0; });
+         std::all_of(parts.begin(), parts.end(),
+                     [](const VersionPart& p) { return p.value >= 0 && !p.padded; });
 }
 
+// A version file is some 15 bytes; a longer answer is none.
+constexpr std::uint64_t kVersionFileLimit = 1024;
+
+// Blanks, line ends and a byte-order mark around the answer.
 TextView trimmed(TextView text) {
-  const auto blank = [](char16_t c) { return c == u' ' || c == u'\r' || c == u'\n'; };
+  const auto blank = [](char16_t c) {
+    return c == u' ' || c == u'\r' || c == u'\n' || c == u'\uFEFF';
+  };
   while (!text.empty() && blank(text.front()))
     text.remove_prefix(1);
   while (!text.empty() && blank(text.back()))
@@ -119,10 +129,20 @@ Asked ask(Runtime& rt, Window& window, const DriverServer& server, const std::ve
     try {
       ObjectRef request = rt.rtcCreateObject2(u"MSXML2.XMLHTTP");
       deref(request).call(u"Open", {u"GET", Text(server.versionFiles) + file, true});
-      asked.status = sendAndWait(rt, *request);
-      if (!vbaVarTstEq(asked.status, Variant(std::int16_t{200}))) continue;
-      asked.answer = Text(trimmed(request->get(u"responseText").toText()));
-      asked.answered = true;
+      // An answer too long for a version file is given up as soon as its
+      // length shows, announced or come; it is no version either way.
+      WaitHooks hooks;
+      hooks.keep = [&] {
+        const ResponseSize size = responseSize(*request);
+        return size.announced.value_or(0) <= kVersionFileLimit &&
+               size.received.value_or(0) <= kVersionFileLimit;
+      };
+      const std::optional<Variant> status = sendAndWait(rt, *request, hooks);
+      asked.answered = !status || vbaVarTstEq(*status, Variant(std::int16_t{200}));
+      if (status) asked.status = *status;
+      if (!asked.answered) continue;
+      if (status && request->get(u"responseBody").toBytes().size() <= kVersionFileLimit)
+        asked.answer = Text(trimmed(request->get(u"responseText").toText()));
     } catch (const RuntimeError& e) {
       asked.failure = e.number();
     }

@@ -2,6 +2,7 @@
 #include "form1/Form1.h"
 #include "install/install.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace vk {
@@ -14,51 +15,87 @@ Text decimal(std::uint64_t n) {
   return fromUtf8(std::to_string(n));
 }
 
-// What the server announced as the archive's size, once its headers are
-// in; "" before, or when it announced none.
-Text announcedSize(Object& request) {
-  try {
-    const Text length = request.call(u"getResponseHeader", {u"Content-Length"}).toText();
-    if (length.empty() || length.size() > 18 ||
-        length.find_first_not_of(u"0123456789") != Text::npos)
-      return Text();
-    return sizeText(std::stoull(toUtf8(length)));
-  } catch (const RuntimeError&) {
-    return Text(); // the headers are not in yet
-  }
+// The unit a size is written in, and the size in it: bytes and kilobytes
+// whole, megabytes and gigabytes with one decimal; a size that rounds up
+// to 1024 of a unit is written in the next.
+struct Unit {
+  std::uint64_t bytes;
+  const char16_t* name;
+  bool tenths;
+};
+
+// The size in the unit, rounded to what is written.
+std::uint64_t rounded(std::uint64_t n, const Unit& u) {
+  const std::uint64_t scale = u.tenths ? 10 : 1;
+  return n / u.bytes * scale + (n % u.bytes * scale + u.bytes / 2) / u.bytes;
+}
+
+Text amount(std::uint64_t n, const Unit& u) {
+  const std::uint64_t r = rounded(n, u);
+  return u.tenths ? decimal(r / 10) + u"," + decimal(r % 10) : decimal(r);
+}
+
+Unit unitFor(std::uint64_t n) {
+  constexpr Unit kUnits[] = {
+      {1, u" bayt", false}, {1u << 10, u" KB", false}, {1u << 20, u" MB", true}};
+  for (const Unit& u : kUnits)
+    if (rounded(n, u) < (u.tenths ? 10240u : 1024u)) return u;
+  return {1u << 30, u" GB", true};
+}
+
+std::optional<std::uint64_t> lengthOf(const Text& text) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of(u"0123456789") != Text::npos)
+    return std::nullopt;
+  return std::stoull(toUtf8(text));
 }
 
 } // namespace
 
 Text sizeText(std::uint64_t bytes) {
-  if (bytes < 1024) return decimal(bytes) + u" bayt";
-  if (const std::uint64_t kb = bytes / 1024 + (bytes % 1024 >= 512); kb < 1024)
-    return decimal(kb) + u" KB";
-  // Tenths of a unit, rounded; a size that rounds up to 1024 MB is 1,0 GB.
-  const auto tenths = [&](std::uint64_t unit) {
-    return bytes / unit * 10 + (bytes % unit * 10 + unit / 2) / unit;
-  };
-  std::uint64_t t = tenths(1u << 20);
-  const char16_t* name = u" MB";
-  if (t >= 10240) {
-    t = tenths(1u << 30);
-    name = u" GB";
-  }
-  return decimal(t / 10) + u"," + decimal(t % 10) + name;
+  const Unit u = unitFor(bytes);
+  return amount(bytes, u) + u.name;
 }
 
-Variant sendAndWait(Runtime& rt, Object& request, const std::function<void(int)>& eachSecond) {
+Text progressText(const ResponseSize& size) {
+  if (size.announced && size.received && *size.announced > 0) {
+    const Unit u = unitFor(*size.announced);
+    const std::uint64_t received = std::min(*size.received, *size.announced);
+    return amount(received, u) + u" / " + sizeText(*size.announced) + u" (%" +
+           decimal(received * 100 / *size.announced) + u")";
+  }
+  if (size.announced) return sizeText(*size.announced);
+  if (size.received) return sizeText(*size.received);
+  return Text();
+}
+
+ResponseSize responseSize(Object& request) {
+  ResponseSize size;
+  try {
+    size.announced = lengthOf(request.call(u"getResponseHeader", {u"Content-Length"}).toText());
+  } catch (const RuntimeError&) {
+    // the headers are not in yet
+  }
+  try {
+    size.received = request.get(u"responseBody").toBytes().size();
+  } catch (const RuntimeError&) {
+    // nothing of the body to be had yet
+  }
+  return size;
+}
+
+std::optional<Variant> sendAndWait(Runtime& rt, Object& request, const WaitHooks& hooks) {
   request.call(u"Send", {});
   const auto start = std::chrono::steady_clock::now();
   int shown = 0;
-  while (request.get(u"readyState").toInt32() != 4) {
+  for (std::int32_t state; (state = request.get(u"readyState").toInt32()) != 4;) {
+    if (state == 3 && hooks.keep && !hooks.keep()) return std::nullopt;
     rt.rtcDoEvents();
     const auto waited =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
             .count();
-    if (eachSecond && waited > shown) {
+    if (hooks.eachSecond && waited > shown) {
       shown = static_cast<int>(waited);
-      eachSecond(shown);
+      hooks.eachSecond(shown);
     }
   }
   const Variant status = request.get(u"Status");
@@ -81,12 +118,13 @@ void Form1::dosyaIndir(Text& address, Text& path) {
     Variant status;
     {
       WaitText wait(w_, kDownloading);
-      Text size;
-      status = sendAndWait(rt_, *request, [&](int seconds) {
-        if (size.empty()) size = announcedSize(*request);
-        wait.show(Text(kDownloading) + (size.empty() ? Text() : u" " + size + u",") + u" " +
+      WaitHooks hooks;
+      hooks.eachSecond = [&](int seconds) {
+        const Text progress = progressText(responseSize(*request));
+        wait.show(Text(kDownloading) + (progress.empty() ? Text() : u" " + progress + u",") + u" " +
                   vbaStrI4(seconds) + u" sn");
-      });
+      };
+      status = *sendAndWait(rt_, *request, hooks);
     }
     if (!vbaVarTstEq(status, Variant(std::int16_t{200}))) {
       // Never silent: the archive did not come and the user must know why.

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 namespace vk {
@@ -59,16 +60,34 @@ private:
   Text before_;
 };
 
+// What a wait does besides waiting: eachSecond is called about once a
+// second with the seconds waited; keep, at each turn while the answer
+// comes (readyState 3), says whether it is still wanted.
+struct WaitHooks {
+  std::function<void(int seconds)> eachSecond;
+  std::function<bool()> keep;
+};
+
 // Sends a request opened asynchronously and waits for its whole answer with
 // the window alive: rtcDoEvents between reads of "readyState" until 4.
-// eachSecond, when given, is called about once a second with the seconds
-// waited. Returns "Status"; a request that failed raises the number a
-// synchronous "Send" raises for that failure.
-Variant sendAndWait(Runtime& rt, Object& request,
-                    const std::function<void(int seconds)>& eachSecond = {});
+// Returns "Status", or nothing when keep gave the answer up. A request that
+// failed raises the number a synchronous "Send" raises for that failure.
+std::optional<Variant> sendAndWait(Runtime& rt, Object& request, const WaitHooks& hooks = {});
+
+// How big an answer is, as far as the request object tells: the length its
+// headers announce, and how much of it has come (at readyState 3 only where
+// the object gives the body so far).
+struct ResponseSize {
+  std::optional<std::uint64_t> announced;
+  std::optional<std::uint64_t> received;
+};
+ResponseSize responseSize(Object& request);
 
 // A size as Turkish people write it: "0 bayt", "999 KB", "8,9 MB", "1,0 GB".
 Text sizeText(std::uint64_t bytes);
+// What the download has come to: "8,9 MB", "3,2 / 8,9 MB (%36)", "3,2 MB",
+// or "" when nothing is known.
+Text progressText(const ResponseSize& size);
 
 // Writes "[" + prefix + "]" into the version record, each statement under
 // the caller's error mode.

@@ -39,7 +39,8 @@ for f in Vorlan/Vorlan.exe Vorlan/VorlanUpdate.exe Vorlan/Data/DATA.xlsx \
   check "file Desktop/$f" test -f "$desktop/$f"
 done
 check "the download text with the archive's size" grep -qE \
-  '^Chrome sürücüsü indiriliyor \.\.\. [0-9,]+ (bayt|KB), [0-9]+ sn  \[ Kurulumdan Çık \]$' "$transcript"
+  '^Chrome sürücüsü indiriliyor \.\.\. ([0-9,]+ / )?[0-9,]+ (bayt|KB)( \(%[0-9]+\))?, [0-9]+ sn  \[ Kurulumdan Çık \]$' \
+  "$transcript"
 check "the browser test passed" grep -qF "Chrome bağlantısı test edildi." "$transcript"
 check "no failed step" grep -qxF "Kurulum işlemi tamamlandı !" "$transcript"
 check "the driver was unpacked" test -f demo/machine/drive_d/Kurulum/Vorlan-Grenvilta/chromedriver.exe

@@ -162,6 +162,17 @@ TEST(DownloadText, SizesAsTurkishPeopleWriteThem) {
               {9332326, "8,9 MB"},    {1u << 30, "1,0 GB"}};
   for (const auto& row : rows)
     EXPECT_EQ(toUtf8(sizeText(row.bytes)), row.shown) << row.bytes;
+  // What the download has come to, in the unit of the whole.
+  const struct {
+    std::optional<std::uint64_t> announced, received;
+    const char* shown;
+  } progress[] = {{9332326, 3355443, "3,2 / 8,9 MB (%35)"},
+                  {9332326, std::nullopt, "8,9 MB"},
+                  {std::nullopt, 3355443, "3,2 MB"},
+                  {1019, 512, "512 / 1019 bayt (%50)"},
+                  {std::nullopt, std::nullopt, ""}};
+  for (const auto& row : progress)
+    EXPECT_EQ(toUtf8(progressText({row.announced, row.received})), row.shown) << row.shown;
 }
 
 TEST_F(Download, TransferFailuresShowOneBoxWithTheSignedNumber) {

@@ -112,6 +112,15 @@ Bytes IncomingBytes::take() {
   return all;
 }
 
+Bytes IncomingBytes::copy() const {
+  Bytes all;
+  all.reserve(size_);
+  all.insert(all.end(), first_.begin(), first_.end());
+  for (const Block& block : more_)
+    all.insert(all.end(), block.at, block.at + block.used);
+  return all;
+}
+
 void IncomingBytes::clear() {
   Bytes().swap(first_);
   for (const Block& block : more_)

@@ -33,6 +33,8 @@ public:
   // All of it as one array; the object is empty after. Throws
   // std::bad_alloc when the array cannot be made.
   Bytes take();
+  // What has come so far, the object unchanged.
+  Bytes copy() const;
   void clear();
 
 private:

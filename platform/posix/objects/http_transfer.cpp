@@ -540,6 +540,10 @@ const std::vector<std::string>& HttpTransfer::headers() const {
   return state_->received.headers;
 }
 
+Bytes HttpTransfer::bodySoFar() const {
+  return state_->received.body.copy();
+}
+
 HttpResponse HttpTransfer::take() {
   HttpResponse out;
   out.status = status();

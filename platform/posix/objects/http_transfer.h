@@ -65,9 +65,11 @@ public:
   HttpTransfer& operator=(const HttpTransfer&) = delete;
 
   Stage stage() const { return stage_; }
-  // The last response's status and headers, from Receiving on.
+  // The last response's status and headers, from Receiving on, and as
+  // much of its body as has come.
   std::int32_t status() const;
   const std::vector<std::string>& headers() const;
+  Bytes bodySoFar() const;
   // The response, once Done; the transfer keeps none of it.
   HttpResponse take();
   std::int32_t failure() const { return failure_; }

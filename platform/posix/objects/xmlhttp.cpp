@@ -15,13 +15,16 @@
 //     response is complete, a response
 //     header before its headers are in   0x80004005    E_FAIL
 //   "responseBody" or "responseText"
-//     before the response is complete   0x8000000A    E_PENDING (data not yet available)
+//     before the response has begun     0x8000000A    E_PENDING (data not yet available)
 //
 // Opened synchronously, "Send" returns with the whole response or fails.
 // Opened asynchronously ("Open" with True), "Send" returns at once and the
 // request goes on in the turns of the run-time's DoEvents; "readyState"
 // says how far it is: 1 opened, 2 sent, 3 the response's status and
-// headers in, 4 complete. A request that fails that way completes too, as
+// headers in, 4 complete. From 3 on, "responseBody" and "responseText" give
+// what has come so far, as MSXML's reference describes the state (its
+// desktop pages and Wine raise E_PENDING there instead; the program copes
+// with either). A request that fails that way completes too, as
 // Windows' object does: "Status" then gives WinINet's own number (12029
 // for ERROR_INTERNET_CANNOT_CONNECT), or, for a failure WinINet has no
 // number for, raises the failure's number.
@@ -127,15 +130,16 @@ private:
     return statusText_;
   }
 
-  // Shared, not copied: it never changes once received.
-  const SharedBytes& responseBody() {
+  // Shared, not copied, once complete: it never changes then.
+  SharedBytes responseBody() {
     requireBody();
+    if (inFlight_) return std::make_shared<const Bytes>(inFlight_->bodySoFar());
     return body_;
   }
 
   Text responseText() {
-    requireBody();
-    return fromUtf8(std::string_view(reinterpret_cast<const char*>(body_->data()), body_->size()));
+    const SharedBytes body = responseBody();
+    return fromUtf8(std::string_view(reinterpret_cast<const char*>(body->data()), body->size()));
   }
 
   Text getResponseHeader(const Args& args) {
@@ -155,7 +159,7 @@ private:
 
   void requireBody() {
     update();
-    if (readyState_ != 4) fail(hr::Pending);
+    if (readyState_ < 3) fail(hr::Pending);
   }
 
   // How far an asynchronous request has come in the waits since the last look.
