@@ -95,10 +95,11 @@ constexpr char kInvalid[] = "Sürücü seçimi (geçersiz yanıt)";
 
 struct VersionFileCase {
   const char* version;
-  const char* path; // the one file served, with status 200
-  const char* body;
+  const char* path; // the one file served
+  std::string body;
   std::string want; // the address, else the failed step
   std::size_t asked;
+  int status = 200;
 };
 
 TEST(DriverChoice, LinesPastTheTableAskTheirServersVersionFiles) {
@@ -123,6 +124,20 @@ TEST(DriverChoice, LinesPastTheTableAskTheirServersVersionFiles) {
       {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131", "130.0.6723.116", kInvalid, 2},
       {"112.0.5615.49", "/LATEST_RELEASE_112.0.5615", "<html>112.0.1.2</html>", kInvalid, 1},
       {"150.0.1.2", "", "", "Sürücü seçimi (HTTP durum kodu: 404)", 2},
+      // Three numbers, leading zeros, a body too long for a version file,
+      // a version under a status other than 200: none names a driver; a
+      // byte-order mark is no part of the answer.
+      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778", "131.0.6778", kInvalid, 1},
+      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778", "0131.00.6778.085",
+       kInvalid, 1},
+      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778",
+       "131.0.6778.85" + std::string(2000, ' '), kInvalid, 1},
+      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778", "131.0.6778.85",
+       "Sürücü seçimi (HTTP durum kodu: 404)", 2, 404},
+      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778",
+       "\xEF\xBB\xBF"
+       "131.0.6778.85\r\n",
+       kCft + std::string("131.0.6778.85/win32/chromedriver-win32.zip"), 1},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -130,7 +145,7 @@ TEST(DriverChoice, LinesPastTheTableAskTheirServersVersionFiles) {
     test::TestCa ca;
     const std::string address = "127.0.5." + std::to_string(10 + n++);
     test::HttpsServer server(ca.issue({kOld, kLabs}), address, 443);
-    server.serve(c.path, 200, c.body);
+    server.serve(c.path, c.status, c.body);
     Harness h;
     std::ofstream(h.tm.root() + "/ca-certificates.pem", std::ios::binary) << ca.pem();
     h.tm.writeFile(u"C:\\Windows\\System32\\drivers\\etc\\hosts",

@@ -312,6 +312,29 @@ TEST_F(InstallRun, TodaysChromeGetsItsDriverAndARerunAfterAnUpdateReplacesIt) {
   EXPECT_EQ(file(kProgramFiles + u"\\ChromeDriverVersiyon.txt"), "[132]\r\n");
 }
 
+// A version file is some 15 bytes: a 100 MB answer, announced or not, is
+// given up as soon as its length shows, and holds no more memory than a
+// right one does, give or take 32 MB.
+TEST_F(InstallRun, AVersionFileTooLongIsGivenUpAtOnce) {
+  setChrome("131.0.6778.86");
+  const std::string path = "/chrome-for-testing/LATEST_RELEASE_131.0.6778";
+  const std::vector<std::string> answers{"Devam", "Tamam", "Hayır", "Tamam",
+                                         "Hayır", "Tamam", "Tamam", "Kapat"};
+  server.serve(path, 200, "131.0.6778.85");
+  const long right = run(answers).peakKilobytes;
+  const std::string huge(100u << 20, '1');
+  for (const bool announced : {true, false}) {
+    if (announced)
+      server.serve(path, 200, huge);
+    else
+      server.serveChunked(path, huge, 64 * 1024);
+    const auto r = run(answers);
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_NE(r.out.find("Sürücü seçimi (geçersiz yanıt)"), std::string::npos) << r.out;
+    EXPECT_LT(r.peakKilobytes - right, 32 * 1024) << (announced ? "announced" : "chunked");
+  }
+}
+
 TEST_F(InstallRun, EmptyOrAbsentVersionEndsBeforeAnythingIsWritten) {
   for (bool absent : {false, true}) {
     TestMachine fresh;

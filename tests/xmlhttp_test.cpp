@@ -280,6 +280,10 @@ TEST_F(XmlHttpTest, IncompleteBodiesAreFailuresNotShortSuccesses) {
   server.serveChunked("/chunked", std::string(70000, 'c') + std::string(3, '\0'), 4096);
   server.drip("/drip", std::string(40, 'd'), 4);
   server.raw("/nohttp", "SSH-2.0-OpenSSH_9.2\r\nnot a web server\r\n");
+  server.raw("/cutstatus", "HTTP/1.1 20");
+  server.raw("/cutheaders", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nX-Vorlan: ku");
+  server.raw("/cutline", "HTTP/1.1 200 OK\r\n");
+  server.raw("/cutheader", "HTTP/1.1 200 OK\r\nX-Vorlan: kur\r\n");
   server.serve("/header", 200, "body", {"X-Big: " + std::string(10u << 20, 'h')});
   trust(ca);
   hosts("127.0.0.1 " + std::string(kDriverHost) + "\n");
@@ -290,6 +294,9 @@ TEST_F(XmlHttpTest, IncompleteBodiesAreFailuresNotShortSuccesses) {
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/nohttp")), kInvalidResponse);
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/header")), kInvalidResponse);
   EXPECT_EQ(failureOf(server.url(kDriverHost, "/unfinished")), kConnectionAborted);
+  // A reply that ends inside its status line or its headers is none.
+  for (const char* cut : {"/cutstatus", "/cutheaders", "/cutline", "/cutheader"})
+    EXPECT_EQ(failureOf(server.url(kDriverHost, cut)), kInvalidResponse) << cut;
   // A body that would take 10 s at 4 bytes a second, under a limit of
   // 1 KB/s held for 1 s instead of 30.
   limits().lowSpeedSeconds = 1;

@@ -2,6 +2,7 @@
 
 #include "support/host_files.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -36,6 +37,14 @@ long processorTicks(pid_t pid) {
     if (k == 15) system = std::stol(field);
   }
   return user + system;
+}
+
+// VmHWM of /proc/<pid>/status in kilobytes; 0 when it cannot be read.
+long memoryHighWater(pid_t pid) {
+  std::istringstream status(readHostFile("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  return 0;
 }
 
 } // namespace
@@ -141,6 +150,10 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
   long heldTicks = 0;
   const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
   for (;;) {
+    // The high-water mark of the program's own memory (the spawning
+    // parent's, which the child shares until it runs its program, is none
+    // of it), read while it lives.
+    run.peakKilobytes = std::max(run.peakKilobytes, memoryHighWater(pid));
     const pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid) {
       run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

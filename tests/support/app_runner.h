@@ -19,6 +19,7 @@ struct AppRun {
   // seconds from the interruption to the tool's end.
   double processorShare = 0;
   double secondsToEnd = -1;
+  long peakKilobytes = 0; // the most memory the tool held at once
 };
 
 // Copies the built program to <setupFolder>\VorlanKur.exe (once) and runs it

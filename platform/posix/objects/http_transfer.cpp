@@ -29,9 +29,15 @@
 //     anything else                      0x80072F17    ERROR_INTERNET_SEC_CERT_ERRORS
 //   SSL_CONNECT_ERROR, other TLS errors  0x80072F7D    ERROR_INTERNET_SECURITY_CHANNEL_ERROR
 //   PARTIAL_FILE (body cut short)        0x80072EFE    ERROR_INTERNET_CONNECTION_ABORTED
-//   RECV_ERROR, SEND_ERROR, GOT_NOTHING  0x80072EFF    ERROR_INTERNET_CONNECTION_RESET
+//   RECV_ERROR, SEND_ERROR               0x80072EFF    ERROR_INTERNET_CONNECTION_RESET
 //   WEIRD_SERVER_REPLY, bad chunk,
-//     BAD_CONTENT_ENCODING, HTTP2        0x80072F78    ERROR_HTTP_INVALID_SERVER_RESPONSE
+//     BAD_CONTENT_ENCODING, HTTP2,
+//     GOT_NOTHING, and a reply that ends
+//     inside its status line or headers  0x80072F78    ERROR_HTTP_INVALID_SERVER_RESPONSE
+//
+// (Microsoft's knowledge base says as much of the request object: a server
+// that takes the connection and closes it without delivering the response
+// gives 12152, ERROR_HTTP_INVALID_SERVER_RESPONSE.)
 //   too many redirects, redirect to a
 //     scheme other than http(s)          0x80072F7C    ERROR_HTTP_REDIRECT_FAILED
 //   redirect from https to http          0x80072F08    ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR
@@ -128,13 +134,25 @@ struct Received {
   std::string statusLine; // of the last response seen
   std::vector<std::string> headers;
   bool sawLocation = false;   // among the headers of the response being read
+  bool headersEnded = false;  // the response being read has all its headers
   bool lastHeadersIn = false; // a response that ends the request has its headers in
+  std::size_t thisTurn = 0;   // body bytes taken in the current turn
+  bool paused = false;        // the turn's share is taken: the rest waits for the next
   CURL* easy = nullptr;
 };
+
+// The most of a body one turn of the waits takes: whoever waits looks at
+// what has come between turns (and may give it up) before more comes.
+constexpr std::size_t kTurnShare = 1u << 20;
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto& r = *static_cast<Received*>(user);
   const std::size_t n = size * count;
+  if (r.thisTurn >= kTurnShare) {
+    r.paused = true;
+    return CURL_WRITEFUNC_PAUSE; // libcurl keeps the piece and gives it again
+  }
+  r.thisTurn += n;
   if (r.body.size() == 0) {
     curl_off_t length = -1;
     if (curl_easy_getinfo(r.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
@@ -160,12 +178,14 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
     r.statusLine = line;
     r.headers.clear();
     r.sawLocation = false;
+    r.headersEnded = false;
   } else if (!line.empty()) {
     if (asciiLower(line.substr(0, line.find(':'))) == "location") r.sawLocation = true;
     r.headers.push_back(line);
   } else {
     // The end of a response's headers: the last response's, unless it is
     // an interim one or a redirect that is followed.
+    r.headersEnded = true;
     long code = 0;
     curl_easy_getinfo(r.easy, CURLINFO_RESPONSE_CODE, &code);
     if (code >= 200 && !(isRedirect(code) && r.sawLocation)) r.lastHeadersIn = true;
@@ -240,8 +260,8 @@ std::int32_t transferFailure(CURLcode code, CURL* easy, const char* message) {
       return hr::HttpInvalidServerResponse;
     return hr::InternetConnectionReset;
   case CURLE_SEND_ERROR:
-  case CURLE_GOT_NOTHING:
     return hr::InternetConnectionReset;
+  case CURLE_GOT_NOTHING:
   case CURLE_WEIRD_SERVER_REPLY:
   case CURLE_BAD_CONTENT_ENCODING:
   case CURLE_HTTP2:
@@ -499,6 +519,7 @@ void HttpTransfer::startHop() {
   routeThroughMachine(s.machine, s.easy.get(), s.hop.url, s.hops, s.hosts, s.resolves);
   setRequest(s.easy.get(), s.hop, s.ask.body);
   s.received.body.clear();
+  s.received.headersEnded = false;
   s.received.lastHeadersIn = false;
   s.message[0] = '\0';
   if (curl_multi_add_handle(s.multi.get(), s.easy.get()) != CURLM_OK) fail(hr::OutOfMemory);
@@ -518,6 +539,10 @@ void HttpTransfer::hopEnded(int curlCode) {
   s.sockets.clear();
   endIfStopRequested(); // the body so far is dropped; nothing was written
   const auto rc = static_cast<CURLcode>(curlCode);
+  // libcurl takes a reply that ends inside its headers for a whole one, or
+  // for a body cut short; it is no answer, and nothing of it may be written.
+  if ((rc == CURLE_OK || rc == CURLE_PARTIAL_FILE) && !s.received.headersEnded)
+    return markFailed(hr::HttpInvalidServerResponse);
   if (rc != CURLE_OK) return markFailed(transferFailure(rc, s.easy.get(), s.message));
   try {
     if (followRedirect(s.easy.get(), s.hop, s.hops)) {
@@ -559,6 +584,8 @@ HttpResponse HttpTransfer::take() {
 
 void HttpTransfer::prepare(std::vector<pollfd>& waits, int& timeoutMs) {
   if (stage_ == Stage::Done || stage_ == Stage::Failed) return;
+  // A paused transfer goes on at once in the next turn.
+  if (state_->received.paused) timeoutMs = 0;
   for (const auto& [socket, what] : state_->sockets) {
     short events = 0;
     if (what & CURL_POLL_IN) events |= POLLIN;
@@ -576,6 +603,8 @@ void HttpTransfer::dispatch(std::span<const pollfd> ready) {
   if (stage_ == Stage::Done || stage_ == Stage::Failed) return;
   State& s = *state_;
   int running = 0;
+  s.received.thisTurn = 0;
+  if (std::exchange(s.received.paused, false)) curl_easy_pause(s.easy.get(), CURLPAUSE_CONT);
   for (const pollfd& p : ready) {
     if (!p.revents) continue;
     int mask = 0;
