@@ -38,9 +38,10 @@ public:
   Text GetDesktop();
   void dosyaIndir(Text& address, Text& path);
   void unzip();
-  // Whether everything unzip handed the shell lies in the sibling folder,
-  // files with the sizes the archive gives.
-  bool driverUnpacked();
+  // What went wrong with what unzip handed the shell, "" when nothing:
+  // chromedriver.exe at the top of the sibling folder with the size the
+  // archive gives, and every other item there too.
+  Text unpackingFailure();
   void CreateShortCut();
   void regVorlanComponents();
 

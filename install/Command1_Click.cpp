@@ -154,13 +154,14 @@ void Form1::copyApplicationFiles(ErrorMode& mode) {
 }
 
 // The shell has had the whole run to unpack the driver; whatever it could
-// not is a failure too.
+// not is a failure too. Without an archive there was nothing to unpack,
+// and the download said why.
 void Form1::checkDriverUnpacked(ErrorMode& mode) {
   if (!unpacked) return;
-  bool arrived = false;
-  mode([&] { arrived = driverUnpacked(); });
+  Text failure = u"Sürücü arşivinin açılması";
+  mode([&] { failure = unpackingFailure(); });
   mode.takeError();
-  if (!arrived) failedSteps.push_back(u"Sürücü arşivinin açılması");
+  if (!failure.empty()) failedSteps.push_back(failure);
 }
 
 void Form1::writeFinalTexts(ErrorMode& mode) {

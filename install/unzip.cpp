@@ -22,12 +22,14 @@ void Form1::unzip() {
     return;
   }
   Variant items = archive.toObject()->get(u"Items");
-  // Newer driver archives hold one folder and nothing else; its items go
-  // into the sibling folder, so chromedriver.exe lies where older ones put it.
-  const ObjectRef top = items.toObject();
-  if (top->get(u"Count").toInt32() == 1) {
+  // Newer driver archives hold one folder and nothing else (which may hold
+  // one folder again): the items under it go into the sibling folder, so
+  // chromedriver.exe lies where older archives put it.
+  for (ObjectRef top = items.toObject(); top->get(u"Count").toInt32() == 1;) {
     const ObjectRef only = top->call(u"Item", {std::int32_t{0}}).toObject();
-    if (only->get(u"IsFolder").toBool()) items = only->get(u"GetFolder").toObject()->get(u"Items");
+    if (!only->get(u"IsFolder").toBool()) break;
+    items = only->get(u"GetFolder").toObject()->get(u"Items");
+    top = items.toObject();
   }
   destination.toObject()->call(u"CopyHere", {items, kSimpleProgress});
 
@@ -44,18 +46,31 @@ void Form1::unzip() {
   }
 }
 
-bool Form1::driverUnpacked() {
-  if (!unpacked || unpacked->empty()) return false;
+Text Form1::unpackingFailure() {
+  constexpr char16_t kNoDriver[] = u"Sürücü arşivinin açılması (chromedriver.exe bulunamadı)";
   ObjectRef shell = rt_.createObject(kShellApplication, kShellDispatch6);
   const ObjectRef sibling = deref(shell).call(u"NameSpace", {siblingFolder() + u"\\"}).toObject();
-  for (const Unpacked& u : *unpacked) {
+  // Each item as the archive has it, by its name in the sibling folder.
+  const auto arrived = [&](const Unpacked& u) {
     const Variant found = sibling->call(u"ParseName", {u.name});
     if (!found.isObject() || !std::get<ObjectRef>(found.value())) return false;
     const ObjectRef item = found.toObject();
-    if (item->get(u"IsFolder").toBool() != u.isFolder) return false;
-    if (!u.isFolder && !vbaVarTstEq(item->get(u"Size"), u.size)) return false;
+    return item->get(u"IsFolder").toBool() == u.isFolder &&
+           (u.isFolder || vbaVarTstEq(item->get(u"Size"), u.size));
+  };
+  // The driver is what the run is for: it must be a file at the top, and
+  // the archive's own; one an earlier run left never counts.
+  bool driver = false;
+  bool rest = true;
+  for (const Unpacked& u : unpacked.value_or(std::vector<Unpacked>{})) {
+    const bool ok = arrived(u);
+    if (rtcUpperCaseVar(u.name) == u"CHROMEDRIVER.EXE")
+      driver = !u.isFolder && ok;
+    else
+      rest = rest && ok;
   }
-  return true;
+  if (!driver) return kNoDriver;
+  return rest ? Text() : Text(u"Sürücü arşivinin açılması");
 }
 
 } // namespace vk

@@ -186,6 +186,16 @@ TEST_F(Download, TransferFailuresShowOneBoxWithTheSignedNumber) {
   EXPECT_FALSE(h.tm.exists(kArchive));
 }
 
+// A reply cut inside its headers is no archive: the old one stays.
+TEST_F(Download, AReplyCutInItsHeadersKeepsTheOldArchive) {
+  server.raw(kPath, "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n");
+  h.tm.writeFile(kArchive, "older");
+  fetch();
+  ASSERT_EQ(h.boxes.size(), 1u);
+  EXPECT_EQ(h.boxes[0].prompt, "Kurulum sırasında hata oluştu ! Hata No: -2147012744");
+  EXPECT_EQ(h.tm.readFile(kArchive), "older");
+}
+
 TEST_F(Download, MissingSiblingFolderIsReportedAndTheCallReturns) {
   server.serve(kPath, 200, "zip bytes");
   std::filesystem::remove_all(h.tm.host(kSibling));

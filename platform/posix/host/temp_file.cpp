@@ -25,10 +25,25 @@ std::set<std::tuple<dev_t, ino_t, std::string>>& sweptFolders() {
   return swept;
 }
 
+// Whether an unnamed file is given its name by its descriptor alone
+// (linkat's AT_EMPTY_PATH, which Linux grants the privileged, and from 6.10
+// whoever opened the file), so that no /proc path need be walked: found out
+// by the first file named, the same for the whole run.
+enum class EmptyPath { Unknown, Works, Refused };
+EmptyPath& emptyPathLinks() {
+  static EmptyPath known = EmptyPath::Unknown;
+  return known;
+}
+
 // Removes the files of this prefix that a run killed outright left in the
 // folder: those whose process is gone. A running instance's are never
 // touched, however old.
 void removeStale(int dirFd, const std::string& prefix) {
+  // An extraction makes thousands of files in one folder in a row: the
+  // folder just swept is not looked up again.
+  static std::pair<int, std::string> last{-1, {}};
+  if (dirFd != AT_FDCWD && last.first == dirFd && last.second == prefix) return;
+  last = {dirFd, prefix};
   const auto slash = prefix.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : prefix.substr(0, slash + 1);
   const std::string start = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
@@ -94,7 +109,7 @@ TempFile::TempFile(int dirFd, const std::string& prefix, mode_t mode)
   // name and a rename. It is given its name through /proc; without /proc,
   // or on a file system without such files, the file is named from the
   // start.
-  if (::access("/proc/self/fd", X_OK) == 0) {
+  if (emptyPathLinks() == EmptyPath::Works || ::access("/proc/self/fd", X_OK) == 0) {
     const auto slash = prefix.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : prefix.substr(0, slash + 1);
     fd_.reset(::openat(dirFd_, folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
@@ -126,6 +141,15 @@ bool TempFile::unnamed() const noexcept {
 }
 
 bool TempFile::name(const std::string& target) noexcept {
+  EmptyPath& emptyPath = emptyPathLinks();
+  if (emptyPath != EmptyPath::Refused) {
+    if (::linkat(fd_.get(), "", dirFd_, target.c_str(), AT_EMPTY_PATH) == 0) {
+      emptyPath = EmptyPath::Works;
+      return true;
+    }
+    if (errno != ENOENT && errno != EPERM) return false;
+    emptyPath = EmptyPath::Refused;
+  }
   const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
   return ::linkat(AT_FDCWD, self.c_str(), dirFd_, target.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }

@@ -25,6 +25,7 @@
 #include <map>
 #include <optional>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <unordered_map>
 #include <utility>
@@ -49,6 +50,23 @@ Text joinBackslash(const std::vector<Text>& parts, std::size_t count) {
   return out;
 }
 
+// A folder of the host, as the extraction knows it: one that was entered
+// is known by its identity and whether the user may write to it, asked once.
+struct FolderId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool writable = false;
+  bool operator<(const FolderId& o) const {
+    return std::tie(device, inode) < std::tie(o.device, o.inode);
+  }
+};
+
+std::optional<FolderId> folderId(int dirFd) {
+  struct stat st {};
+  if (::fstat(dirFd, &st) != 0) return std::nullopt;
+  return FolderId{st.st_dev, st.st_ino, folderWritable(dirFd)};
+}
+
 // The names in the folders an extraction writes to, by their upper case:
 // with thousands of entries in one folder, finding each one's existing name
 // by listing the folder again would cost the square of their number.
@@ -59,12 +77,12 @@ public:
     std::optional<struct stat> found; // what the entry is, when there is one
   };
 
-  // The name an entry of dirFd already has when it matches name without
+  // The name an entry of the folder has when it matches name without
   // regard to case (Windows names do); name itself when none does.
-  Entry existing(int dirFd, const std::string& name) {
+  Entry existing(int dirFd, const FolderId& id, const std::string& name) {
     struct stat st {};
     if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return {name, st};
-    const Listing* names = listing(dirFd, true);
+    const Listing* names = listing(dirFd, id, true);
     const auto it =
         names ? names->find(rtcUpperCaseVar(fromUtf8(name))) : Listing::const_iterator();
     if (!names || it == names->end()) return {name, std::nullopt};
@@ -73,9 +91,9 @@ public:
     return {it->second, st};
   }
 
-  // dirFd has an entry called name now.
-  void add(int dirFd, const std::string& name) {
-    if (Listing* names = listing(dirFd, false))
+  // The folder has an entry called name now.
+  void add(int dirFd, const FolderId& id, const std::string& name) {
+    if (Listing* names = listing(dirFd, id, false))
       names->emplace(rtcUpperCaseVar(fromUtf8(name)), name);
   }
 
@@ -83,10 +101,7 @@ private:
   using Listing = std::unordered_map<Text, std::string>;
 
   // The folder's names, read on first need when read is set.
-  Listing* listing(int dirFd, bool read) {
-    struct stat st {};
-    if (::fstat(dirFd, &st) != 0) return nullptr;
-    const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+  Listing* listing(int dirFd, const FolderId& id, bool read) {
     if (const auto it = folders_.find(id); it != folders_.end()) return &it->second;
     if (!read) return nullptr;
     unique_fd listFd(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -102,7 +117,7 @@ private:
     return &folders_.emplace(id, std::move(names)).first->second;
   }
 
-  std::map<std::pair<dev_t, ino_t>, Listing> folders_;
+  std::map<FolderId, Listing> folders_;
 };
 
 // Unpacks a selection of an archive, or copies files and folders of the
@@ -215,7 +230,11 @@ private:
       return lastFolder_.get();
     lastFolder_ = walkFolders(parts, count);
     lastParts_.assign(parts.begin(), end);
-    return lastFolder_.get();
+    if (const auto id = lastFolder_ ? folderId(lastFolder_.get()) : std::nullopt)
+      lastId_ = *id;
+    else
+      lastFolder_.reset();
+    return lastFolder_ ? lastFolder_.get() : -1;
   }
 
   unique_fd walkFolders(const std::vector<Text>& parts, std::size_t count) {
@@ -224,14 +243,16 @@ private:
     for (std::size_t i = 0; i < count; ++i) {
       const std::vector<Text> prefix(parts.begin(), parts.begin() + static_cast<long>(i + 1));
       if (blocked(prefix)) return {};
-      const auto [name, found] = names_.existing(dir.get(), toUtf8(parts[i]));
-      if (!found && !folderWritable(dir.get())) {
+      const auto id = folderId(dir.get());
+      if (!id) return {};
+      const auto [name, found] = names_.existing(dir.get(), *id, toUtf8(parts[i]));
+      if (!found && !id->writable) {
         blockedFolders_.push_back(prefix);
         error(quoted(joinBackslash(parts, i + 1)) + u" klasörü oluşturulamadı.");
         return {};
       }
       if (::mkdirat(dir.get(), name.c_str(), 0777) == 0) {
-        names_.add(dir.get(), name);
+        names_.add(dir.get(), *id, name);
       } else if (errno != EEXIST) {
         blockedFolders_.push_back(prefix);
         error(quoted(joinBackslash(parts, i + 1)) + u" klasörü oluşturulamadı.");
@@ -264,7 +285,7 @@ private:
     const int dir = enterFolders(parts, parts.size() - 1);
     if (dir < 0) return std::nullopt;
     const Text shown = joinBackslash(parts, parts.size());
-    auto [name, found] = names_.existing(dir, toUtf8(parts.back()));
+    auto [name, found] = names_.existing(dir, lastId_, toUtf8(parts.back()));
     if (found) {
       if (S_ISDIR(found->st_mode)) {
         error(quoted(shown) + u" ayıklanamadı: hedefte aynı adlı bir klasör var.");
@@ -279,7 +300,7 @@ private:
       }
     }
     // A folder the user may not write to refuses, even to the host's root.
-    if (!folderWritable(dir)) {
+    if (!lastId_.writable) {
       error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
       return std::nullopt;
     }
@@ -348,7 +369,7 @@ private:
       if (result == ARCHIVE_OK) error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
       return result;
     }
-    names_.add(dir, name);
+    names_.add(dir, lastId_, name);
     return ARCHIVE_OK;
   }
 
@@ -380,7 +401,7 @@ public:
       error(quoted(place->shown) + u" kopyalanamadı: hedefe yazılamıyor.");
       return;
     }
-    names_.add(place->dir, place->name);
+    names_.add(place->dir, lastId_, place->name);
   }
 
 private:
@@ -391,31 +412,41 @@ private:
   FolderNames names_;
   std::vector<Text> lastParts_;
   unique_fd lastFolder_;
+  FolderId lastId_; // lastFolder_'s
 };
 
 } // namespace
 
-std::vector<TopEntry> listTopLevel(const Machine& machine, const std::string& hostPath,
-                                   const std::vector<Text>& base) {
-  std::vector<TopEntry> top;
-  std::unordered_map<Text, std::size_t> byName; // upper case to its place in top
+std::shared_ptr<const ArchiveIndex> readArchiveIndex(const Machine& machine,
+                                                     const std::string& hostPath) {
+  auto index = std::make_shared<ArchiveIndex>();
   Utf8Names names;
   unique_archive a = openZip(hostPath);
-  if (!a) return top;
+  if (!a) return index;
   archive_entry* e = nullptr;
   for (;;) {
     const int r = archive_read_next_header(a.get(), &e);
     if (r == ARCHIVE_EOF || r == ARCHIVE_FATAL) break;
     if (r == ARCHIVE_FAILED) continue;
-    const EntryPath p = judge(entryName(machine.ansiCodePage(), e));
-    // A name Windows would not make is still an item of the folder.
+    EntryPath p = judge(entryName(machine.ansiCodePage(), e));
+    // A name Windows would not make is still an item of its folder.
     if (p.verdict != EntryPath::Verdict::Good && p.verdict != EntryPath::Verdict::Refused) continue;
-    if (!under(p.parts, base)) continue;
-    const Text& name = p.parts[base.size()];
-    const bool folder = p.parts.size() > base.size() + 1 || archive_entry_filetype(e) == AE_IFDIR;
+    index->push_back({std::move(p.parts), archive_entry_filetype(e) == AE_IFDIR,
+                      archive_entry_size(e)});
+  }
+  return index;
+}
+
+std::vector<TopEntry> listTopLevel(const ArchiveIndex& index, const std::vector<Text>& base) {
+  std::vector<TopEntry> top;
+  std::unordered_map<Text, std::size_t> byName; // upper case to its place in top
+  for (const IndexEntry& e : index) {
+    if (!under(e.parts, base)) continue;
+    const Text& name = e.parts[base.size()];
+    const bool folder = e.parts.size() > base.size() + 1 || e.isFolder;
     const auto [at, added] = byName.emplace(rtcUpperCaseVar(name), top.size());
     if (added)
-      top.push_back({name, folder, folder ? 0 : archive_entry_size(e)});
+      top.push_back({name, folder, folder ? 0 : e.size});
     else
       top[at->second].isFolder = top[at->second].isFolder || folder;
   }

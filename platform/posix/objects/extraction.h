@@ -32,9 +32,21 @@ inline bool under(const std::vector<Text>& parts, const std::vector<Text>& base)
   return true;
 }
 
+// An entry of an archive as its folders show it: the steps of its name (a
+// name Windows would not make among them), folder or file, a file's size.
+struct IndexEntry {
+  std::vector<Text> parts;
+  bool isFolder = false;
+  std::int64_t size = 0;
+};
+using ArchiveIndex = std::vector<IndexEntry>;
+
+// The archive's entries, read from its headers; none when it cannot be read.
+std::shared_ptr<const ArchiveIndex> readArchiveIndex(const Machine& machine,
+                                                     const std::string& hostPath);
+
 // The entries of the archive's folder base ({} for its top level).
-std::vector<TopEntry> listTopLevel(const Machine& machine, const std::string& hostPath,
-                                   const std::vector<Text>& base);
+std::vector<TopEntry> listTopLevel(const ArchiveIndex& index, const std::vector<Text>& base);
 
 // A folder of an archive as the shell sees it: the archive itself (base
 // empty), or a folder inside it, which the shell shows as a folder of its own.
@@ -42,6 +54,14 @@ struct ZipSource {
   std::string hostPath;
   Text windowsPath; // the archive's
   std::vector<Text> base;
+  // Read when first needed and shared by the archive's folders and items,
+  // so the headers of thousands of entries are read once, not per folder.
+  mutable std::shared_ptr<const ArchiveIndex> index = nullptr;
+
+  const ArchiveIndex& entries(const Machine& machine) const {
+    if (!index) index = readArchiveIndex(machine, hostPath);
+    return *index;
+  }
 
   Text folderPath() const {
     Text path = windowsPath;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "platform/automation.h"
+#include "platform/posix/host/stop_signals.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -153,13 +154,17 @@ Variant callMemberId(Self& self, const Member<Self> (&table)[N], std::int32_t di
 }
 
 // An object that answers from its table, Self::kMembers (public, after the
-// member functions it names).
+// member functions it names). A stop asked for ends the program at the next
+// call, so that a long loop of calls (the check of a large archive's
+// thousands of items) answers it at once, as every wait does.
 template <class Self> class TableObject : public Object {
 public:
   Variant call(TextView member, const Args& args) override {
+    endIfStopRequested();
     return callMember(static_cast<Self&>(*this), Self::kMembers, member, args);
   }
   void put(TextView member, const Variant& value) override {
+    endIfStopRequested();
     putMember(static_cast<Self&>(*this), Self::kMembers, member, value);
   }
 };

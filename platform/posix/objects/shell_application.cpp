@@ -198,7 +198,7 @@ private:
   ObjectRef items() const {
     if (zip_)
       return std::make_shared<ZipItems>(ctx_, zip_,
-                                        listTopLevel(ctx_.machine, zip_->hostPath, zip_->base));
+                                        listTopLevel(zip_->entries(ctx_.machine), zip_->base));
     std::vector<ObjectRef> entries;
     std::error_code ec;
     for (const auto& d : std::filesystem::directory_iterator(hostPath_, ec))
@@ -220,11 +220,23 @@ private:
   ObjectRef parseName(const Args& args) const {
     const Text wanted = args[0].toText();
     if (zip_) {
-      for (const TopEntry& e : listTopLevel(ctx_.machine, zip_->hostPath, zip_->base))
+      for (const TopEntry& e : listTopLevel(zip_->entries(ctx_.machine), zip_->base))
         if (equalsIgnoreCase(e.name, wanted)) return std::make_shared<ZipItem>(ctx_, zip_, e);
       return nullptr;
     }
+    // The name as given first, found without a listing; only a name that
+    // differs in case from the entry's needs the listing.
     std::error_code ec;
+    if (!wanted.empty() && wanted != u"." && wanted != u".." &&
+        wanted.find_first_of(u"\\/") == Text::npos) {
+      const std::string host = hostPath_ + "/" + toUtf8(wanted);
+      struct stat st {};
+      if (::stat(host.c_str(), &st) == 0) {
+        const bool folder = S_ISDIR(st.st_mode);
+        return std::make_shared<FileItem>(wanted, windowsPath_ + u"\\" + wanted, folder,
+                                          folder ? 0 : static_cast<std::int64_t>(st.st_size), host);
+      }
+    }
     for (const auto& d : std::filesystem::directory_iterator(hostPath_, ec))
       if (equalsIgnoreCase(fromUtf8(d.path().filename().string()), wanted)) return fileItem(d);
     return nullptr;
@@ -348,11 +360,11 @@ private:
       if (steps.empty()) return nullptr;
       const Text last = steps.back();
       steps.pop_back();
-      for (const TopEntry& e : listTopLevel(ctx_.machine, host, steps))
+      auto source = std::make_shared<ZipSource>(ZipSource{host, archive, std::move(steps)});
+      for (const TopEntry& e : listTopLevel(source->entries(ctx_.machine), source->base))
         if (e.isFolder && equalsIgnoreCase(e.name, last)) {
-          steps.push_back(e.name);
-          return makeArchiveFolder(
-              ctx_, std::make_shared<const ZipSource>(ZipSource{host, archive, std::move(steps)}));
+          source->base.push_back(e.name);
+          return makeArchiveFolder(ctx_, std::move(source));
         }
       return nullptr;
     }
