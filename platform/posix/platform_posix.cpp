@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "platform/posix/host/process.h"
 #include "platform/posix/host/stop_signals.h"
+#include "platform/posix/host/temp_file.h"
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
@@ -17,7 +18,9 @@
 #include <memory>
 #include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace vk {
 
@@ -33,14 +36,46 @@ public:
     return std::make_unique<posix::TerminalWindow>(layout, terminal_, &runtime_.events());
   }
   // A lock on a file of the machine, which the kernel drops when the
-  // process ends in any way; the programs the setup starts do not inherit it.
+  // process ends in any way; the programs the setup starts do not inherit
+  // it. Whatever else stands at the lock's place (a link, never followed, a
+  // folder, a pipe) gives way to a lock file; only a machine whose top
+  // cannot be written runs without one.
   bool claimOnlyCopy() override {
-    lock_.reset(::open(lockFile_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
-    if (!lock_) return true; // a machine we cannot write to: nothing to race over
-    return ::flock(lock_.get(), LOCK_EX | LOCK_NB) == 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      // Read-only is enough for a lock, and opens a file nobody may change.
+      posix::unique_fd fd(::open(lockFile_.c_str(),
+                                 O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+      struct stat st {};
+      if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
+        // Another copy may have put a new lock file in place meanwhile: the
+        // lock counts only on the file at the lock's place.
+        struct stat now {};
+        if (::lstat(lockFile_.c_str(), &now) == 0 && now.st_dev == st.st_dev &&
+            now.st_ino == st.st_ino) {
+          lock_ = std::move(fd);
+          return true;
+        }
+        continue;
+      }
+      if (!putLockFileInPlace()) return true; // nothing to race over
+    }
+    return true;
   }
 
 private:
+  // A new, empty lock file replaces what stands at the lock's place; a
+  // folder there is moved aside, with all in it, rather than removed.
+  bool putLockFileInPlace() {
+    struct stat st {};
+    if (::lstat(lockFile_.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+        ::rmdir(lockFile_.c_str()) != 0 &&
+        ::rename(lockFile_.c_str(), (lockFile_ + "." + std::to_string(::getpid())).c_str()) != 0)
+      return false;
+    posix::TempFile fresh(AT_FDCWD, lockFile_ + "-", 0644);
+    return fresh && fresh.close() && fresh.replace(lockFile_);
+  }
+
   posix::PosixRuntime& runtime_;
   posix::Terminal& terminal_;
   std::string lockFile_;

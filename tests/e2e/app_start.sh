@@ -53,5 +53,39 @@ timeout 20 "$exe" </dev/null >"$work/third" 2>&1
 check "after a killed copy the next one shows its window" grep -qF "(Enter: Devam)" "$work/third"
 check "nothing installed by any of them" nothing_installed
 
+# Whatever stands where the lock goes, the second copy is still kept out:
+# a link (never followed: the file outside is neither made nor changed), a
+# folder (kept, moved aside), a pipe, a file nobody may change.
+lock="$VORLANKUR_MACHINE/.vorlankur.lock"
+outside="$work/outside"
+for kind in link dangling folder pipe immutable; do
+  rm -rf "$lock" "$lock".* "$outside"
+  case $kind in
+  link) printf 'keep me\n' >"$outside" && ln -s "$outside" "$lock" ;;
+  dangling) ln -s "$outside" "$lock" ;;
+  folder) mkdir -p "$lock/sub" && printf 'x' >"$lock/sub/f" ;;
+  pipe) mkfifo "$lock" ;;
+  immutable)
+    : >"$lock"
+    if ! chattr +i "$lock" 2>/dev/null; then rm -f "$lock" && continue; fi
+    ;;
+  esac
+  "$exe" <"$work/in" >"$work/first" 2>&1 &
+  first=$!
+  exec 3>"$work/in"
+  for _ in $(seq 100); do grep -qF "(Enter: Devam)" "$work/first" && break; sleep 0.1; done
+  printf 'Tamam\n' | timeout 20 "$exe" >"$work/second" 2>&1
+  check "$kind at the lock's place: the second copy is kept out" grep -qF "zaten" "$work/second"
+  kill -9 "$first" && wait "$first" 2>/dev/null
+  first=
+  exec 3>&-
+  case $kind in
+  link) check "the linked file outside is untouched" grep -qx 'keep me' "$outside" ;;
+  dangling) check "no file made outside the machine" test ! -e "$outside" ;;
+  folder) check "the folder is kept, moved aside" compgen -G "$lock.*/sub/f" >/dev/null ;;
+  immutable) chattr -i "$lock" ;;
+  esac
+done
+
 ((failures)) && { echo "app_start: $failures check(s) failed" >&2; exit 1; }
 echo "app_start: all checks passed"
