@@ -90,7 +90,8 @@ constexpr long kNavigateTimeoutMs = kPageLoadMs + 15'000;
 // disk creating and deleting them costs a good part of a second; the
 // host's memory-backed /dev/shm costs nearly nothing. A TMPDIR of the
 // user's, or a /dev/shm too small to be sure of (containers give 64 MB),
-// keeps the usual temporary folder.
+// keeps the usual temporary folder, unless its path is too long for the
+// browser's socket under it: then /tmp.
 fs::path sessionParent() {
   const char* tmpdir = std::getenv("TMPDIR");
   struct statvfs shm {};
@@ -98,7 +99,12 @@ fs::path sessionParent() {
       static_cast<unsigned long long>(shm.f_bavail) * shm.f_frsize >= (512ull << 20) &&
       access("/dev/shm", W_OK | X_OK) == 0)
     return "/dev/shm";
-  return fs::temp_directory_path();
+  fs::path usual = fs::temp_directory_path();
+  // A socket's path holds at most 107 bytes; under the parent come the
+  // session's "/vkb-<pid>-XXXXXX/tmp" (26 at most) and the browser's
+  // "/.org.chromium.Chromium.XXXXXX/SingletonSocket" (47).
+  if (usual.string().size() > 107 - 26 - 47 && access("/tmp", W_OK | X_OK) == 0) return "/tmp";
+  return usual;
 }
 
 // A session's folder: "vkb-<pid>-XXXXXX". Short, since the browser's socket
