@@ -26,8 +26,20 @@ const std::array<DriverRow, 15> kDriverTable = {{
 }};
 
 namespace {
-constexpr char16_t kVersionValue[] =
-    u"HKEY_CURRENT_USER\\Software\\Google\\Chrome\\BLBeacon\\version";
+// Where Chrome's version is: BLBeacon, which Chrome writes when it runs for
+// this user; else where Google's updater records the installed version, for
+// the whole machine (for a 32-bit program on 64-bit Windows Windows redirects
+// that key to WOW6432Node; a 64-bit build asks there by name), then for the
+// user. Another account's Chrome, or one never started, is found so.
+constexpr const char16_t* kVersionValues[] = {
+    u"HKEY_CURRENT_USER\\Software\\Google\\Chrome\\BLBeacon\\version",
+    u"HKEY_LOCAL_MACHINE\\Software\\Google\\Update\\Clients\\"
+    u"{8A69D345-D564-463c-AFF1-A69D9E530F96}\\pv",
+    u"HKEY_LOCAL_MACHINE\\Software\\WOW6432Node\\Google\\Update\\Clients\\"
+    u"{8A69D345-D564-463c-AFF1-A69D9E530F96}\\pv",
+    u"HKEY_CURRENT_USER\\Software\\Google\\Update\\Clients\\"
+    u"{8A69D345-D564-463c-AFF1-A69D9E530F96}\\pv",
+};
 constexpr char16_t kNotInstalled[] = u" Chrome yüklü değil ! Öncelikle Chrome Browser kurulumu "
                                      u"yapınız. Daha sonra VorlanKur 'u yeniden çalıştırınız.";
 // Every Chrome from 90 on finds its driver: the table, else the servers'
@@ -186,14 +198,17 @@ void askVersionFiles(Runtime& rt, Window& window, BrowserVersion& v,
 
 BrowserVersion versionStep(Runtime& rt, Window& window) {
   BrowserVersion v;
+  v.version = Variant(u"");
   {
     ObjectRef shell = rt.rtcCreateObject2(u"WScript.Shell");
-    try {
-      v.version = deref(shell).call(u"RegRead", {kVersionValue});
-    } catch (const RuntimeError& e) {
-      // Without Chrome the value is absent: tell the user as for an empty one.
-      if (e.number() != kRegistryValueMissing) throw;
-      v.version = Variant(u"");
+    for (const char16_t* value : kVersionValues) {
+      try {
+        v.version = deref(shell).call(u"RegRead", {value});
+      } catch (const RuntimeError& e) {
+        // Without Chrome the values are absent: told as for an empty one.
+        if (e.number() != kRegistryValueMissing) throw;
+      }
+      if (!vbaVarTstEq(v.version, Variant(u""))) break;
     }
   }
   if (vbaVarTstEq(v.version, Variant(u""))) {

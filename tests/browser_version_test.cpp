@@ -75,6 +75,41 @@ TEST(DriverChoice, EmptyOrAbsentVersionEndsWithTheNotInstalledMessage) {
   }
 }
 
+// With BLBeacon absent or empty, Chrome's installed version is where Google's
+// updater records it: for the machine (the 32-bit view on 64-bit Windows,
+// which the program sees under the plain name), then for the user. The
+// 64-bit view is not the 32-bit program's.
+TEST(DriverChoice, WithoutBlBeaconTheUpdatersRecordNamesChrome) {
+  constexpr char kUpdate[] = "Software\\Google\\Update\\Clients\\"
+                             "{8A69D345-D564-463c-AFF1-A69D9E530F96}";
+  const struct {
+    bool layout64;
+    const char* beacon; // nullptr: absent
+    bool user;          // else the machine's
+    const char* key;
+    const char16_t* found; // nullptr: not installed
+  } rows[] = {
+      {true, nullptr, false,
+       "Software\\WOW6432Node\\Google\\Update\\Clients\\"
+       "{8A69D345-D564-463c-AFF1-A69D9E530F96}",
+       u"104.0.5112.81"},
+      {true, nullptr, false, kUpdate, nullptr},
+      {false, nullptr, false, kUpdate, u"104.0.5112.81"},
+      {true, "", true, kUpdate, u"104.0.5112.81"},
+      {true, "99.0.4844.84", true, kUpdate, u"99.0.4844.84"},
+  };
+  for (const auto& row : rows) {
+    Harness h(row.layout64);
+    if (row.beacon) h.tm.setRegString(true, kBlBeacon, "version", row.beacon);
+    h.tm.setRegString(row.user, row.key, "pv", "104.0.5112.81");
+    if (!row.found) {
+      EXPECT_THROW(versionStep(h.rt(), h.window()), ProgramEnd) << row.key;
+      continue;
+    }
+    EXPECT_EQ(versionStep(h.rt(), h.window()).version.toText(), row.found) << row.key;
+  }
+}
+
 TEST(DriverChoice, TableHoldsFifteenDistinctLinesNewestFirst) {
   EXPECT_EQ(kDriverTable.front().prefix, u"104");
   EXPECT_EQ(kDriverTable.back().prefix, u"90.");

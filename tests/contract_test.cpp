@@ -36,11 +36,7 @@ public:
     out_ = std::fopen("/dev/null", "w");
     if (!in_ || !out_) throw std::runtime_error("cannot open the terminal's streams");
     terminal_ = std::make_unique<posix::Terminal>(in_, out_, false, 64);
-    runtime_ = std::make_unique<posix::PosixRuntime>(
-        machine_, u"C:\\Kurulum", u"Sınama",
-        [this](const Text& prompt, int buttons, const Text& title) {
-          return showBox(prompt, buttons, title);
-        });
+    makeRuntime();
   }
   ~PosixFixture() override {
     if (!previousFolder_.empty()) ::chdir(previousFolder_.c_str());
@@ -90,7 +86,7 @@ public:
     std::ifstream in(record());
     std::string host;
     if (!std::getline(in, host)) return std::nullopt;
-    return machine_.windowsPath(host);
+    return machine_->windowsPath(host);
   }
   void endProgram(double processId) override {
     const auto pid = static_cast<pid_t>(processId);
@@ -112,7 +108,7 @@ public:
   }
   // As the program finds its own: the Windows name of its folder.
   Text appPathIn(const Text& folder) override {
-    return machine_.windowsPath(tm_.host(folder)).value_or(u"(outside the machine)");
+    return machine_->windowsPath(tm_.host(folder)).value_or(u"(outside the machine)");
   }
   bool onWine() const override { return false; }
   Text webServer() override {
@@ -126,8 +122,26 @@ public:
   Text deadAddress() override {
     return fromUtf8("http://127.0.0.1:" + std::to_string(test::unusedPort()) + "/");
   }
+  // The machine reads its registry once: it is made again after a change.
+  void setSoftwareValue(bool view32, const Text& key, const Text& name,
+                        const Text& value) override {
+    tm_.setRegString(false, toUtf8((view32 ? u"Software\\WOW6432Node\\" : u"Software\\") + key),
+                     toUtf8(name), toUtf8(value));
+    makeRuntime();
+  }
+  // The stand-in is the shipped 32-bit program; its test machine, 64-bit.
+  bool thirtyTwoBitOn64BitWindows() override { return true; }
 
 private:
+  void makeRuntime() {
+    runtime_.reset();
+    machine_ = std::make_unique<posix::Machine>(tm_.root());
+    runtime_ = std::make_unique<posix::PosixRuntime>(
+        *machine_, u"C:\\Kurulum", u"Sınama",
+        [this](const Text& prompt, int buttons, const Text& title) {
+          return showBox(prompt, buttons, title);
+        });
+  }
   // Each box reads the line typed for it on a terminal of its own, so a box
   // nobody answered meets the end of input rather than waiting for a line.
   int showBox(const Text& prompt, int buttons, const Text& title) {
@@ -154,7 +168,7 @@ private:
   }
 
   test::TestMachine tm_;
-  posix::Machine machine_{tm_.root()};
+  std::unique_ptr<posix::Machine> machine_;
   std::deque<std::string> answers_;
   std::FILE* in_ = nullptr;
   std::FILE* out_ = nullptr;

@@ -46,7 +46,9 @@ TEST_F(ShellTest, RegReadGivesAStringValueAsText) {
 
 TEST_F(ShellTest, RegReadTakesShortRootsAndMatchesNamesWithoutCase) {
   tm.setRegString(true, kBeacon, "version", "99.0.4844.84");
-  tm.setRegString(false, "Software\\Vorlan", "Klasör", "Yeni Klasör");
+  // The 32-bit program on 64-bit Windows sees HKLM\Software in its own view.
+  tm.setRegString(false, "Software\\WOW6432Node\\Vorlan", "Klasör", "Yeni Klasör");
+  tm.setRegString(false, "Software\\Vorlan", "Klasör", "the 64-bit view");
   EXPECT_EQ(regRead(u"HKCU\\Software\\Google\\Chrome\\BLBeacon\\version").toText(),
             u"99.0.4844.84");
   EXPECT_EQ(regRead(u"hkcu\\SOFTWARE\\google\\CHROME\\blbeacon\\VERSION").toText(),

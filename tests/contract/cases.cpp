@@ -552,6 +552,22 @@ void xmlhttpAsync(Fixture& f, Check& c) {
   c.eq(dead->get(u"Status").toInt32(), 12029, "ERROR_INTERNET_CANNOT_CONNECT as the status");
 }
 
+// --- The registry as the program sees it ----------------------------------------
+
+// A 32-bit program on 64-bit Windows reads HKLM\Software through the 32-bit
+// view (Software\WOW6432Node); a 64-bit one through its own. Either reaches
+// the 32-bit view by its name.
+void registryViews(Fixture& f, Check& c) {
+  const Text key = u"VorlanKur Sınama";
+  f.setSoftwareValue(true, key, u"görünüm", u"32");
+  f.setSoftwareValue(false, key, u"görünüm", u"64");
+  const ObjectRef shell = f.runtime().rtcCreateObject2(u"WScript.Shell");
+  c.eq(shell->call(u"RegRead", {u"HKEY_LOCAL_MACHINE\\Software\\" + key + u"\\görünüm"}).toText(),
+       f.thirtyTwoBitOn64BitWindows() ? u"32" : u"64", "by its plain name");
+  c.eq(shell->call(u"RegRead", {u"HKLM\\Software\\WOW6432Node\\" + key + u"\\görünüm"}).toText(),
+       u"32", "the 32-bit view by its name");
+}
+
 constexpr Case kCases[] = {
     {"dir_masks", dirMasks},
     {"dir_wildcards", dirWildcards},
@@ -580,6 +596,7 @@ constexpr Case kCases[] = {
     {"shell_zip_folders", shellZipFolders},
     {"shell_folder_named_zip", shellFolderNamedZip},
     {"xmlhttp_async", xmlhttpAsync},
+    {"registry_views", registryViews},
 };
 
 } // namespace

@@ -496,6 +496,26 @@ answer_box "then the missing-archive box" 'VorlanKur v1.0.0' ok \
   'Sürücü arşivi bulunamadı: D:\Kurulum\Vorlan-Grenvilta\chromedriver_win32.zip'
 end_case
 
+# === Case 7: BLBeacon absent, as for a Chrome another account installed:
+# the version is where Google's updater records it, in the 32-bit view of
+# HKLM (WOW6432Node), and the version file of that line is asked for. ========
+echo "Case: Chrome found by its updater's record"
+new_case updater
+"$wine" reg add "$inet" /v ProxyServer /d "127.0.0.1:$server_port" /f >/dev/null 2>&1
+"$wine" reg delete 'HKCU\Software\Google\Chrome\BLBeacon' /f >/dev/null 2>&1
+"$wine" reg add 'HKLM\Software\Google\Update\Clients\{8A69D345-D564-463c-AFF1-A69D9E530F96}' \
+  /v pv /d 131.0.6778.86 /reg:32 /f >/dev/null 2>&1
+requests_before=$(wc -l <"$work/server.log")
+start_app
+drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
+drive click "$title_arg" Devam >/dev/null
+answer_box "the line's archive reaches the stream's gap" 'VorlanKur v1.0.0' ok \
+  "Kurulum sırasında hata oluştu ! Hata No: -2147319779"
+expect_eq "the version file of the recorded line was asked for" \
+  "$(tail -n +$((requests_before + 1)) "$work/server.log" | grep '^GET ' | head -n1)" \
+  "GET $version_path HTTP/1.1	host=$labs_host"
+end_case
+
 # === Case 6: a slow line. While the archive drips in, the window says what
 # it waits for and answers at once, Windows never takes it for hung, and
 # its close box ends the program, leaving no archive. =======================

@@ -174,4 +174,29 @@ Text registryPathError(const Text& path) {
   return u"Kayıt defteri anahtarında geçersiz kök \"" + path + u"\".";
 }
 
+Text thirtyTwoBitView(const Text& key) {
+  // Keys of Software that both views share (Classes is sorted out item by
+  // item, as COM's matter), and the 32-bit view itself.
+  static constexpr std::u16string_view kShared[] = {u"Classes", u"Clients", u"Policies",
+                                                    u"WOW6432Node"};
+  constexpr std::u16string_view kSoftware = u"Software";
+  const TextView k(key);
+  if (k.size() < kSoftware.size() || !equalsIgnoreCase(k.substr(0, kSoftware.size()), kSoftware) ||
+      (k.size() > kSoftware.size() && k[kSoftware.size()] != u'\\'))
+    return key;
+  const TextView rest = k.size() > kSoftware.size() ? k.substr(kSoftware.size() + 1) : TextView();
+  const TextView first = rest.substr(0, rest.find(u'\\'));
+  for (const auto shared : kShared)
+    if (equalsIgnoreCase(first, shared)) return key;
+  // Appended piece by piece: GCC 12 takes a chain of + for an overlapping
+  // copy (a false -Wrestrict).
+  Text view(k.substr(0, kSoftware.size()));
+  view += u"\\WOW6432Node";
+  if (!rest.empty()) {
+    view += u'\\';
+    view += rest;
+  }
+  return view;
+}
+
 } // namespace vk::posix

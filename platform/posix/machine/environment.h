@@ -47,4 +47,9 @@ RegistryPath splitRegistryPath(const Text& path);
 // WSH's text for a registry path it cannot open.
 Text registryPathError(const Text& path);
 
+// The key of HKEY_LOCAL_MACHINE the 32-bit setup tool reaches by this name
+// on 64-bit Windows: Software\X is redirected to Software\WOW6432Node\X,
+// but for the keys Windows shares between its two views.
+Text thirtyTwoBitView(const Text& localMachineKey);
+
 } // namespace vk::posix

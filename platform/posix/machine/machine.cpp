@@ -303,4 +303,13 @@ unsigned Machine::ansiCodePage() const {
   return value ? static_cast<unsigned>(value) : kTurkish;
 }
 
+bool Machine::is64Bit() const {
+  struct stat st {};
+  try {
+    return ::stat(hostPath(u"C:\\Windows\\SysWOW64").c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  } catch (const RuntimeError&) {
+    return false; // no drive C:
+  }
+}
+
 } // namespace vk::posix

@@ -83,6 +83,10 @@ public:
   // read-only from the write permission, directory from its type).
   static std::optional<std::uint32_t> attributes(const std::string& hostPath);
 
+  // Whether this is 64-bit Windows (it has C:\Windows\SysWOW64), on which
+  // the 32-bit setup tool sees the 32-bit view of the machine's software.
+  bool is64Bit() const;
+
   Text loginName() const; // the user the desktop belongs to
   unsigned
   ansiCodePage() const; // HKLM\System\CurrentControlSet\Control\Nls\CodePage\ACP, else 1254

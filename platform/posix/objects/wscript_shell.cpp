@@ -290,7 +290,8 @@ private:
       places = {{Hive::CurrentUser, p.key}};
       break;
     case RegistryPath::LocalMachine:
-      places = {{Hive::LocalMachine, p.key}};
+      // As a 32-bit program sees it on 64-bit Windows.
+      places = {{Hive::LocalMachine, machine_.is64Bit() ? thirtyTwoBitView(p.key) : p.key}};
       break;
     case RegistryPath::ClassesRoot: {
       const Text key = p.key.empty() ? Text(u"Software\\Classes") : u"Software\\Classes\\" + p.key;
