@@ -77,36 +77,30 @@ TEST(DriverChoice, EmptyOrAbsentVersionEndsWithTheNotInstalledMessage) {
 
 // With BLBeacon absent or empty, Chrome's installed version is where Google's
 // updater records it: for the machine (the 32-bit view on 64-bit Windows,
-// which the program sees under the plain name), then for the user. The
-// 64-bit view is not the 32-bit program's.
+// which the program sees under the plain name, never the 64-bit one), then
+// for the user.
 TEST(DriverChoice, WithoutBlBeaconTheUpdatersRecordNamesChrome) {
-  constexpr char kUpdate[] = "Software\\Google\\Update\\Clients\\"
-                             "{8A69D345-D564-463c-AFF1-A69D9E530F96}";
+  const std::string chrome = "Google\\Update\\Clients\\{8A69D345-D564-463c-AFF1-A69D9E530F96}";
   const struct {
-    bool layout64;
-    const char* beacon; // nullptr: absent
-    bool user;          // else the machine's
-    const char* key;
+    bool layout64, user;
+    std::string key;
+    const char* beacon;    // nullptr: absent
     const char16_t* found; // nullptr: not installed
   } rows[] = {
-      {true, nullptr, false,
-       "Software\\WOW6432Node\\Google\\Update\\Clients\\"
-       "{8A69D345-D564-463c-AFF1-A69D9E530F96}",
-       u"104.0.5112.81"},
-      {true, nullptr, false, kUpdate, nullptr},
-      {false, nullptr, false, kUpdate, u"104.0.5112.81"},
-      {true, "", true, kUpdate, u"104.0.5112.81"},
-      {true, "99.0.4844.84", true, kUpdate, u"99.0.4844.84"},
+      {true, false, "Software\\WOW6432Node\\" + chrome, nullptr, u"104.0.5112.81"},
+      {true, false, "Software\\" + chrome, nullptr, nullptr},
+      {false, false, "Software\\" + chrome, nullptr, u"104.0.5112.81"},
+      {true, true, "Software\\" + chrome, "", u"104.0.5112.81"},
+      {true, true, "Software\\" + chrome, "99.0.4844.84", u"99.0.4844.84"},
   };
   for (const auto& row : rows) {
     Harness h(row.layout64);
     if (row.beacon) h.tm.setRegString(true, kBlBeacon, "version", row.beacon);
     h.tm.setRegString(row.user, row.key, "pv", "104.0.5112.81");
-    if (!row.found) {
+    if (row.found)
+      EXPECT_EQ(versionStep(h.rt(), h.window()).version.toText(), row.found) << row.key;
+    else
       EXPECT_THROW(versionStep(h.rt(), h.window()), ProgramEnd) << row.key;
-      continue;
-    }
-    EXPECT_EQ(versionStep(h.rt(), h.window()).version.toText(), row.found) << row.key;
   }
 }
 
@@ -127,6 +121,8 @@ constexpr char kOld[] = "chromedriver.storage.googleapis.com";
 constexpr char kLabs[] = "googlechromelabs.github.io";
 constexpr char kCft[] = "https://storage.googleapis.com/chrome-for-testing-public/";
 constexpr char kInvalid[] = "Sürücü seçimi (geçersiz yanıt)";
+constexpr char k131[] = "/chrome-for-testing/LATEST_RELEASE_131.0.6778";
+const std::string k131Driver = "131.0.6778.85/win32/chromedriver-win32.zip";
 
 struct VersionFileCase {
   const char* version;
@@ -159,20 +155,17 @@ TEST(DriverChoice, LinesPastTheTableAskTheirServersVersionFiles) {
       {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131", "130.0.6723.116", kInvalid, 2},
       {"112.0.5615.49", "/LATEST_RELEASE_112.0.5615", "<html>112.0.1.2</html>", kInvalid, 1},
       {"150.0.1.2", "", "", "Sürücü seçimi (HTTP durum kodu: 404)", 2},
-      // Three numbers, leading zeros, a body too long for a version file,
-      // a version under a status other than 200: none names a driver; a
-      // byte-order mark is no part of the answer.
-      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778", "131.0.6778", kInvalid, 1},
-      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778", "0131.00.6778.085",
-       kInvalid, 1},
-      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778",
-       "131.0.6778.85" + std::string(2000, ' '), kInvalid, 1},
-      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778", "131.0.6778.85",
-       "Sürücü seçimi (HTTP durum kodu: 404)", 2, 404},
-      {"131.0.6778.86", "/chrome-for-testing/LATEST_RELEASE_131.0.6778",
+      // Three numbers, leading zeros, a body too long for a version file, a
+      // version under another status: none names a driver; a byte-order mark
+      // is no part of the answer.
+      {"131.0.6778.86", k131, "131.0.6778", kInvalid, 1},
+      {"131.0.6778.86", k131, "0131.00.6778.085", kInvalid, 1},
+      {"131.0.6778.86", k131, "131.0.6778.85" + std::string(2000, ' '), kInvalid, 1},
+      {"131.0.6778.86", k131, "131.0.6778.85", "Sürücü seçimi (HTTP durum kodu: 404)", 2, 404},
+      {"131.0.6778.86", k131,
        "\xEF\xBB\xBF"
        "131.0.6778.85\r\n",
-       kCft + std::string("131.0.6778.85/win32/chromedriver-win32.zip"), 1},
+       kCft + k131Driver, 1},
   };
   int n = 0;
   for (const auto& c : cases) {

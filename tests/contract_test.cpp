@@ -36,7 +36,16 @@ public:
     out_ = std::fopen("/dev/null", "w");
     if (!in_ || !out_) throw std::runtime_error("cannot open the terminal's streams");
     terminal_ = std::make_unique<posix::Terminal>(in_, out_, false, 64);
-    makeRuntime();
+    // One key in both registry views, before the machine reads its hives.
+    for (const std::string view : {"WOW6432Node\\", ""})
+      tm_.setRegString(false, "Software\\" + view + "VorlanKur Views", "view",
+                       view.empty() ? "64" : "32");
+    machine_ = std::make_unique<posix::Machine>(tm_.root());
+    runtime_ = std::make_unique<posix::PosixRuntime>(
+        *machine_, u"C:\\Kurulum", u"Sınama",
+        [this](const Text& prompt, int buttons, const Text& title) {
+          return showBox(prompt, buttons, title);
+        });
   }
   ~PosixFixture() override {
     if (!previousFolder_.empty()) ::chdir(previousFolder_.c_str());
@@ -122,26 +131,10 @@ public:
   Text deadAddress() override {
     return fromUtf8("http://127.0.0.1:" + std::to_string(test::unusedPort()) + "/");
   }
-  // The machine reads its registry once: it is made again after a change.
-  void setSoftwareValue(bool view32, const Text& key, const Text& name,
-                        const Text& value) override {
-    tm_.setRegString(false, toUtf8((view32 ? u"Software\\WOW6432Node\\" : u"Software\\") + key),
-                     toUtf8(name), toUtf8(value));
-    makeRuntime();
-  }
   // The stand-in is the shipped 32-bit program; its test machine, 64-bit.
   bool thirtyTwoBitOn64BitWindows() override { return true; }
 
 private:
-  void makeRuntime() {
-    runtime_.reset();
-    machine_ = std::make_unique<posix::Machine>(tm_.root());
-    runtime_ = std::make_unique<posix::PosixRuntime>(
-        *machine_, u"C:\\Kurulum", u"Sınama",
-        [this](const Text& prompt, int buttons, const Text& title) {
-          return showBox(prompt, buttons, title);
-        });
-  }
   // Each box reads the line typed for it on a terminal of its own, so a box
   // nobody answered meets the end of input rather than waiting for a line.
   int showBox(const Text& prompt, int buttons, const Text& title) {

@@ -411,16 +411,12 @@ struct Unpacking {
   const char* name;
   std::vector<std::pair<std::string, std::string>> files;
   // "damaged" (the first entry's data: the shell keeps a part of it), or
-  // what the sibling folder holds already: "old driver" (kept when the
-  // shell asks to replace it, or left alone), "driver folder", "licence
+  // what the sibling folder holds: "old driver", "driver folder", "licence
   // folder" (a folder where the file goes)
   std::string before;
-  const char* failure; // the failed step, or none
+  const char* failure;            // the failed step, or none
+  const char* shellBox = nullptr; // the answer to the shell's own box
 };
-
-void PrintTo(const Unpacking& u, std::ostream* os) {
-  *os << u.name;
-}
 
 class UnpackingRun : public InstallRun, public ::testing::WithParamInterface<Unpacking> {};
 
@@ -437,27 +433,24 @@ TEST_P(UnpackingRun, TheDriverMustArriveAtTheTop) {
   if (u.before == "driver folder") tm.makeDir(sibling + u"\\chromedriver.exe");
   if (u.before == "licence folder") tm.makeDir(sibling + u"\\LICENSE.chromedriver");
   server.serve(kDriverPath, 200, archive);
-  // The shell's own box comes first: its error, or the question whether to
-  // replace the old driver (No).
   std::vector<std::string> answers{"Devam", "Hayır", "Tamam", "Hayır", "Tamam", "Tamam", "Kapat"};
-  if (u.before == "old driver" && u.files.size() == 1 && u.files[0].first == "chromedriver.exe")
-    answers.insert(answers.begin() + 1, "Hayır");
-  else if (!u.before.empty() && u.before != "old driver")
-    answers.insert(answers.begin() + 1, "Tamam");
+  if (u.shellBox) answers.insert(answers.begin() + 1, u.shellBox);
   const auto r = run(answers);
   EXPECT_EQ(r.exitStatus, 0) << r.out;
   const auto steps = r.out.find("Başarısız adımlar:\n");
   ASSERT_NE(steps, std::string::npos) << r.out; // the browser test fails here anyway
   const std::string listed = r.out.substr(steps);
-  if (!*u.failure) {
-    EXPECT_EQ(listed.find("Sürücü arşivinin açılması"), std::string::npos) << listed;
-    EXPECT_EQ(file(sibling + u"\\chromedriver.exe"), "MZ driver");
-  } else {
-    EXPECT_NE(listed.find(std::string("\n") + u.failure + "\n"), std::string::npos) << listed;
+  EXPECT_EQ(listed.find(*u.failure ? std::string("\n") + u.failure + "\n" : "açılması") !=
+                std::string::npos,
+            *u.failure != 0)
+      << listed;
+  if (u.before == "old driver" || !*u.failure) {
+    EXPECT_EQ(file(sibling + u"\\chromedriver.exe"), *u.failure ? "old driver" : "MZ driver");
   }
-  if (u.before == "old driver") {
-    EXPECT_EQ(file(sibling + u"\\chromedriver.exe"), "old driver");
-  }
+}
+
+void PrintTo(const Unpacking& u, std::ostream* os) {
+  *os << u.name;
 }
 
 const char kNoDriver[] = "Sürücü arşivinin açılması (chromedriver.exe bulunamadı)";
@@ -466,12 +459,12 @@ const std::pair<std::string, std::string> kLicence{"LICENSE.chromedriver", "lice
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Archives, UnpackingRun, ::testing::Values(
-    Unpacking{"DamagedDriver", {kDriver, kLicence}, "damaged", kNoDriver},
-    Unpacking{"AFolderWhereTheDriverGoes", {kDriver}, "driver folder", kNoDriver},
-    Unpacking{"AnEarlierDriverKept", {kDriver}, "old driver", kNoDriver},
+    Unpacking{"DamagedDriver", {kDriver, kLicence}, "damaged", kNoDriver, "Tamam"},
+    Unpacking{"AFolderWhereTheDriverGoes", {kDriver}, "driver folder", kNoDriver, "Tamam"},
+    Unpacking{"AnEarlierDriverKept", {kDriver}, "old driver", kNoDriver, "Hayır"},
     Unpacking{"NoDriverButAnEarlierOne", {kLicence}, "old driver", kNoDriver},
     Unpacking{"TheLicenceCannotBeWritten", {kDriver, kLicence}, "licence folder",
-              "Sürücü arşivinin açılması"},
+              "Sürücü arşivinin açılması", "Tamam"},
     Unpacking{"NestedLoneFolders", {{"a/b/chromedriver.exe", "MZ driver"}, {"a/b/LICENSE", "l"}},
               "", ""},
     Unpacking{"AFolderAndAStrayFile", {{"chromedriver-win32/chromedriver.exe", "MZ"},

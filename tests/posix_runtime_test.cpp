@@ -372,22 +372,9 @@ TEST_F(RuntimeTest, FileCopyKeepsLargeContentAndDosAttributes) {
 TEST_F(RuntimeTest, AStopSignalEndsACopyWithoutATemporaryLeft) {
   tm_.writeFile(u"C:\\Kurulum\\DATA.xlsx", std::string(1 << 20, 'x'));
   tm_.makeDir(u"C:\\Hedef");
-  // In a process of its own: the signal's mark stays for the rest of a run.
-  const pid_t child = fork();
-  if (child == 0) {
-    posix::catchStopSignals();
-    raise(SIGTERM);
-    try {
-      rt().rtcFileCopy(u"C:\\Kurulum\\DATA.xlsx", u"C:\\Hedef\\DATA.xlsx");
-    } catch (const ProgramEnd&) {
-      _exit(0);
-    } catch (...) {
-    }
-    _exit(1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the copy did not end the program";
+  EXPECT_TRUE(test::endsTheProgramWhenStopped([&] {
+    rt().rtcFileCopy(u"C:\\Kurulum\\DATA.xlsx", u"C:\\Hedef\\DATA.xlsx");
+  })) << "the copy did not end the program";
   EXPECT_EQ(entries(tm_.host(u"C:\\Hedef")), Names{});
 }
 

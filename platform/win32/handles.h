@@ -26,7 +26,6 @@ using unique_hpen = unique_any<HPEN, ::DeleteObject>;
 using unique_screen_dc = unique_any<HDC, releaseScreenDc>;
 using unique_bstr = unique_any<BSTR, ::SysFreeString>;
 using unique_hlocal = unique_any<HLOCAL, ::LocalFree>;
-using unique_hkey = unique_any<HKEY, ::RegCloseKey>;
 
 // The types below are no single value freed by a single call: a COM
 // pointer is shared by counting references, a VARIANT is a struct cleared

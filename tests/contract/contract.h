@@ -61,12 +61,9 @@ public:
   // An address on loopback where nothing listens.
   virtual Text deadAddress() = 0;
 
-  // A text value under HKEY_LOCAL_MACHINE\Software, in the registry view of
-  // 32-bit programs (view32) or of 64-bit ones; before any object is made.
-  virtual void setSoftwareValue(bool view32, const Text& key, const Text& name,
-                                const Text& value) = 0;
   // Whether the program runs as a 32-bit program on 64-bit Windows, as the
-  // setup tool ships.
+  // setup tool ships. The machine holds HKLM\Software\VorlanKur Views,
+  // value "view": "32" in the 32-bit programs' view, "64" in the others'.
   virtual bool thirtyTwoBitOn64BitWindows() = 0;
 
   // Whether this is Wine rather than Windows (false on the stand-in).

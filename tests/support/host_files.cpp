@@ -1,5 +1,8 @@
 #include "support/host_files.h"
 
+#include "platform/errors.h"
+#include "platform/posix/host/stop_signals.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -7,9 +10,11 @@
 #include <fstream>
 #include <iterator>
 #include <sched.h>
+#include <signal.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -88,6 +93,23 @@ bool ownMountNamespace() {
     std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
   }
   return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+bool endsTheProgramWhenStopped(const std::function<void()>& f) {
+  const pid_t child = fork();
+  if (child == 0) {
+    posix::catchStopSignals();
+    raise(SIGTERM);
+    try {
+      f();
+    } catch (const ProgramEnd&) {
+      _exit(0);
+    } catch (...) {
+    }
+    _exit(1);
+  }
+  int status = 0;
+  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string makeZip(const std::string& scratch,

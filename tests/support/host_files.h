@@ -3,6 +3,7 @@
 // folder, zips made by bsdtar.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,10 @@ bool groupRuns(int group);
 // too where that is needed), so it may mount without touching the host's;
 // false where that is not allowed. For forked children.
 bool ownMountNamespace();
+
+// Whether f, run in a forked child after a stop signal was caught there,
+// ends the program (the signal's mark stays for the rest of a process).
+bool endsTheProgramWhenStopped(const std::function<void()>& f);
 
 // A zip made by the host's bsdtar from the files (relative name, content),
 // laid out in the scratch folder; returns the archive's bytes.

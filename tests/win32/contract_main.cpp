@@ -200,21 +200,6 @@ public:
   }
 
   bool onWine() const override { return runningOnWine(); }
-  void setSoftwareValue(bool view32, const Text& key, const Text& name,
-                        const Text& value) override {
-    HKEY created = nullptr;
-    const std::wstring path = L"Software\\" + wstr(key);
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                          KEY_SET_VALUE | (view32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), nullptr,
-                          &created, nullptr) != ERROR_SUCCESS)
-      throw std::runtime_error("cannot make HKLM\\" + toUtf8(Text(path.begin(), path.end())));
-    const unique_hkey owned(created);
-    const std::wstring data = wstr(value);
-    if (::RegSetValueExW(created, wstr(name).c_str(), 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(data.c_str()),
-                         static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
-      throw std::runtime_error("cannot set a value");
-  }
   bool thirtyTwoBitOn64BitWindows() override {
     BOOL wow64 = FALSE;
     return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;

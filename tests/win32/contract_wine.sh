@@ -52,6 +52,10 @@ export VORLANKUR_CONTRACT_WEB="http://127.0.0.1:$web_port"
 export VORLANKUR_CONTRACT_DEAD="http://127.0.0.1:$dead_port/"
 start_xvfb "$work" || give_up "Xvfb did not start"
 wine_boot "$work/prefix" "$work/wineboot.out" || give_up "wineboot failed"
+# One key in both registry views, for the case that reads them.
+for view in 32 64; do
+  "$wine" reg add 'HKLM\Software\VorlanKur Views' /v view /d $view /reg:$view /f >/dev/null 2>&1
+done
 # The program empties D: before each case; the marker says it may.
 touch "$work/d/vk-contract-scratch"
 ln -sfn "$work/d" "$WINEPREFIX/dosdevices/d:"
