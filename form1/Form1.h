@@ -3,7 +3,7 @@
 #pragma once
 
 #include "form1/controls.h"
-#include "install/install.h"
+#include "platform/errors.h"
 #include "platform/runtime.h"
 #include "platform/window.h"
 
@@ -19,6 +19,14 @@ namespace vk {
 inline constexpr std::array<std::u16string_view, 7> kComponents = {
     u"msvbvm60.dll", u"MSSTDFMT.DLL", u"shell32.dll", u"MSCOMCTL.OCX",
     u"MSCOMCTL.DEP", u"MSCOMCTL.SRG", u"wmp.dll"};
+
+// The installed Chrome and the driver chosen for it.
+struct BrowserVersion {
+  Variant version;    // exactly as the registry gave it
+  Text prefix;        // its first three characters
+  Text driverAddress; // "" when no driver was found
+  Text failedStep;    // why not, for the final texts; "" when found
+};
 
 class Form1 final : public WindowEvents {
 public:

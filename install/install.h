@@ -1,6 +1,7 @@
 // The installation run's own steps that are not methods of the window.
 #pragma once
 
+#include "form1/Form1.h"
 #include "platform/errors.h"
 #include "platform/runtime.h"
 #include "platform/window.h"
@@ -30,13 +31,6 @@ extern const std::array<DriverRow, 15> kDriverTable;
 
 // The opening of the run's failure boxes.
 inline constexpr char16_t kSetupFailed[] = u"Kurulum sırasında hata oluştu ! ";
-
-struct BrowserVersion {
-  Variant version;    // exactly as the registry gave it
-  Text prefix;        // its first three characters
-  Text driverAddress; // "" when no driver was found
-  Text failedStep;    // why not, for the final texts; "" when found
-};
 
 // Reads the installed Chrome's version and chooses the driver: from the
 // table, else from the version files of the driver servers, the window
