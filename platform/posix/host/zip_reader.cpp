@@ -1,11 +1,14 @@
 #include "platform/posix/host/zip_reader.h"
 
 #include <clocale>
+#include <cstdint>
 #include <iconv.h>
 
 namespace vk::posix {
 
 namespace {
+
+using unique_iconv = unique_any<iconv_t, ::iconv_close, std::intptr_t{-1}>;
 
 // Names in zip archives that do not say they are UTF-8 are in the OEM code
 // page of the Windows that made them; take the one that goes with the

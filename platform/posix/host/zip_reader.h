@@ -13,6 +13,8 @@
 
 namespace vk::posix {
 
+using unique_archive = unique_any<archive*, archive_read_free>; // a reader
+
 // libarchive converts names to the thread's locale; in a UTF-8 one, names
 // marked UTF-8 arrive as they are and unmarked ones keep their bytes, which
 // entryName then decodes itself. Held while an archive is read.
