@@ -102,6 +102,40 @@ inline constexpr Code NoNamedArguments{446};
 inline constexpr Code ArgumentNotOptional{449};
 inline constexpr Code WrongArgumentCount{450};
 
+// Win32 error codes (winerror.h) the run-time has a number of its own for:
+// the Windows layer meets them from GetLastError, the stand-in from the
+// errno of the same failure. The others become the caller's fallback.
+namespace win32code {
+inline constexpr std::uint32_t FileNotFound = 2;         // ERROR_FILE_NOT_FOUND
+inline constexpr std::uint32_t PathNotFound = 3;         // ERROR_PATH_NOT_FOUND
+inline constexpr std::uint32_t TooManyOpenFiles = 4;     // ERROR_TOO_MANY_OPEN_FILES
+inline constexpr std::uint32_t AccessDenied = 5;         // ERROR_ACCESS_DENIED
+inline constexpr std::uint32_t InvalidHandle = 6;        // ERROR_INVALID_HANDLE
+inline constexpr std::uint32_t NotEnoughMemory = 8;      // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr std::uint32_t OutOfMemory = 14;         // ERROR_OUTOFMEMORY
+inline constexpr std::uint32_t InvalidDrive = 15;        // ERROR_INVALID_DRIVE
+inline constexpr std::uint32_t NotSameDevice = 17;       // ERROR_NOT_SAME_DEVICE
+inline constexpr std::uint32_t WriteProtect = 19;        // ERROR_WRITE_PROTECT
+inline constexpr std::uint32_t NotReady = 21;            // ERROR_NOT_READY
+inline constexpr std::uint32_t SharingViolation = 32;    // ERROR_SHARING_VIOLATION
+inline constexpr std::uint32_t LockViolation = 33;       // ERROR_LOCK_VIOLATION
+inline constexpr std::uint32_t HandleDiskFull = 39;      // ERROR_HANDLE_DISK_FULL
+inline constexpr std::uint32_t BadNetPath = 53;          // ERROR_BAD_NETPATH
+inline constexpr std::uint32_t BadNetName = 67;          // ERROR_BAD_NET_NAME
+inline constexpr std::uint32_t FileExists = 80;          // ERROR_FILE_EXISTS
+inline constexpr std::uint32_t InvalidParameter = 87;    // ERROR_INVALID_PARAMETER
+inline constexpr std::uint32_t DiskFull = 112;           // ERROR_DISK_FULL
+inline constexpr std::uint32_t InvalidName = 123;        // ERROR_INVALID_NAME
+inline constexpr std::uint32_t DirNotEmpty = 145;        // ERROR_DIR_NOT_EMPTY
+inline constexpr std::uint32_t BadPathname = 161;        // ERROR_BAD_PATHNAME
+inline constexpr std::uint32_t AlreadyExists = 183;      // ERROR_ALREADY_EXISTS
+inline constexpr std::uint32_t BadExeFormat = 193;       // ERROR_BAD_EXE_FORMAT
+inline constexpr std::uint32_t FilenameExcedRange = 206; // ERROR_FILENAME_EXCED_RANGE
+} // namespace win32code
+
+// The run-time's number for a Win32 code; nullopt for a code it has none for.
+std::optional<Code> fromWin32(std::uint32_t code) noexcept;
+
 } // namespace err
 
 // Windows' HRESULTs that the program raises or expects, as the run-time

@@ -417,19 +417,33 @@ TEST_F(RuntimeTest, FileCopyFailuresAndTheirNumbers) {
 }
 
 // The number a failed host call gives, as the Windows layer numbers the same
-// Win32 failure, with the run-time's own text; a full disk was once shown
-// with the text for unknown numbers.
+// Win32 failure, with the run-time's own text, and the HRESULT an object
+// reports for it; a full disk was once shown with the text for unknown
+// numbers.
 TEST(ErrnoNumbers, FileFailuresAsWindowsNumbersThem) {
   const struct {
     int error;
     std::int32_t number;
     const char16_t* text;
+    std::uint32_t hresult;
   } cases[] = {
-      {ENOSPC, 61, u"Disk dolu"},        {EDQUOT, 61, u"Disk dolu"},
-      {ENOENT, 76, u"Yol bulunamadı"},   {ENOTDIR, 76, u"Yol bulunamadı"},
-      {EACCES, 70, u"İzin reddedildi"},  {EPERM, 70, u"İzin reddedildi"},
-      {EROFS, 70, u"İzin reddedildi"},   {EISDIR, 70, u"İzin reddedildi"},
-      {ETXTBSY, 70, u"İzin reddedildi"}, {EEXIST, 58, u"Dosya zaten var"},
+      {ENOSPC, 61, u"Disk dolu", 0x80070070},
+      {EDQUOT, 61, u"Disk dolu", 0x80070070},
+      {ENOENT, 76, u"Yol bulunamadı", 0x80070003},
+      {ENOTDIR, 76, u"Yol bulunamadı", 0x80070003},
+      {EACCES, 70, u"İzin reddedildi", 0x80070005},
+      {EPERM, 70, u"İzin reddedildi", 0x80070005},
+      {EROFS, 70, u"İzin reddedildi", 0x80070013},
+      {EISDIR, 70, u"İzin reddedildi", 0x80070005},
+      {ETXTBSY, 70, u"İzin reddedildi", 0x80070020},
+      {EBUSY, 70, u"İzin reddedildi", 0x80070020},
+      {EEXIST, 58, u"Dosya zaten var", 0x80070050},
+      {ENOTEMPTY, 75, u"Yol/Dosya erişim hatası", 0x80070091},
+      {ENAMETOOLONG, 52, u"Hatalı dosya adı veya numarası", 0x800700CE},
+      {EMFILE, 67, u"Çok fazla dosya", 0x80070004},
+      {ENFILE, 67, u"Çok fazla dosya", 0x80070004},
+      {ENOMEM, 7, u"Yetersiz bellek", 0x80070008},
+      {EXDEV, 74, u"Farklı sürücü ile yeniden adlandırılamaz", 0x80070011},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);
@@ -437,10 +451,13 @@ TEST(ErrnoNumbers, FileFailuresAsWindowsNumbersThem) {
     ASSERT_TRUE(number);
     EXPECT_EQ(*number, c.number);
     EXPECT_EQ(RuntimeError(*number).description(), c.text);
+    EXPECT_EQ(static_cast<std::uint32_t>(hresultOf(c.error)), c.hresult);
   }
   // The rest each caller numbers itself.
-  EXPECT_FALSE(runtimeNumber(EIO));
-  EXPECT_FALSE(runtimeNumber(EINVAL));
+  for (const int other : {EIO, EINVAL}) {
+    EXPECT_FALSE(runtimeNumber(other));
+    EXPECT_EQ(hresultOf(other, hr::Unexpected), hr::Unexpected);
+  }
 }
 
 // -------------------------------------------------------------- Shell

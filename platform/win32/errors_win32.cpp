@@ -5,48 +5,7 @@
 namespace vk::win32 {
 
 err::Code runtimeNumber(DWORD code, err::Code fallback) {
-  switch (code) {
-  case ERROR_FILE_NOT_FOUND:
-    return err::FileNotFound;
-  case ERROR_PATH_NOT_FOUND:
-  case ERROR_BAD_NETPATH:
-  case ERROR_BAD_NET_NAME:
-    return err::PathNotFound;
-  case ERROR_TOO_MANY_OPEN_FILES:
-    return err::TooManyFiles;
-  case ERROR_ACCESS_DENIED:
-  case ERROR_SHARING_VIOLATION:
-  case ERROR_LOCK_VIOLATION:
-  case ERROR_WRITE_PROTECT:
-    return err::PermissionDenied;
-  case ERROR_INVALID_HANDLE:
-  case ERROR_INVALID_NAME:
-  case ERROR_BAD_PATHNAME:
-  case ERROR_FILENAME_EXCED_RANGE:
-    return err::BadFileName;
-  case ERROR_NOT_ENOUGH_MEMORY:
-  case ERROR_OUTOFMEMORY:
-    return err::OutOfMemory;
-  case ERROR_INVALID_DRIVE:
-    return err::DeviceUnavailable;
-  case ERROR_NOT_SAME_DEVICE:
-    return err::RenameAcrossDisks;
-  case ERROR_NOT_READY:
-    return err::DiskNotReady;
-  case ERROR_HANDLE_DISK_FULL:
-  case ERROR_DISK_FULL:
-    return err::DiskFull;
-  case ERROR_FILE_EXISTS:
-    return err::FileAlreadyExists;
-  case ERROR_ALREADY_EXISTS:
-  case ERROR_DIR_NOT_EMPTY:
-    return err::PathFileAccess;
-  case ERROR_INVALID_PARAMETER:
-  case ERROR_BAD_EXE_FORMAT:
-    return err::InvalidCall;
-  default:
-    return fallback;
-  }
+  return err::fromWin32(code).value_or(fallback);
 }
 
 void throwWin32(DWORD code, err::Code fallback) {
