@@ -72,8 +72,8 @@ private:
         ::rmdir(lockFile_.c_str()) != 0 &&
         ::rename(lockFile_.c_str(), (lockFile_ + "." + std::to_string(::getpid())).c_str()) != 0)
       return false;
-    posix::TempFile fresh(AT_FDCWD, lockFile_ + "-", 0644);
-    return fresh && fresh.close() && fresh.replace(lockFile_);
+    return posix::publishFile(AT_FDCWD, lockFile_, lockFile_ + "-", 0644, posix::Publish::Replace,
+                              [](int) { return true; });
   }
 
   posix::PosixRuntime& runtime_;

@@ -264,24 +264,21 @@ void PosixRuntime::rtcFileCopy(const Text& source, const Text& destination) {
   unique_fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in) failFromErrno(errno, err::FileNotFound);
 
-  // Write beside the destination and rename over it, so the destination is
-  // either the old file or the whole new one. A failure below removes it.
-  TempFile out(AT_FDCWD, folder + "/.vk-copy-", 0600);
-  if (!out) failFromErrno(errno, err::PathFileAccess);
-
-  // A stop during a large copy ends it, the copy removed with out.
-  if (!copyContents(in.get(), out.fd())) failFromErrno(errno, err::PathFileAccess);
-  // Windows' copy keeps the time of the last write and the DOS attributes.
-  const timespec times[2] = {src.st_atim, src.st_mtim};
-  ::futimens(out.fd(), times);
-  char attr[256];
-  const ssize_t attrLen = ::fgetxattr(in.get(), "user.DOSATTRIB", attr, sizeof attr);
-  if (attrLen > 0)
-    ::fsetxattr(out.fd(), "user.DOSATTRIB", attr, static_cast<std::size_t>(attrLen), 0);
-  if (::fchmod(out.fd(), src.st_mode & 07777) != 0) failFromErrno(errno, err::PathFileAccess);
-  if (::fsync(out.fd()) != 0) failFromErrno(errno, err::PathFileAccess);
-  if (!out.close()) failFromErrno(errno, err::PathFileAccess);
-  if (!out.replace(to)) failFromErrno(errno, err::PathFileAccess);
+  // Published whole or not at all; a stop during a large copy ends it with
+  // nothing left.
+  const bool copied =
+      publishFile(AT_FDCWD, to, folder + "/.vk-copy-", 0600, Publish::Replace, [&](int out) {
+        if (!copyContents(in.get(), out)) return false;
+        // Windows' copy keeps the time of the last write and the DOS attributes.
+        const timespec times[2] = {src.st_atim, src.st_mtim};
+        ::futimens(out, times);
+        char attr[256];
+        const ssize_t attrLen = ::fgetxattr(in.get(), "user.DOSATTRIB", attr, sizeof attr);
+        if (attrLen > 0)
+          ::fsetxattr(out, "user.DOSATTRIB", attr, static_cast<std::size_t>(attrLen), 0);
+        return ::fchmod(out, src.st_mode & 07777) == 0;
+      });
+  if (!copied) failFromErrno(errno, err::PathFileAccess);
 }
 
 namespace {

@@ -1,8 +1,7 @@
-// A temporary file that becomes another in one step.
+// Files published in one step, through a temporary beside them.
 #pragma once
 
-#include "platform/posix/host/unique.h"
-
+#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -23,49 +22,21 @@ bool ownerGone(pid_t owner);
 // left by a run killed outright. A running instance's are never touched.
 void removeStaleFolders(const std::string& parent, std::string_view prefix);
 
-// A new file in the folder of the file it is to become, so that the
-// destination holds its old content or the whole new one, never a part.
-// Until it is moved into place it is closed and removed when it goes. Where
-// the file system allows, it has no name until then (O_TMPFILE), so even a
-// process killed outright leaves nothing.
-class TempFile {
-public:
-  // Makes an unnamed file, or "<prefix><pid>-<16 hex digits>", in the folder
-  // dirFd stands for (with AT_FDCWD the prefix is a path), mode as open()
-  // takes it, so the umask applies. Empty, with errno set, when no such file could be made.
-  // The first one of a prefix in a folder removes the files of that prefix
-  // whose process is gone: left by a run killed outright.
-  TempFile(int dirFd, const std::string& prefix, mode_t mode);
-  ~TempFile() { discard(); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  explicit operator bool() const noexcept { return static_cast<bool>(fd_); }
-  int fd() const noexcept { return fd_.get(); }
-
-  // Closes the file; false, with errno set, when closing reports a failure
-  // (a write that did not land).
-  bool close() noexcept;
-  // Renames it over target (in the same folder descriptor's terms); false,
-  // with errno set, when that fails.
-  bool replace(const std::string& target) noexcept;
-  // Gives it the name target only if no file has that name, even one that
-  // appeared meanwhile; the temporary name goes either way. False, with
-  // errno set, when the name was taken or the link failed.
-  bool link(const std::string& target) noexcept;
-  // Closes and removes it now, unless it is in place already.
-  void discard() noexcept;
-
-private:
-  std::string randomName(int attempt) const;
-  bool unnamed() const noexcept;
-  // Links the unnamed file in as target; false, with errno set, when that fails.
-  bool name(const std::string& target) noexcept;
-
-  int dirFd_;
-  std::string prefix_;
-  std::string path_; // empty while unnamed, and once moved into place or removed
-  unique_fd fd_;
+// How a published file takes its name.
+enum class Publish {
+  Replace,      // renamed over whatever has it; a link there is replaced, never followed
+  OnlyIfAbsent, // only if no file has it, even one that appeared meanwhile
 };
+
+// The one way a file is published: written beside target as a temporary
+// (without a name where the file system allows, else tempPrefix +
+// "<pid>-<16 hex digits>"; mode as open() takes it) by write, synced and
+// closed, and only then given the name, so that target holds its
+// old content or the whole new one, never a part, even after a power cut.
+// target is in dirFd's terms (with AT_FDCWD a path). False, with errno set,
+// when a step fails (write sets errno itself when it returns false); the
+// temporary is gone then and target untouched, as when write throws.
+bool publishFile(int dirFd, const std::string& target, const std::string& tempPrefix, mode_t mode,
+                 Publish how, const std::function<bool(int fd)>& write);
 
 } // namespace vk::posix

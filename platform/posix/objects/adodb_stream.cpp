@@ -64,13 +64,10 @@ void saveAtomically(const std::string& path, const Bytes& bytes, bool overwrite)
   }
 
   // open() applies the umask, so the saved file gets the usual rights.
-  TempFile temp(AT_FDCWD, folder + "/.vk-stream-", 0666);
-  if (!temp) fail(kWriteFailed);
-  bool ok = writeAll(temp.fd(), bytes.data(), bytes.size());
-  ok = temp.close() && ok;
-  // link() refuses an existing name, even one that appeared meanwhile.
-  if (ok) ok = overwrite ? temp.replace(path) : temp.link(path);
-  if (!ok) fail(kWriteFailed); // the temporary goes with temp
+  if (!publishFile(AT_FDCWD, path, folder + "/.vk-stream-", 0666,
+                   overwrite ? Publish::Replace : Publish::OnlyIfAbsent,
+                   [&](int fd) { return writeAll(fd, bytes.data(), bytes.size()); }))
+    fail(kWriteFailed);
 }
 
 class AdodbStream final : public TableObject<AdodbStream> {

@@ -2,8 +2,8 @@
 // destination folder: an entry with an absolute name, a ".." step, a link or
 // a special file is refused with a box of its own while the other entries
 // still arrive, and folders are entered without following links already in
-// the destination. Each file is written to a temporary name in its folder
-// and renamed into place, so no half-written file stays. A file that exists
+// the destination. Each file is published as every file is (written beside,
+// synced, renamed into place), so no half-written file stays. A file that exists
 // already is replaced only when the user confirms it; a damaged archive
 // (cut short, or an entry whose checksum fails) gets one error box after
 // everything readable arrived, and a damaged entry is never written. No
@@ -314,14 +314,29 @@ private:
 
     // Executable bits survive; Windows has no use for them, the stand-in has.
     const mode_t mode = (archive_entry_perm(e) & 0111) ? 0777 : 0666;
-    TempFile out(dir, ".vk-extract-", mode);
-    if (!out) {
-      error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
-      return ARCHIVE_OK;
-    }
-
     int result = ARCHIVE_OK;
-    bool writeFailed = false;
+    const bool written =
+        publishFile(dir, name, ".vk-extract-", mode, Publish::Replace, [&](int fd) {
+          result = writeEntry(a, e, fd);
+          return result == ARCHIVE_OK;
+        });
+    if (!written) {
+      // Damage has its one box at the end; a file that could not be written
+      // has its own.
+      if (result == ARCHIVE_OK || result == ARCHIVE_WARN) {
+        error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
+        return ARCHIVE_OK;
+      }
+      return result;
+    }
+    names_.add(dir, lastId_, name);
+    return ARCHIVE_OK;
+  }
+
+  // The entry's data into fd: ARCHIVE_OK, ARCHIVE_FAILED or ARCHIVE_FATAL
+  // for damage (a checksum that does not match among it), ARCHIVE_WARN with
+  // errno set for a write that failed.
+  static int writeEntry(archive* a, archive_entry* e, int fd) {
     // Blocks straight from the archive's buffers: stored data is not copied
     // on its way to the file.
     off_t end = 0;
@@ -332,44 +347,28 @@ private:
       la_int64_t offset = 0;
       const int r = archive_read_data_block(a, &block, &size, &offset);
       if (r == ARCHIVE_EOF) break;
-      if (r != ARCHIVE_OK) {
-        // A warning here is a checksum that does not match: damage too.
-        result = r == ARCHIVE_FATAL ? ARCHIVE_FATAL : ARCHIVE_FAILED;
-        break;
-      }
+      if (r != ARCHIVE_OK) return r == ARCHIVE_FATAL ? ARCHIVE_FATAL : ARCHIVE_FAILED;
       const char* p = static_cast<const char*>(block);
       off_t at = static_cast<off_t>(offset);
-      std::size_t left = size;
-      while (left > 0) {
-        const ssize_t w = ::pwrite(out.fd(), p, left, at);
+      for (std::size_t left = size; left > 0;) {
+        const ssize_t w = ::pwrite(fd, p, left, at);
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-          writeFailed = true;
-          break;
-        }
+        if (w <= 0) return ARCHIVE_WARN;
         p += w;
         at += w;
         left -= static_cast<std::size_t>(w);
       }
-      if (writeFailed) break;
       end = std::max(end, at);
     }
     // A hole at the end of a sparse entry still counts in its length.
-    if (result == ARCHIVE_OK && !writeFailed && archive_entry_size_is_set(e) &&
-        archive_entry_size(e) > end)
-      writeFailed = ::ftruncate(out.fd(), static_cast<off_t>(archive_entry_size(e))) != 0;
-    if (result == ARCHIVE_OK && !writeFailed && archive_entry_mtime_is_set(e)) {
+    if (archive_entry_size_is_set(e) && archive_entry_size(e) > end &&
+        ::ftruncate(fd, static_cast<off_t>(archive_entry_size(e))) != 0)
+      return ARCHIVE_WARN;
+    if (archive_entry_mtime_is_set(e)) {
       const timespec times[2] = {{0, UTIME_OMIT},
                                  {archive_entry_mtime(e), archive_entry_mtime_nsec(e)}};
-      (void)::futimens(out.fd(), times);
+      (void)::futimens(fd, times);
     }
-    const bool closed = out.close();
-    if (result != ARCHIVE_OK || writeFailed || !closed || !out.replace(name)) {
-      out.discard();
-      if (result == ARCHIVE_OK) error(quoted(shown) + u" ayıklanamadı: hedefe yazılamıyor.");
-      return result;
-    }
-    names_.add(dir, lastId_, name);
     return ARCHIVE_OK;
   }
 
@@ -394,10 +393,9 @@ public:
     const auto place = placeFile(parts);
     if (!place) return;
     const unique_fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    TempFile out(place->dir, ".vk-copy-", st.st_mode & 0777);
-    const bool ok = in && out && copyContents(in.get(), out.fd());
-    if (!ok || !out.close() || !out.replace(place->name)) {
-      out.discard();
+    if (!in ||
+        !publishFile(place->dir, place->name, ".vk-copy-", st.st_mode & 0777, Publish::Replace,
+                     [&](int out) { return copyContents(in.get(), out); })) {
       error(quoted(place->shown) + u" kopyalanamadı: hedefe yazılamıyor.");
       return;
     }
@@ -431,8 +429,8 @@ std::shared_ptr<const ArchiveIndex> readArchiveIndex(const Machine& machine,
     EntryPath p = judge(entryName(machine.ansiCodePage(), e));
     // A name Windows would not make is still an item of its folder.
     if (p.verdict != EntryPath::Verdict::Good && p.verdict != EntryPath::Verdict::Refused) continue;
-    index->push_back({std::move(p.parts), archive_entry_filetype(e) == AE_IFDIR,
-                      archive_entry_size(e)});
+    index->push_back(
+        {std::move(p.parts), archive_entry_filetype(e) == AE_IFDIR, archive_entry_size(e)});
   }
   return index;
 }

@@ -31,15 +31,6 @@ bool endsWithIgnoreCase(TextView text, TextView suffix) {
   throw RuntimeError(number, u"\"" + fullName + u"\" kısayolu kaydedilemiyor.");
 }
 
-// The HRESULT of a failed save, by the run-time's number for its errno.
-std::int32_t hresultOf(int error) {
-  const std::optional<err::Code> number = runtimeNumber(error);
-  if (number == err::PermissionDenied) return hr::AccessDenied;
-  if (number == err::PathNotFound) return hr::PathNotFound;
-  if (number == err::DiskFull) return hr::DiskFull;
-  return hr::Fail;
-}
-
 // Replaces hostFile with bytes in one step: the bytes go to a new file in
 // the same folder, which is then renamed over it, so a reader sees the old
 // file or the whole new one, never a part.
@@ -54,14 +45,10 @@ void replaceFile(const std::string& hostFile, std::string_view bytes, const Text
       failSave(fullName, hr::AccessDenied);
   }
 
-  TempFile temp(AT_FDCWD, folder + "/.vk-save-", 0600);
-  if (!temp) failSave(fullName, hresultOf(errno));
-  // A failure below removes the temporary file as temp goes.
-  if (!writeAll(temp.fd(), bytes.data(), bytes.size())) failSave(fullName, hresultOf(errno));
-  if (::fchmod(temp.fd(), 0644) != 0 || ::fsync(temp.fd()) != 0)
+  if (!publishFile(AT_FDCWD, hostFile, folder + "/.vk-save-", 0600, Publish::Replace, [&](int fd) {
+        return writeAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, 0644) == 0;
+      }))
     failSave(fullName, hresultOf(errno));
-  if (!temp.close()) failSave(fullName, hresultOf(errno));
-  if (!temp.replace(hostFile)) failSave(fullName, hresultOf(errno));
 }
 
 std::uint64_t fileTime(const struct timespec& t) {
