@@ -183,6 +183,17 @@ TEST_P(Contract, Holds) {
   EXPECT_GT(check.passed(), 0) << "the case checked nothing";
 }
 
+// On Wine a gap is a pass while it shows and a failure once it has closed.
+TEST(ContractCheck, AGapThatClosedFailsOnWine) {
+  Check wine(true);
+  EXPECT_TRUE(wine.wineGap("a", true));
+  EXPECT_FALSE(wine.wineGap("b", false));
+  EXPECT_EQ(wine.failures(), std::vector<std::string>{"gap closed: b"});
+  Check posix(false);
+  EXPECT_FALSE(posix.wineGap("c", true) || posix.wineGap("c", false));
+  EXPECT_TRUE(posix.failures().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Posix, Contract, ::testing::ValuesIn(cases().begin(), cases().end()),
                          [](const ::testing::TestParamInfo<Case>& info) {
                            return std::string(info.param.name);

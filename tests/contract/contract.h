@@ -81,7 +81,8 @@ public:
   void eq(const std::vector<Text>& got, const std::vector<Text>& want, std::string_view what);
   // Where Wine is known to differ from Windows: true (and a pass) only on
   // Wine with the gap showing, so the caller checks Windows' behaviour
-  // otherwise. Each gap has its row in tests/win32/WINE-GAPS.md.
+  // otherwise; on Wine a gap that does not show fails ("gap closed"). Each
+  // gap has its row in tests/win32/WINE-GAPS.md.
   bool wineGap(std::string_view name, bool gapShows);
   void fail(std::string what) { failures_.push_back(std::move(what)); }
 
