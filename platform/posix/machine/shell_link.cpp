@@ -1,8 +1,16 @@
 #include "platform/posix/machine/shell_link.h"
 
+#include "platform/posix/host/error_number.h"
+#include "platform/posix/host/files.h"
+#include "platform/posix/host/temp_file.h"
 #include "platform/posix/machine/codepage.h"
+#include "platform/posix/machine/machine.h"
 
 #include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace vk::posix {
@@ -352,6 +360,124 @@ Text relativeLinkPath(TextView linkPath, TextView targetPath) {
   for (std::size_t i = common; i < to.size(); ++i)
     out += u"\\" + to[i];
   return out;
+}
+
+// --- Shortcut files on the machine ---
+
+namespace {
+
+[[noreturn]] void failSave(const Text& fullName, std::int32_t number) {
+  throw RuntimeError(number, u"\"" + fullName + u"\" kısayolu kaydedilemiyor.");
+}
+
+// Replaces hostFile with bytes in one step: the bytes go to a new file in
+// the same folder, which is then renamed over it, so a reader sees the old
+// file or the whole new one, never a part.
+void replaceFile(const std::string& hostFile, std::string_view bytes, const Text& fullName) {
+  const std::string folder = parentFolder(hostFile);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    failSave(fullName, hr::PathNotFound);
+  if (::lstat(hostFile.c_str(), &st) == 0) {
+    // A read-only shortcut, or a folder of that name, is not replaced.
+    if (S_ISDIR(st.st_mode) || !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+      failSave(fullName, hr::AccessDenied);
+  }
+
+  if (!publishFile(AT_FDCWD, hostFile, folder + "/.vk-save-", 0600, Publish::Replace, [&](int fd) {
+        return writeAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, 0644) == 0;
+      }))
+    failSave(fullName, hresultOf(errno));
+}
+
+std::uint64_t fileTime(const struct timespec& t) {
+  constexpr std::int64_t kEpochDifference = 11644473600; // 1601-01-01 to 1970-01-01, seconds
+  const std::int64_t ticks =
+      (static_cast<std::int64_t>(t.tv_sec) + kEpochDifference) * 10000000 + t.tv_nsec / 100;
+  return ticks < 0 ? 0 : static_cast<std::uint64_t>(ticks);
+}
+
+// Wine keeps a drive's serial number as hex text beside its files;
+// without one, a number that stays the same for the same machine.
+std::uint32_t volumeSerial(const Machine& machine, const std::string& driveRoot, char16_t letter) {
+  if (auto text = readHostFile(driveRoot + "/.windows-serial")) {
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(text->c_str(), &end, 16);
+    if (end != text->c_str()) return static_cast<std::uint32_t>(v);
+  }
+  std::uint32_t h = 2166136261u; // FNV-1a over the machine root and drive letter
+  for (unsigned char c : machine.root() + static_cast<char>(upperChar(letter))) {
+    h ^= c;
+    h *= 16777619u;
+  }
+  return h;
+}
+
+void describeTarget(const Machine& machine, ShellLink& link) {
+  link.fileAttributes = 0;
+  link.creationTime = link.accessTime = link.writeTime = 0;
+  link.fileSize = 0;
+  if (!isDrivePath(link.targetPath)) return;
+
+  Text drive = link.targetPath.substr(0, 3);
+  drive[2] = u'\\';
+  try {
+    const std::string root = machine.hostPath(drive);
+    link.driveType = kDriveFixed;
+    link.driveSerialNumber = volumeSerial(machine, root, drive[0]);
+    link.volumeLabel.clear();
+    if (auto label = readHostFile(root + "/.windows-label")) {
+      while (!label->empty() && (label->back() == '\n' || label->back() == '\r'))
+        label->pop_back();
+      link.volumeLabel = fromUtf8(*label);
+    }
+  } catch (const RuntimeError&) {
+    return; // a drive the machine lacks: the link keeps the path alone
+  }
+
+  // A missing target still gets its link, with no size or times.
+  std::string host;
+  try {
+    host = machine.hostPath(link.targetPath);
+  } catch (const RuntimeError&) {
+    return;
+  }
+  struct stat st {};
+  if (::stat(host.c_str(), &st) != 0) return;
+  link.fileAttributes = Machine::attributes(host).value_or(0);
+  link.fileSize = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint32_t>(st.st_size);
+  link.accessTime = fileTime(st.st_atim);
+  link.writeTime = fileTime(st.st_mtim);
+  // Linux's stat has no creation time; the last change is the nearest.
+  link.creationTime = fileTime(st.st_ctim);
+}
+
+} // namespace
+
+std::optional<ShellLink> readShortcut(const Machine& machine, const Text& fullName) {
+  try {
+    if (auto bytes = readMachineFile(machine.hostPath(fullName), 16u << 20))
+      return parseShellLink(*bytes, machine.ansiCodePage());
+  } catch (const RuntimeError&) {
+    // No such drive: Save reports it.
+  }
+  return std::nullopt;
+}
+
+void saveShortcut(const Machine& machine, const Text& fullName, ShellLink link) {
+  link.relativePath = relativeLinkPath(fullName, link.targetPath);
+  describeTarget(machine, link);
+  saveShortcutFile(machine, fullName, serializeShellLink(link, machine.ansiCodePage()));
+}
+
+void saveShortcutFile(const Machine& machine, const Text& fullName, std::string_view bytes) {
+  std::string host;
+  try {
+    host = machine.hostPath(fullName);
+  } catch (const RuntimeError&) {
+    failSave(fullName, hr::PathNotFound);
+  }
+  replaceFile(host, bytes, fullName);
 }
 
 } // namespace vk::posix

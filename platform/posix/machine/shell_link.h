@@ -62,4 +62,21 @@ Text relativeLinkPath(TextView linkPath, TextView targetPath);
 // Whether a path is an absolute drive path ("C:\" followed by anything).
 bool isDrivePath(TextView path);
 
+// --- Shortcut files on the machine ---
+
+class Machine;
+
+// The shortcut at fullName as the shell loads it; nullopt when there is
+// none, it is no shortcut, or its drive is not the machine's.
+std::optional<ShellLink> readShortcut(const Machine& machine, const Text& fullName);
+
+// Saves a ".lnk" shortcut at fullName as the shell does, with its relative
+// path and what its target is now (attributes, size, times, its volume).
+void saveShortcut(const Machine& machine, const Text& fullName, ShellLink link);
+
+// A shortcut file's bytes, of either kind, saved at fullName in one step.
+// A missing folder, a read-only shortcut or a folder of that name fails as
+// the shell's Save does, with "\"<fullName>\" kısayolu kaydedilemiyor.".
+void saveShortcutFile(const Machine& machine, const Text& fullName, std::string_view bytes);
+
 } // namespace vk::posix

@@ -1,20 +1,12 @@
 // "WScript.Shell": registry reading, special folders and shortcuts, as
 // Windows Script Host gives them, on the simulated machine.
-#include "platform/posix/host/error_number.h"
-#include "platform/posix/host/files.h"
-#include "platform/posix/host/temp_file.h"
 #include "platform/posix/machine/codepage.h"
 #include "platform/posix/machine/environment.h"
 #include "platform/posix/machine/shell_link.h"
 #include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vk::posix {
 
@@ -27,37 +19,6 @@ bool endsWithIgnoreCase(TextView text, TextView suffix) {
 
 // --- files ---
 
-[[noreturn]] void failSave(const Text& fullName, std::int32_t number) {
-  throw RuntimeError(number, u"\"" + fullName + u"\" kısayolu kaydedilemiyor.");
-}
-
-// Replaces hostFile with bytes in one step: the bytes go to a new file in
-// the same folder, which is then renamed over it, so a reader sees the old
-// file or the whole new one, never a part.
-void replaceFile(const std::string& hostFile, std::string_view bytes, const Text& fullName) {
-  const std::string folder = parentFolder(hostFile);
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    failSave(fullName, hr::PathNotFound);
-  if (::lstat(hostFile.c_str(), &st) == 0) {
-    // A read-only shortcut, or a folder of that name, is not replaced.
-    if (S_ISDIR(st.st_mode) || !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
-      failSave(fullName, hr::AccessDenied);
-  }
-
-  if (!publishFile(AT_FDCWD, hostFile, folder + "/.vk-save-", 0600, Publish::Replace, [&](int fd) {
-        return writeAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, 0644) == 0;
-      }))
-    failSave(fullName, hresultOf(errno));
-}
-
-std::uint64_t fileTime(const struct timespec& t) {
-  constexpr std::int64_t kEpochDifference = 11644473600; // 1601-01-01 to 1970-01-01, seconds
-  const std::int64_t ticks =
-      (static_cast<std::int64_t>(t.tv_sec) + kEpochDifference) * 10000000 + t.tv_nsec / 100;
-  return ticks < 0 ? 0 : static_cast<std::uint64_t>(ticks);
-}
-
 // --- shortcuts ---
 
 // A ".lnk" shortcut. Nothing is written before Save; a shortcut that exists
@@ -66,12 +27,7 @@ class WshShortcut final : public TableObject<WshShortcut> {
 public:
   WshShortcut(const Machine& machine, Text fullName)
       : machine_(machine), fullName_(std::move(fullName)) {
-    try {
-      if (auto bytes = readMachineFile(machine_.hostPath(fullName_), 16u << 20))
-        if (auto link = parseShellLink(*bytes, machine_.ansiCodePage())) link_ = *link;
-    } catch (const RuntimeError&) {
-      // No such drive: Save reports it.
-    }
+    if (auto link = readShortcut(machine_, fullName_)) link_ = *link;
   }
 
 private:
@@ -100,73 +56,7 @@ private:
     link_.iconIndex = Variant(text.substr(comma + 1)).toInt32();
   }
 
-  void describeTarget(ShellLink& link) const {
-    link.fileAttributes = 0;
-    link.creationTime = link.accessTime = link.writeTime = 0;
-    link.fileSize = 0;
-    if (!isDrivePath(link.targetPath)) return;
-
-    Text drive = link.targetPath.substr(0, 3);
-    drive[2] = u'\\';
-    try {
-      const std::string root = machine_.hostPath(drive);
-      link.driveType = kDriveFixed;
-      link.driveSerialNumber = volumeSerial(root, drive[0]);
-      link.volumeLabel.clear();
-      if (auto label = readHostFile(root + "/.windows-label")) {
-        while (!label->empty() && (label->back() == '\n' || label->back() == '\r'))
-          label->pop_back();
-        link.volumeLabel = fromUtf8(*label);
-      }
-    } catch (const RuntimeError&) {
-      return; // a drive the machine lacks: the link keeps the path alone
-    }
-
-    // A missing target still gets its link, with no size or times.
-    std::string host;
-    try {
-      host = machine_.hostPath(link.targetPath);
-    } catch (const RuntimeError&) {
-      return;
-    }
-    struct stat st {};
-    if (::stat(host.c_str(), &st) != 0) return;
-    link.fileAttributes = Machine::attributes(host).value_or(0);
-    link.fileSize = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint32_t>(st.st_size);
-    link.accessTime = fileTime(st.st_atim);
-    link.writeTime = fileTime(st.st_mtim);
-    // Linux's stat has no creation time; the last change is the nearest.
-    link.creationTime = fileTime(st.st_ctim);
-  }
-
-  // Wine keeps a drive's serial number as hex text beside its files;
-  // without one, a number that stays the same for the same machine.
-  std::uint32_t volumeSerial(const std::string& driveRoot, char16_t letter) const {
-    if (auto text = readHostFile(driveRoot + "/.windows-serial")) {
-      char* end = nullptr;
-      const unsigned long v = std::strtoul(text->c_str(), &end, 16);
-      if (end != text->c_str()) return static_cast<std::uint32_t>(v);
-    }
-    std::uint32_t h = 2166136261u; // FNV-1a over the machine root and drive letter
-    for (unsigned char c : machine_.root() + static_cast<char>(upperChar(letter))) {
-      h ^= c;
-      h *= 16777619u;
-    }
-    return h;
-  }
-
-  void save() {
-    std::string host;
-    try {
-      host = machine_.hostPath(fullName_);
-    } catch (const RuntimeError&) {
-      failSave(fullName_, hr::PathNotFound);
-    }
-    ShellLink link = link_;
-    link.relativePath = relativeLinkPath(fullName_, link.targetPath);
-    describeTarget(link);
-    replaceFile(host, serializeShellLink(link, machine_.ansiCodePage()), fullName_);
-  }
+  void save() { saveShortcut(machine_, fullName_, link_); }
 
 public:
   static constexpr Member<WshShortcut> kMembers[] = {
@@ -200,15 +90,9 @@ public:
 
 private:
   void save() const {
-    std::string host;
-    try {
-      host = machine_.hostPath(fullName_);
-    } catch (const RuntimeError&) {
-      failSave(fullName_, hr::PathNotFound);
-    }
-    replaceFile(
-        host, "[InternetShortcut]\r\nURL=" + encodeAnsi(target_, machine_.ansiCodePage()) + "\r\n",
-        fullName_);
+    saveShortcutFile(machine_, fullName_,
+                     "[InternetShortcut]\r\nURL=" + encodeAnsi(target_, machine_.ansiCodePage()) +
+                         "\r\n");
   }
 
   const Text& fullName() const { return fullName_; }
