@@ -6,10 +6,12 @@
 #include "platform/posix/machine/hosts_file.h"
 #include "platform/posix/objects/members.h"
 #include "platform/posix/objects/objects.h"
+#include "platform/posix/objects/webdriver_client.h"
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,11 +56,6 @@ inline constexpr err::Row kRows[] = {
 
 // Where the host's programs are; empty members are looked up (the usual
 // place in /usr/bin, then PATH).
-struct BrowserPrograms {
-  std::string driver;  // chromedriver
-  std::string browser; // chromium
-  std::string certutil;
-};
 
 class BrowserAutomation final : public Object {
 public:
@@ -78,22 +75,16 @@ public:
 
   // The temporary folder the running session's files and processes live in
   // and the driver's process id; "" and 0 while no session runs.
-  const std::string& workFolder() const { return work_; }
-  pid_t driverProcess() const { return driver_; }
+  std::string workFolder() const { return session_ ? session_->folder() : std::string(); }
+  pid_t driverProcess() const { return session_ ? session_->driver() : 0; }
 
 private:
   void start(const Text& browser);
   void open(const Text& address);
-  void end() noexcept;
-  void launchDriver(const std::string& driverPath, const std::vector<std::string>& wrapper);
-  void trustMachineAuthorities(const std::string& home);
 
   const Machine& machine_;
   BrowserPrograms programs_;
-  std::string work_;
-  pid_t driver_ = 0;
-  std::string endpoint_; // http://127.0.0.1:<port>
-  std::string session_;
+  std::unique_ptr<WebDriverSession> session_;
 };
 
 } // namespace vk::posix

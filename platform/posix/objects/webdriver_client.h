@@ -1,14 +1,17 @@
-// The browser-automation object's client of the host's chromedriver: the
-// programs of a session and their folder, the W3C WebDriver calls, and the
-// failures they end in, with the numbers of browser_automation.h.
+// The browser-automation object's client of the host's chromedriver: a
+// session with its programs and its folder, the W3C WebDriver calls, and
+// the failures they end in, with the numbers of browser_automation.h.
 #pragma once
 
 #include "platform/posix/host/process.h"
 #include "platform/text.h"
 
+#include <sys/types.h>
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,5 +65,54 @@ std::string detailOf(const WebDriverFailure& f);
 
 // A failed page load, from the WebDriver error or Chromium's net error code.
 [[noreturn]] void failNavigation(const std::string& error, const std::string& detail);
+
+// The host's programs a session runs; each empty one is looked for on the
+// host by its name.
+struct BrowserPrograms {
+  std::string driver;  // chromedriver
+  std::string browser; // chromium
+  std::string certutil;
+};
+
+// What a session starts from: its programs, and what the machine gives it:
+// the authorities it trusts (PEM text) and its hosts file's text (none when
+// the machine has none).
+struct SessionSetup {
+  BrowserPrograms programs;
+  std::string authorities;
+  std::optional<std::string> hostsFile;
+};
+
+// One headless Chromium session driven through the host's chromedriver, on
+// a free loopback port, in its own process group. Everything it writes (the
+// driver's log, a HOME with its certificate database, temporary files and
+// the browser profile) lives in one folder; when the object goes, the
+// session, each of its processes and the folder go with it. A failure to
+// start raises the browser object's error, and nothing of it is left.
+class WebDriverSession {
+public:
+  explicit WebDriverSession(const SessionSetup& setup);
+  ~WebDriverSession() { end(); }
+  WebDriverSession(const WebDriverSession&) = delete;
+  WebDriverSession& operator=(const WebDriverSession&) = delete;
+
+  // Opens the address; a page that did not load raises the error for why.
+  void navigate(const std::string& url);
+
+  const std::string& folder() const { return work_; }
+  pid_t driver() const { return driver_; }
+
+private:
+  // The machine's authorities, trusted through an NSS database in the
+  // session's HOME, where Chromium looks for the user's.
+  void trustAuthorities(const std::string& pem, const std::string& certutilGiven);
+  void launchDriver(const std::string& driver, const std::vector<std::string>& wrapper);
+  void end() noexcept;
+
+  std::string work_;
+  pid_t driver_ = 0;
+  std::string endpoint_; // http://127.0.0.1:<port>
+  std::string session_;
+};
 
 } // namespace vk::posix
