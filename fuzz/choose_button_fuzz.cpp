@@ -5,7 +5,7 @@
 // control character but the line break and the tab, and lines broken to a
 // width fit it.
 #include "fuzz/check.h"
-#include "platform/posix/terminal/terminal.h"
+#include "platform/posix/terminal/layout.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -3,7 +3,9 @@
 // terminal whose answers the cases type in advance.
 #include "contract/contract.h"
 #include "platform/posix/runtime_posix.h"
+#include "platform/posix/terminal/message_box.h"
 #include "platform/posix/terminal/terminal.h"
+#include "platform/posix/terminal/window.h"
 #include "support/https_server.h"
 #include "support/test_machine.h"
 

@@ -2,7 +2,10 @@
 // driven through in-memory streams.
 #include "form1/controls.h"
 #include "platform/errors.h"
+#include "platform/posix/terminal/layout.h"
+#include "platform/posix/terminal/message_box.h"
 #include "platform/posix/terminal/terminal.h"
+#include "platform/posix/terminal/window.h"
 #include "platform/runtime.h"
 #include "support/app_runner.h"
 #include "support/failures.h"

@@ -8,7 +8,9 @@
 #include "platform/posix/host/unique.h"
 #include "platform/posix/machine/machine.h"
 #include "platform/posix/runtime_posix.h"
+#include "platform/posix/terminal/message_box.h"
 #include "platform/posix/terminal/terminal.h"
+#include "platform/posix/terminal/window.h"
 
 #include <cerrno>
 #include <cstdio>
