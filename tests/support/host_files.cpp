@@ -1,17 +1,14 @@
 #include "support/host_files.h"
 
 #include "platform/errors.h"
+#include "platform/posix/host/process_group.h"
 #include "platform/posix/host/stop_signals.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sched.h>
 #include <signal.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -46,41 +43,11 @@ std::vector<std::string> temporaries(const std::string& folder) {
 }
 
 std::vector<int> processesUsing(const std::string& folder) {
-  const std::string needle = folder + "/";
-  std::vector<int> found;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.empty() ||
-        !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
-      continue;
-    const int pid = std::stoi(name);
-    if (pid == ::getpid()) continue;
-    const std::string dir = entry.path().string();
-    if (readHostFile(dir + "/cmdline").find(needle) != std::string::npos ||
-        readHostFile(dir + "/environ").find(needle) != std::string::npos)
-      found.push_back(pid);
-  }
-  return found;
+  return posix::processesUsing(folder + "/");
 }
 
 bool groupRuns(int group) {
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-    // "pid (comm) state ppid pgrp ...": comm may hold anything, so read
-    // after its last ')'.
-    const std::string name = entry.path().filename().string();
-    if (name.empty() || !std::isdigit(static_cast<unsigned char>(name[0]))) continue;
-    const std::string stat = readHostFile(entry.path().string() + "/stat");
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(stat.substr(close + 1));
-    char state = 0;
-    int parent = 0, pgrp = 0;
-    if (fields >> state >> parent >> pgrp && pgrp == group && state != 'Z' && state != 'X')
-      return true;
-  }
-  return false;
+  return !posix::groupGone(group);
 }
 
 bool ownMountNamespace() {
