@@ -476,10 +476,12 @@ INSTANTIATE_TEST_SUITE_P(Archives, UnpackingRun, ::testing::Values(
 
 // A stop signal during the browser test, or while its result box waits,
 // ends the run as the close box does, after the session's processes and its
-// folder have gone. Killed outright, the tool still takes the processes along.
+// folder have gone; so does an output nobody reads any more. Killed
+// outright, the tool still takes the processes along.
 struct Stop {
   int signal;
   bool atTheBox; // else while the browser starts
+  bool closesOutput = false;
 };
 
 class InstallRunStopped : public InstallRun, public ::testing::WithParamInterface<Stop> {};
@@ -503,10 +505,13 @@ TEST_P(InstallRunStopped, EndsTheBrowserSessionFirst) {
     return browser;
   };
   const Stop stop = GetParam();
-  const test::Interruption interruption{.signal = stop.signal, .when = [&](const std::string& out) {
-                                          return (!stop.atTheBox || test::shows(out, kTested)) &&
-                                                 browserRuns();
-                                        }};
+  const test::Interruption interruption{
+      .signal = stop.signal,
+      .when =
+          [&](const std::string& out) {
+            return (!stop.atTheBox || test::shows(out, kTested)) && browserRuns();
+          },
+      .closesOutput = stop.closesOutput};
   const auto r =
       test::runSetupTool(tm, setup, {"Devam", "Evet", "Tamam", "Evet", "Tamam"}, interruption, 60);
   if (savedTmp.empty())
@@ -534,7 +539,8 @@ TEST_P(InstallRunStopped, EndsTheBrowserSessionFirst) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, InstallRunStopped,
                          ::testing::Values(Stop{SIGTERM, true}, Stop{SIGHUP, true},
-                                           Stop{SIGINT, false}, Stop{SIGKILL, true}));
+                                           Stop{SIGINT, false}, Stop{SIGKILL, true},
+                                           Stop{0, false, true}));
 
 TEST_F(InstallRun, AMissingApplicationFileIsReportedNotHidden) {
   fs::remove(tm.host(setup + u"\\DATA.xlsx"));

@@ -13,6 +13,7 @@
 #include "platform/posix/terminal/window.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <fcntl.h>
@@ -96,6 +97,9 @@ int startPlatform(int argc, char** argv, const ApplicationInfo& info, Applicatio
     if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) < 0) return 3;
   // From the start: a stop asked for at any point ends the program in order.
   posix::catchStopSignals();
+  // An output nobody reads any more is an error of the write, not a signal
+  // that kills the program before it has ended its browser session.
+  ::signal(SIGPIPE, SIG_IGN);
   try {
     // Links resolved, so the folder is the one the program really lies in.
     const std::string exe = posix::executablePath(argv ? argv[0] : nullptr);

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -110,7 +111,12 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
       in << l << "\n";
   }
   // Interrupted, the tool reads a pipe this side keeps open until it ends.
-  const bool interrupted = interruption.signal || !interruption.typed.empty();
+  const bool interrupted =
+      interruption.signal || !interruption.typed.empty() || interruption.closesOutput;
+  // Its output through a pipe drained into the file, when its reader is to go.
+  int outputPipe[2] = {-1, -1};
+  if (interruption.closesOutput && ::pipe2(outputPipe, O_CLOEXEC) != 0)
+    throw std::runtime_error("cannot make the output pipe");
   int inputPipe[2] = {-1, -1};
   if (interrupted && ::pipe2(inputPipe, O_CLOEXEC) != 0)
     throw std::runtime_error("cannot make the input pipe");
@@ -125,7 +131,10 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
     posix_spawn_file_actions_adddup2(&actions, inputPipe[0], 0);
   else
     posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (outputPipe[1] >= 0)
+    posix_spawn_file_actions_adddup2(&actions, outputPipe[1], 1);
+  else
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::vector<std::string> env{"VORLANKUR_MACHINE=" + tm.root()};
   for (char** e = environ; *e; ++e)
@@ -137,9 +146,25 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
   std::string arg0 = program;
   char* argv[] = {arg0.data(), nullptr};
   pid_t pid = 0;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+  // As a shell starts it: a broken pipe's signal at its default, whatever
+  // this test process ignores.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, envp.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (inputPipe[0] >= 0) ::close(inputPipe[0]);
+  if (outputPipe[1] >= 0) ::close(outputPipe[1]);
+  std::ofstream drained;
+  if (outputPipe[0] >= 0) {
+    ::fcntl(outputPipe[0], F_SETFL, O_NONBLOCK);
+    drained.open(out, std::ios::binary | std::ios::trunc);
+  }
   if (rc != 0) throw std::runtime_error("cannot start the setup tool");
 
   using Clock = std::chrono::steady_clock;
@@ -160,6 +185,9 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
       if (acted) run.secondsToEnd = std::chrono::duration<double>(Clock::now() - *acted).count();
       break;
     }
+    char chunk[4096];
+    for (ssize_t n; outputPipe[0] >= 0 && (n = ::read(outputPipe[0], chunk, sizeof chunk)) > 0;)
+      drained.write(chunk, n).flush();
     if (interrupted && !signalled && !held && interruption.when(readHostFile(out))) {
       held = Clock::now();
       heldTicks = processorTicks(pid);
@@ -170,7 +198,9 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
       if (wall > 0)
         run.processorShare =
             static_cast<double>(processorTicks(pid) - heldTicks) / ::sysconf(_SC_CLK_TCK) / wall;
-      if (interruption.signal) {
+      if (interruption.closesOutput) {
+        ::close(std::exchange(outputPipe[0], -1));
+      } else if (interruption.signal) {
         kill(pid, interruption.signal);
       } else {
         const std::string line = interruption.typed + "\n";
@@ -188,6 +218,8 @@ AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (inputPipe[1] >= 0) ::close(inputPipe[1]);
+  if (outputPipe[0] >= 0) ::close(outputPipe[0]);
+  drained.close();
   run.out = readHostFile(out);
   run.err = readHostFile(err);
   return run;

@@ -35,6 +35,8 @@ struct Interruption {
   std::function<bool(const std::string& out)> when;
   std::string typed = {}; // without its line end; used when signal is 0
   double after = 0;
+  // Instead: the tool's output is a pipe, and its reader goes away.
+  bool closesOutput = false;
 };
 AppRun runSetupTool(TestMachine& tm, const Text& setupFolder, const std::vector<std::string>& lines,
                     const Interruption& interruption, int timeoutSeconds = 120);

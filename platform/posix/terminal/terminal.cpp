@@ -156,13 +156,25 @@ std::optional<std::string> Terminal::readLine() {
 }
 
 void Terminal::write(std::string_view utf8) {
+  if (outputGone_) return;
   // What comes after a status line starts on a line of its own.
   if (std::exchange(statusOpen_, false)) std::fputc('\n', out_);
   std::fwrite(utf8.data(), 1, utf8.size(), out_);
+  endIfOutputGone();
 }
 
 void Terminal::flush() {
+  if (outputGone_) return;
   std::fflush(out_);
+  endIfOutputGone();
+}
+
+void Terminal::endIfOutputGone() {
+  // Nobody reads the window any more: it is closed, as by its close box.
+  // Later writes are dropped, so the way out prints nothing more.
+  if (!std::ferror(out_) || errno != EPIPE) return;
+  outputGone_ = true;
+  throw ProgramEnd{};
 }
 
 void Terminal::status(TextView text) {

@@ -39,6 +39,9 @@ public:
   // nullopt at the end of input. A stop signal while it waits throws
   // ProgramEnd.
   std::optional<std::string> readLine();
+  // Written for the user; when nobody reads the output any more (a pipe
+  // whose reader has gone), the first write that finds it throws
+  // ProgramEnd, as the close box ends the program, and the rest are dropped.
   void write(std::string_view utf8);
   void flush();
 
@@ -77,6 +80,7 @@ private:
   std::optional<std::size_t> pendingLineEnd();
   // Repeats a line read, as the screen shows texts.
   void echo(const std::string& line);
+  void endIfOutputGone();
 
   std::FILE* in_;
   std::FILE* out_;
@@ -90,6 +94,7 @@ private:
   std::size_t scanned_ = 0; // of pending_, searched for a line end already
   bool dropping_ = false;   // the rest of a line past the limit is coming
   bool inputEnded_ = false;
+  bool outputGone_ = false;
   std::optional<std::size_t> columns_;
   TerminalWindow* owner_ = nullptr;
 };
