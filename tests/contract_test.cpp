@@ -80,13 +80,16 @@ public:
   // A host script, runnable as the stand-in's programs are; it records its
   // working folder beside the machine, as its argument is a Windows path.
   void makeProgram(const Text& path) override {
-    tm_.writeFile(path, "#!/bin/sh\n"
-                        "case \"$1\" in\n"
-                        "wait) exec sleep 60 ;;\n"
-                        "cwd) pwd -P >'" +
-                            record() + ".part' && mv '" + record() + ".part' '" + record() +
-                            "' ;;\n"
-                            "esac\n");
+    tm_.writeFile(
+        path, "#!/bin/sh\n"
+              "case \"$1\" in\n"
+              "wait) exec sleep 60 ;;\n"
+              "spawn) d=$(dirname \"$0\"); \"$d/helper.exe\" wait </dev/null >/dev/null 2>&1 &\n"
+              "  echo $! >\"$d/pid.txt.part\" && mv \"$d/pid.txt.part\" \"$d/pid.txt\" ;;\n"
+              "cwd) pwd -P >'" +
+                  record() + ".part' && mv '" + record() + ".part' '" + record() +
+                  "' ;;\n"
+                  "esac\n");
     fs::permissions(tm_.host(path), fs::perms::owner_all | fs::perms::group_read |
                                         fs::perms::group_exec | fs::perms::others_read |
                                         fs::perms::others_exec);

@@ -19,6 +19,7 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sched.h>
 #include <signal.h>
@@ -653,6 +654,96 @@ TEST_F(RuntimeTest, FileCopyOntoARunningProgramFails) {
   }
   EXPECT_EQ(number, 0);
   EXPECT_EQ(tm_.readFile(u"C:\\Vorlan\\Vorlan.exe"), "new program");
+}
+
+// Windows keeps a file in use while a process runs from it, and only then:
+// not for a helper the program left running, nor for a process that merely
+// names the file, nor for a recorded process whose pid another now has; a
+// program started elsewhere counts by its executable.
+TEST_F(RuntimeTest, RunningProgramsAsWindowsSeesThem) {
+  const Text program = u"C:\\Vorlan\\Vorlan.exe";
+  tm_.writeFile(u"C:\\Kurulum\\Vorlan.exe", "new program");
+  std::vector<pid_t> outside;
+  const auto runOutside = [&](std::vector<std::string> argv, std::vector<std::string> env) {
+    outside.push_back(
+        startProcess(
+            {argv, env, {}, ProcessOptions::Output::Discard, {}, ProcessOptions::Group::Own})
+            .pid);
+  };
+  const std::string host = tm_.host(u"C:\\Vorlan") + "/Vorlan.exe";
+  const struct {
+    const char* what;
+    std::function<void()> set;
+    std::int32_t want;
+  } rows[] = {
+      {"a helper left running",
+       [&] {
+         makeScript(tm_, program, "sleep 30 </dev/null >/dev/null 2>&1 &\n");
+         rt().rtcShell(program, vbNormalFocus);
+       },
+       0},
+      {"a process naming the file",
+       [&] {
+         makeScript(tm_, program, "exit 0\n");
+         runOutside({"/bin/sleep", "30"}, environmentWith({{"VORLANKUR_IMAGE", host}}));
+       },
+       0},
+      {"a pid another process has now",
+       [&] {
+         makeScript(tm_, program, "exit 0\n");
+         runOutside({"/bin/sleep", "30"}, environmentWith({}));
+         test::writeHostFile(tm_.root() + "/.vorlankur-started",
+                             std::to_string(outside.back()) + " 1 " + host + "\n");
+       },
+       0},
+      {"its executable",
+       [&] {
+         fs::copy_file("/bin/sleep", host, fs::copy_options::overwrite_existing);
+         runOutside({host, "30"}, environmentWith({}));
+       },
+       err::PermissionDenied},
+  };
+  for (const auto& row : rows) {
+    row.set();
+    // A started program ends at once; its file is free then.
+    std::int32_t got = -1;
+    for (int tries = 0; tries < 200 && got != row.want; ++tries) {
+      if (tries) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      got = errorNumber([&] { rt().rtcFileCopy(u"C:\\Kurulum\\Vorlan.exe", program); });
+    }
+    EXPECT_EQ(got, row.want) << row.what;
+    for (const pid_t p : outside)
+      ::kill(-p, SIGKILL), ::waitpid(p, nullptr, 0);
+    outside.clear();
+  }
+}
+
+// Where the processes cannot be seen, a program the stand-in started holds
+// its file while some process has its pid: refused (70), not replaced, and
+// free once it has ended.
+TEST_F(RuntimeTest, UnseenAStartedProgramStillHoldsItsFile) {
+  const Text program = u"C:\\Vorlan\\Vorlan.exe";
+  makeScript(tm_, program, "exec sleep 30\n");
+  tm_.writeFile(u"C:\\Kurulum\\Vorlan.exe", "new program");
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!hideProc()) _exit(77);
+    const auto pid = static_cast<pid_t>(rt().rtcShell(program, vbNormalFocus));
+    const auto copy = [&] {
+      return errorNumber([&] { rt().rtcFileCopy(u"C:\\Kurulum\\Vorlan.exe", program); });
+    };
+    const bool refused = copy() == err::PermissionDenied;
+    ::kill(pid, SIGKILL);
+    for (int tries = 0; tries < 200 && ::kill(pid, 0) == 0; ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    _exit(refused && copy() == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace of its own here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(tm_.readFile(program), "new program");
 }
 
 // ------------------------------------------------------ argument split

@@ -159,7 +159,7 @@ struct PosixRuntime::Listing {
 PosixRuntime::PosixRuntime(const Machine& machine, Text appPath, Text applicationTitle,
                            MessageBoxFn messageBox)
     : machine_(machine), appPath_(std::move(appPath)), title_(std::move(applicationTitle)),
-      messageBox_(std::move(messageBox)) {}
+      messageBox_(std::move(messageBox)), started_(machine.root() + "/.vorlankur-started") {}
 
 PosixRuntime::~PosixRuntime() = default;
 
@@ -281,23 +281,10 @@ void PosixRuntime::rtcFileCopy(const Text& source, const Text& destination) {
   if (!copied) failFromErrno(errno, err::PathFileAccess);
 }
 
-namespace {
-
-bool sameFile(const std::string& a, const std::string& b) {
-  struct stat x {};
-  struct stat y {};
-  return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
-         x.st_ino == y.st_ino;
-}
-
-} // namespace
-
 bool PosixRuntime::isRunningImage(const std::string& hostPath) {
-  std::erase_if(started_, [](const StartedImage& s) { return !stillRuns(s.pid); });
-  // Ours first; then any, an earlier run's Vorlan.exe among them.
-  return std::any_of(started_.begin(), started_.end(),
-                     [&](const StartedImage& s) { return sameFile(s.image, hostPath); }) ||
-         imageRuns(hostPath);
+  // One the stand-in started, in this run or an earlier one; then any whose
+  // executable the file is.
+  return started_.mayRun(hostPath) || executableRuns(hostPath);
 }
 
 namespace {
@@ -424,15 +411,14 @@ double PosixRuntime::rtcShell(const Text& commandLine, int windowStyle) {
     options.argv.push_back(toUtf8(a));
   // The whole command line, as Windows hands it to the program; argv cannot
   // carry its quoting.
-  options.environment =
-      environmentWith({{"VORLANKUR_COMMAND_LINE", toUtf8(commandLine)}, {kImageVariable, program}});
+  options.environment = environmentWith({{"VORLANKUR_COMMAND_LINE", toUtf8(commandLine)}});
   // No folder given: the program works in the setup's own working folder,
   // as CreateProcess without one starts it.
   options.group = ProcessOptions::Group::OwnSession;
   options.detached = true;
   const StartedProcess started = startProcess(options);
   if (!started.pid) throw RuntimeError(startFailure(started.error, program));
-  started_.push_back({started.pid, program});
+  started_.add(started.pid, program);
   return static_cast<double>(started.pid);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/posix/host/event_loop.h"
+#include "platform/posix/host/process.h"
 #include "platform/posix/machine/machine.h"
 #include "platform/runtime.h"
 
@@ -41,11 +42,7 @@ public:
 
 private:
   struct Listing;
-  // A program Shell started, whose image Windows keeps in use while it runs.
-  struct StartedImage {
-    pid_t pid;
-    std::string image; // host path
-  };
+  // Whether Windows would keep the file in use as a running program's.
   bool isRunningImage(const std::string& hostPath);
 
   const Machine& machine_;
@@ -55,7 +52,7 @@ private:
   MessageBoxFn messageBox_;
   bool listingBegun_ = false; // a Dir with arguments has been called, failed or not
   std::unique_ptr<Listing> listing_;
-  std::vector<StartedImage> started_;
+  StartedPrograms started_;
 };
 
 // Splits a command line's arguments as Windows programs do

@@ -232,6 +232,26 @@ void copyOverRunningProgram(Fixture& f, Check& c) {
   c.that(f.readFile(u"D:\\K\\run.exe") != "new", "the program kept");
 }
 
+// A program that a started program started, and which outlives it, runs a
+// file of its own: once the first has ended, its file can be replaced.
+void copyOverAProgramThatLeftAHelper(Fixture& f, Check& c) {
+  f.writeFile(u"D:\\K\\a.txt", "new");
+  f.makeProgram(u"D:\\K\\run.exe");
+  f.makeProgram(u"D:\\K\\helper.exe");
+  f.runtime().rtcShell(u"D:\\K\\run.exe spawn", vbNormalFocus);
+  std::optional<std::string> helper;
+  for (int i = 0; i < 100 && !(helper = f.readFile(u"D:\\K\\pid.txt")); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  c.that(helper.has_value(), "the helper started");
+  std::int64_t number = -1;
+  for (int i = 0; i < 100 && number != 0; ++i) {
+    if (i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    number = errorNumber([&] { f.runtime().rtcFileCopy(u"D:\\K\\a.txt", u"D:\\K\\run.exe"); });
+  }
+  c.eq(number, 0, "the first program's file replaced while the helper runs");
+  if (helper) f.endProgram(std::stod(*helper));
+}
+
 // Windows normalizes a path before it looks at the disk: a step's single
 // trailing period goes, and so do the path's own trailing periods and blanks.
 void trailingDotsAndBlanks(Fixture& f, Check& c) {
@@ -597,6 +617,7 @@ constexpr Case kCases[] = {
     {"copy_hidden_destination", copyHiddenDestination},
     {"copy_onto_itself", copyOntoItself},
     {"copy_over_running_program", copyOverRunningProgram},
+    {"copy_over_a_program_that_left_a_helper", copyOverAProgramThatLeftAHelper},
     {"trailing_dots_and_blanks", trailingDotsAndBlanks},
     {"make_dir_faults", makeDirFaults},
     {"make_dir_bad_name", makeDirBadName},

@@ -1,6 +1,9 @@
 // The program the platform contract's cases start on Windows:
 //
 //   contract_child wait              runs for a minute, or until ended
+//   contract_child spawn             starts helper.exe beside itself with
+//                                    "wait", writes its pid into pid.txt
+//                                    there, and ends
 //   contract_child cwd FILE          writes its working folder into FILE
 //   contract_child apppath FILE      writes what appPath() gives into FILE
 //
@@ -42,6 +45,21 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (command == L"wait") {
     ::Sleep(60 * 1000);
     return 0;
+  }
+  if (command == L"spawn") {
+    std::wstring folder(MAX_PATH, L'\0');
+    folder.resize(::GetModuleFileNameW(nullptr, folder.data(), MAX_PATH));
+    folder.resize(folder.find_last_of(L'\\') + 1);
+    std::wstring line = L"\"" + folder + L"helper.exe\" wait";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &started))
+      return 1;
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    return record(folder + L"pid.txt", fromUtf8(std::to_string(started.dwProcessId))) ? 0 : 1;
   }
   if (argc < 3) return 2;
   if (command == L"cwd") {

@@ -1,6 +1,7 @@
 #include "platform/posix/host/process.h"
 
 #include "platform/posix/host/files.h"
+#include "platform/posix/host/temp_file.h"
 #include "platform/posix/host/unique.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/close_range.h>
+#include <sstream>
 #include <string_view>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -166,30 +168,90 @@ std::string executablePath(const char* argv0) {
   return ec ? std::string() : exe.string();
 }
 
-bool imageRuns(const std::string& hostPath) {
+namespace {
+
+bool sameFile(const struct stat& file, const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino;
+}
+
+} // namespace
+
+bool executableRuns(const std::string& hostPath) {
   struct stat file {};
   if (::stat(hostPath.c_str(), &file) != 0) return false;
-  const auto same = [&](const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino;
-  };
-  const std::string variable = std::string(kImageVariable) + "=";
   const unique_dir proc(::opendir("/proc"));
   if (!proc) return false;
-  while (const dirent* d = ::readdir(proc.get())) {
-    if (d->d_name[0] < '1' || d->d_name[0] > '9') continue;
-    const std::string folder = std::string("/proc/") + d->d_name;
-    if (same(folder + "/exe")) return true;
-    const std::string environment = readHostFile(folder + "/environ").value_or("");
-    for (std::size_t at = 0; at < environment.size();) {
-      const std::size_t end = std::min(environment.find('\0', at), environment.size());
-      if (environment.compare(at, variable.size(), variable) == 0 &&
-          same(environment.substr(at + variable.size(), end - at - variable.size())))
-        return stillRuns(std::atoi(d->d_name));
-      at = end + 1;
-    }
-  }
+  while (const dirent* d = ::readdir(proc.get()))
+    if (d->d_name[0] >= '1' && d->d_name[0] <= '9' &&
+        sameFile(file, std::string("/proc/") + d->d_name + "/exe"))
+      return true;
   return false;
+}
+
+std::optional<unsigned long long> processStartTime(pid_t pid) {
+  const std::string stat = readHostFile("/proc/" + std::to_string(pid) + "/stat").value_or("");
+  const auto name = stat.rfind(')'); // the name may hold blanks and brackets
+  if (name == std::string::npos) return std::nullopt;
+  // After the name: state (3), then fields 4 to 21, then starttime (22).
+  std::istringstream fields(stat.substr(name + 1));
+  std::string field;
+  for (int k = 3; k < 22 && fields >> field; ++k) {
+  }
+  unsigned long long started = 0;
+  if (!(fields >> started)) return std::nullopt;
+  return started;
+}
+
+std::vector<StartedPrograms::Entry> StartedPrograms::read() const {
+  std::vector<Entry> entries;
+  std::istringstream in(readHostFile(record_).value_or(""));
+  // "<pid> <start time, or -> <image>" a line.
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    long pid = 0;
+    std::string started;
+    if (!(fields >> pid >> started) || pid <= 0 || fields.get() != ' ') continue;
+    Entry e{static_cast<pid_t>(pid), std::nullopt, {}};
+    if (started != "-") e.started = std::strtoull(started.c_str(), nullptr, 10);
+    std::getline(fields, e.image);
+    if (!e.image.empty()) entries.push_back(std::move(e));
+  }
+  return entries;
+}
+
+bool StartedPrograms::alive(const Entry& e) {
+  if (::kill(e.pid, 0) != 0 && errno == ESRCH) return false;
+  const auto started = processStartTime(e.pid);
+  // Unseen, a process with the pid may be the program: it counts as running.
+  if (!started || !e.started) return true;
+  const auto stat = processStat(e.pid);
+  return *started == *e.started && stat && stat->state != 'Z' && stat->state != 'X';
+}
+
+void StartedPrograms::add(pid_t pid, const std::string& image) {
+  std::string text;
+  for (const Entry& e : read())
+    if (alive(e))
+      text += std::to_string(e.pid) + ' ' + (e.started ? std::to_string(*e.started) : "-") + ' ' +
+              e.image + '\n';
+  const auto started = processStartTime(pid);
+  text +=
+      std::to_string(pid) + ' ' + (started ? std::to_string(*started) : "-") + ' ' + image + '\n';
+  // A record that cannot be written leaves the program unseen by later
+  // runs, as when no record was kept; this run still sees it running by
+  // its executable where it is one.
+  const auto slash = record_.rfind('/');
+  publishFile(AT_FDCWD, record_, record_.substr(0, slash + 1) + ".vk-record-", 0644,
+              Publish::Replace, [&](int fd) { return writeAll(fd, text.data(), text.size()); });
+}
+
+bool StartedPrograms::mayRun(const std::string& hostPath) const {
+  struct stat file {};
+  if (::stat(hostPath.c_str(), &file) != 0) return false;
+  const auto entries = read();
+  return std::any_of(entries.begin(), entries.end(),
+                     [&](const Entry& e) { return sameFile(file, e.image) && alive(e); });
 }
 
 bool stillRuns(pid_t pid) {

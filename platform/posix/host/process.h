@@ -91,14 +91,42 @@ std::optional<ProcessStat> processStat(pid_t pid);
 // never) counts as ended.
 bool stillRuns(pid_t pid);
 
-// The variable that names, in a started program's environment, the file it
-// was started from: a script's process shows only its interpreter.
-inline constexpr char kImageVariable[] = "VORLANKUR_IMAGE";
+// When a process started, in clock ticks since boot (the 22nd field of
+// /proc/<pid>/stat): with the pid it names one process, whichever takes the
+// pid later. Nothing when /proc does not show the process.
+std::optional<unsigned long long> processStartTime(pid_t pid);
 
-// Whether some running process has the file as its program: as its
-// executable, or as the image its environment names. Windows refuses to
-// replace such a file, whoever started it.
-bool imageRuns(const std::string& hostPath);
+// Whether some running process that /proc shows has the file as its
+// executable. Windows refuses to replace such a file, whoever started it.
+bool executableRuns(const std::string& hostPath);
+
+// The programs the stand-in started, in this run and earlier ones, kept in
+// a file of the machine: Windows keeps a program's file in use while that
+// very process runs, and only then (its children run files of their own).
+class StartedPrograms {
+public:
+  explicit StartedPrograms(std::string recordFile) : record_(std::move(recordFile)) {}
+
+  // Records a program just started from image (a host path); the entries
+  // of processes that ended go.
+  void add(pid_t pid, const std::string& image);
+
+  // Whether a program started from the file may still run: its process,
+  // the pid with the start time recorded, is alive; or, where /proc does
+  // not show it, some process holds its pid.
+  bool mayRun(const std::string& hostPath) const;
+
+private:
+  struct Entry {
+    pid_t pid;
+    std::optional<unsigned long long> started;
+    std::string image;
+  };
+  std::vector<Entry> read() const;
+  static bool alive(const Entry& e);
+
+  std::string record_;
+};
 
 // Starts a program and returns once it runs or has failed to. It gets none
 // of this process's other descriptors, no blocked signals and the default
