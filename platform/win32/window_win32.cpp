@@ -173,11 +173,32 @@ void Win32Window::setText(ControlId id, const Text& text) {
   Control& c = controls_.at(id);
   if (c.hwnd) {
     ::SetWindowTextW(c.hwnd, wide(text));
+    if (c.layout->multiLine) fitScrollBar(c.hwnd);
     return;
   }
   c.text = text;
   const RECT r = bounds(*c.layout);
   if (window_) ::InvalidateRect(window_.get(), &r, TRUE);
+}
+
+void Win32Window::fitScrollBar(HWND field) {
+  // Lines the field shows whole, in its own font.
+  RECT area{};
+  ::SendMessageW(field, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+  TEXTMETRICW metrics{};
+  {
+    const unique_screen_dc screen(::GetDC(nullptr));
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(field, WM_GETFONT, 0, 0));
+    const HGDIOBJ previous = ::SelectObject(screen.get(), font);
+    ::GetTextMetricsW(screen.get(), &metrics);
+    ::SelectObject(screen.get(), previous);
+  }
+  const LONG shown = metrics.tmHeight > 0 ? (area.bottom - area.top) / metrics.tmHeight : 0;
+  const auto overflows = [&] { return ::SendMessageW(field, EM_GETLINECOUNT, 0, 0) > shown; };
+  // Measured without the bar: with it the text wraps narrower and so
+  // overflows still.
+  ::ShowScrollBar(field, SB_VERT, FALSE);
+  if (overflows()) ::ShowScrollBar(field, SB_VERT, TRUE);
 }
 
 bool Win32Window::visible(ControlId id) const {

@@ -45,6 +45,9 @@ private:
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam, HWND hwnd);
 
   void createControls();
+  // A message field shows a vertical scroll bar when, and only when, its
+  // text does not fit: the last line of a long failure list stays in reach.
+  void fitScrollBar(HWND field);
   void paint(HDC dc);
   RECT bounds(const ControlSpec& layout) const;
   int pixels(int twips) const { return ::MulDiv(twips, dpi_, 1440); }

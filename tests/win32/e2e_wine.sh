@@ -346,6 +346,8 @@ expect_eq "final instruction" "$(field $id_text14 5)" \
   "Lütfen şimdi kur'u kapatın VorlanKur klasörü ve içeriğini silebilirsiniz. Vorlan uygulaması başlatılacak."
 expect_eq "only Kapat is shown, with the focus" \
   "$(field $id_command1 2)$(field $id_command2 2)$(field $id_command3 2)$(field $id_command3 3)" "0011"
+expect_eq "no message field has a scroll bar: each text fits" \
+  "$(field $id_text12 7)$(field $id_text13 7)$(field $id_text14 7)" "000"
 import -window root "$shots/wine-after-run.png" 2>/dev/null
 expect_true "screenshot after the run" test -s "$shots/wine-after-run.png"
 
@@ -516,6 +518,41 @@ expect_eq "the version file of the recorded line was asked for" \
   "GET $version_path HTTP/1.1	host=$labs_host"
 end_case
 
+# === Case 8: six failed steps, more than the failure list shows at once:
+# its scroll bar appears, and scrolling reaches the last one. The package
+# lacks the three application files, and no component is missing. ========
+echo "Case: six failed steps"
+new_case failures
+rm -f "$pkg/Vorlan.exe" "$pkg/VorlanUpdate.exe" "$pkg/DATA.xlsx"
+for c in "${components[@]}"; do [[ -e $sys/$c ]] || cp "$pkg/Vorlan Bileşenleri/$c" "$sys/$c"; done
+start_app
+drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
+drive click "$title_arg" Devam >/dev/null
+# Whatever boxes come (the download's, the settings question, the
+# registration's, the browser test's), OK or No, until the last failure.
+for _ in $(seq 15); do
+  read_window
+  [[ $(field $id_text13 5) == *"Vorlan başlatma"* ]] && break
+  drive box 'VorlanKur v1.0.0' ok 3 >/dev/null 2>&1 || drive box 'VorlanKur v1.0.0' no 1 >/dev/null 2>&1 ||
+    drive box VorlanKur ok 1 >/dev/null 2>&1 || true
+done
+sleep 1
+read_window
+expect_eq "the six failed steps" "$(field $id_text13 5)" \
+  'Başarısız adımlar:\r\nSürücü indirme (Hata No: -2147319779)\r\nVorlan.exe kopyalama (Hata No: 53)\r\nVorlanUpdate.exe kopyalama (Hata No: 53)\r\nDATA.xlsx kopyalama (Hata No: 53)\r\nChrome bağlantı testi (Hata No: 429)\r\nVorlan başlatma (Hata No: 53)'
+expect_eq "the failure list has its scroll bar, the fields that fit none" \
+  "$(field $id_text12 7)$(field $id_text13 7)$(field $id_text14 7)" "010"
+import -window root "$shots/wine-six-failures.png" 2>/dev/null
+expect_true "screenshot with the scroll bar" test -s "$shots/wine-six-failures.png"
+IFS=$'\t' read -r first last lines < <(drive scrollend "$title_arg" "$id_text13")
+expect_true "scrolled to its end, the last step is in view (lines $first to $last of $lines)" \
+  test "$first" -gt 0 -a "$last" -eq $((lines - 1))
+import -window root "$shots/wine-six-failures-scrolled.png" 2>/dev/null
+drive click "$title_arg" Kapat >/dev/null
+wait_exit 30
+expect_eq "Kapat ends the program" "$app_rc" "0"
+end_case
+
 # === Case 6: a slow line. While the archive drips in, the window says what
 # it waits for and answers at once, Windows never takes it for hung, and
 # its close box ends the program, leaving no archive. =======================
@@ -549,6 +586,6 @@ expect_true "and well before the archive could have come" \
 expect_true "no archive left" test ! -e "$pkg/Vorlan-Grenvilta/chromedriver_win32.zip"
 end_case
 
-echo "Screenshots: $shots/wine-after-check.png, $shots/wine-after-run.png, $shots/wine-downloading.png"
+echo "Screenshots: $shots/wine-after-check.png, $shots/wine-after-run.png, $shots/wine-downloading.png, $shots/wine-six-failures.png"
 echo "wine-e2e: $passed passed, $failed failed"
 ((failed == 0))

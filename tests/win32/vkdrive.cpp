@@ -7,7 +7,9 @@
 //   vkdrive gone TITLE [SECONDS]          waits until no such window is left
 //   vkdrive texts TITLE                   one line per child control:
 //                                           id, visible, focused, class, text,
-//                                           enabled
+//                                           enabled, vertical scroll bar shown
+//   vkdrive scrollend TITLE ID            scrolls a field to its end and prints
+//                                           its first and last lines in view
 //   vkdrive responsive TITLE SECONDS      asks the window once a second whether
 //                                           it answers (WM_NULL within 200 ms)
 //                                           and whether Windows takes it for hung
@@ -164,8 +166,28 @@ int texts(const std::wstring& title) {
     const LONG_PTR style = ::GetWindowLongPtrW(c, GWL_STYLE);
     println(std::to_wstring(::GetDlgCtrlID(c)) + L"\t" + ((style & WS_VISIBLE) ? L"1" : L"0") +
             L"\t" + (c == focus ? L"1" : L"0") + L"\t" + classOf(c) + L"\t" + escape(textOf(c)) +
-            L"\t" + (::IsWindowEnabled(c) ? L"1" : L"0"));
+            L"\t" + (::IsWindowEnabled(c) ? L"1" : L"0") + L"\t" +
+            ((style & WS_VSCROLL) ? L"1" : L"0"));
   }
+  return 0;
+}
+
+// Scrolls a field to its end as its scroll bar would, then prints the
+// lines in view, first and last, counted from 0 among all its lines.
+int scrollEnd(const std::wstring& title, int id) {
+  HWND window = find(title);
+  if (!window) return fail(L"no window \"" + title + L"\"");
+  HWND field = ::GetDlgItem(window, id);
+  if (!field) return fail(L"no such control");
+  ::SendMessageW(field, WM_VSCROLL, SB_BOTTOM, 0);
+  const LRESULT first = ::SendMessageW(field, EM_GETFIRSTVISIBLELINE, 0, 0);
+  RECT area{};
+  ::SendMessageW(field, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+  const LRESULT bottom =
+      ::SendMessageW(field, EM_CHARFROMPOS, 0, MAKELPARAM(area.left + 1, area.bottom - 2));
+  const LRESULT lines = ::SendMessageW(field, EM_GETLINECOUNT, 0, 0);
+  println(std::to_wstring(first) + L"\t" + std::to_wstring(HIWORD(bottom)) + L"\t" +
+          std::to_wstring(lines));
   return 0;
 }
 
@@ -343,6 +365,8 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"resize" && argc > 4)
     return resize(arg, std::wcstol(argv[3], nullptr, 10), std::wcstol(argv[4], nullptr, 10));
   if (command == L"key" && argc > 3) return key(arg, argv[3]);
+  if (command == L"scrollend" && argc > 3)
+    return scrollEnd(arg, static_cast<int>(std::wcstol(argv[3], nullptr, 10)));
   if (command == L"addroot") return addRoot(argv[2]);
   return fail(L"unknown command");
 }
