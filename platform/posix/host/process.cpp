@@ -189,20 +189,6 @@ bool executableRuns(const std::string& hostPath) {
   return false;
 }
 
-std::optional<unsigned long long> processStartTime(pid_t pid) {
-  const std::string stat = readHostFile("/proc/" + std::to_string(pid) + "/stat").value_or("");
-  const auto name = stat.rfind(')'); // the name may hold blanks and brackets
-  if (name == std::string::npos) return std::nullopt;
-  // After the name: state (3), then fields 4 to 21, then starttime (22).
-  std::istringstream fields(stat.substr(name + 1));
-  std::string field;
-  for (int k = 3; k < 22 && fields >> field; ++k) {
-  }
-  unsigned long long started = 0;
-  if (!(fields >> started)) return std::nullopt;
-  return started;
-}
-
 std::vector<StartedPrograms::Entry> StartedPrograms::read() const {
   std::vector<Entry> entries;
   std::istringstream in(readHostFile(record_).value_or(""));
@@ -222,22 +208,22 @@ std::vector<StartedPrograms::Entry> StartedPrograms::read() const {
 
 bool StartedPrograms::alive(const Entry& e) {
   if (::kill(e.pid, 0) != 0 && errno == ESRCH) return false;
-  const auto started = processStartTime(e.pid);
-  // Unseen, a process with the pid may be the program: it counts as running.
-  if (!started || !e.started) return true;
   const auto stat = processStat(e.pid);
-  return *started == *e.started && stat && stat->state != 'Z' && stat->state != 'X';
+  // Unseen, a process with the pid may be the program: it counts as running.
+  if (!stat || !e.started) return true;
+  return stat->started == *e.started && stat->state != 'Z' && stat->state != 'X';
 }
 
 void StartedPrograms::add(pid_t pid, const std::string& image) {
+  const auto line = [](const Entry& e) {
+    return std::to_string(e.pid) + ' ' + (e.started ? std::to_string(*e.started) : "-") + ' ' +
+           e.image + '\n';
+  };
   std::string text;
   for (const Entry& e : read())
-    if (alive(e))
-      text += std::to_string(e.pid) + ' ' + (e.started ? std::to_string(*e.started) : "-") + ' ' +
-              e.image + '\n';
-  const auto started = processStartTime(pid);
-  text +=
-      std::to_string(pid) + ' ' + (started ? std::to_string(*started) : "-") + ' ' + image + '\n';
+    if (alive(e)) text += line(e);
+  const auto stat = processStat(pid);
+  text += line({pid, stat ? std::optional(stat->started) : std::nullopt, image});
   // A record that cannot be written leaves the program unseen by later
   // runs, as when no record was kept; this run still sees it running by
   // its executable where it is one.
@@ -270,8 +256,12 @@ std::optional<ProcessStat> processStat(pid_t pid) {
   const auto name = stat.rfind(')'); // the name may hold blanks and brackets
   ProcessStat out{};
   long parent = 0, group = 0;
+  // After the name: state, parent, group, 16 fields, the start time (22nd).
   if (name == std::string::npos ||
-      std::sscanf(stat.c_str() + name + 1, " %c %ld %ld", &out.state, &parent, &group) != 3)
+      std::sscanf(
+          stat.c_str() + name + 1,
+          " %c %ld %ld %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu",
+          &out.state, &parent, &group, &out.started) != 4)
     return std::nullopt;
   out.group = static_cast<pid_t>(group);
   return out;

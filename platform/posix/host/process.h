@@ -78,11 +78,14 @@ struct StartedProcess {
 // argv[0] made absolute where /proc is not there; "" when neither works.
 std::string executablePath(const char* argv0 = nullptr);
 
-// What /proc/<pid>/stat says of a process: its state letter ('Z' a zombie)
-// and its process group; nothing once it is gone.
+// What /proc/<pid>/stat says of a process: its state letter ('Z' a zombie),
+// its process group and when it started, in clock ticks since boot (with the
+// pid, that names one process, whichever takes the pid later); nothing once
+// it is gone or where /proc does not show it.
 struct ProcessStat {
   char state;
   pid_t group;
+  unsigned long long started;
 };
 std::optional<ProcessStat> processStat(pid_t pid);
 
@@ -90,11 +93,6 @@ std::optional<ProcessStat> processStat(pid_t pid);
 // one that ended and waits for another parent (init may be slow to reap, or
 // never) counts as ended.
 bool stillRuns(pid_t pid);
-
-// When a process started, in clock ticks since boot (the 22nd field of
-// /proc/<pid>/stat): with the pid it names one process, whichever takes the
-// pid later. Nothing when /proc does not show the process.
-std::optional<unsigned long long> processStartTime(pid_t pid);
 
 // Whether some running process that /proc shows has the file as its
 // executable. Windows refuses to replace such a file, whoever started it.
