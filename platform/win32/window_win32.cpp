@@ -215,13 +215,9 @@ void Win32Window::setVisible(ControlId id, bool show) {
     if (window_) ::InvalidateRect(window_.get(), &r, TRUE);
     return;
   }
-  const bool hadFocus = ::GetFocus() == c.hwnd || lastFocus_ == c.hwnd;
+  const bool hadFocus = holdsFocus(c.hwnd);
   ::ShowWindow(c.hwnd, show ? SW_SHOWNA : SW_HIDE);
-  // A hidden control gives the focus on to the next one in tab order.
-  if (!show && hadFocus) {
-    lastFocus_ = c.hwnd;
-    tabTo(false);
-  }
+  if (!show && hadFocus) passFocusOn(c.hwnd);
 }
 
 bool Win32Window::enabled(ControlId id) const {
@@ -235,13 +231,20 @@ void Win32Window::setEnabled(ControlId id, bool enable) {
     c.enabled = enable;
     return;
   }
-  const bool hadFocus = ::GetFocus() == c.hwnd || lastFocus_ == c.hwnd;
+  const bool hadFocus = holdsFocus(c.hwnd);
   ::EnableWindow(c.hwnd, enable ? TRUE : FALSE);
-  // A disabled control takes no keys: the focus goes on as for a hidden one.
-  if (!enable && hadFocus) {
-    lastFocus_ = c.hwnd;
-    tabTo(false);
-  }
+  if (!enable && hadFocus) passFocusOn(c.hwnd); // a disabled control takes no keys
+}
+
+bool Win32Window::holdsFocus(HWND control) const {
+  return ::GetFocus() == control || lastFocus_ == control;
+}
+
+// A control hidden or disabled gives the focus on to the next one in tab
+// order.
+void Win32Window::passFocusOn(HWND control) {
+  lastFocus_ = control;
+  tabTo(false);
 }
 
 bool Win32Window::canFocus(const Control& c) const {

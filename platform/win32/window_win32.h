@@ -55,6 +55,8 @@ private:
   bool canFocus(const Control& control) const;
   // Moves the focus to the next (or previous) control in tab-index order.
   void tabTo(bool backwards);
+  bool holdsFocus(HWND control) const;
+  void passFocusOn(HWND control);
   // Gives the focus to the first control in tab order.
   void focusFirst();
   void click(ControlId id);
