@@ -201,6 +201,7 @@ new_case() { # name [setup folder on D:, default Kurulum]
   [[ -e $sys/wmp.dll ]] || echo "the system's own wmp.dll" >"$sys/wmp.dll"
 }
 
+# Starts the program and waits for its window.
 start_app() {
   (
     cd "$case_dir" && "$wine" "$pkg_win\\VorlanKur.exe" >"$case_dir/app.out" 2>&1
@@ -208,6 +209,7 @@ start_app() {
   ) &
   app_pid=$!
   pids+=("$app_pid")
+  drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
 }
 
 drive() { "$wine" 'C:\vk\vkdrive.exe' "$@" 2>/dev/null; }
@@ -261,7 +263,6 @@ join_crlf() {
 echo "Case: the whole installation run"
 new_case full 'Kurulum (2)'
 start_app
-drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
 sleep 1
 read_window
 expect_eq "headline after the check" "$(field $id_text12 5)" "$missing_headline"
@@ -390,7 +391,6 @@ echo "Case: leaving at once"
 new_case leave
 requests_before=$(wc -l <"$work/server.log")
 start_app
-drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
 # The keyboard: tab order by tab index over what can take the focus.
 focus_id() { drive texts "$title_arg" | awk -F'\t' '$3 == 1 { print $1 }'; }
 order=$(focus_id)
@@ -435,7 +435,6 @@ end_case
 echo "Case: the close box"
 new_case close
 start_app
-drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
 # A second copy while the window is open: one box, then its end.
 (
   cd "$case_dir" && "$wine" "$pkg_win\\VorlanKur.exe" >"$case_dir/second.out" 2>&1
@@ -461,7 +460,6 @@ echo "Case: an untrusted certificate"
 new_case rogue
 "$wine" reg add "$inet" /v ProxyServer /d "127.0.0.1:$rogue_port" /f >/dev/null 2>&1
 start_app
-drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
 drive click "$title_arg" Devam >/dev/null
 for _ in $(seq 100); do
   grep -q '^CONNECT ' "$work/rogue.log" && break
@@ -486,7 +484,6 @@ new_case today
 "$wine" reg add 'HKCU\Software\Google\Chrome\BLBeacon' /v version /d 131.0.6778.86 /f >/dev/null 2>&1
 requests_before=$(wc -l <"$work/server.log")
 start_app
-drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
 drive click "$title_arg" Devam >/dev/null
 answer_box "the newer archive reaches the stream's gap" 'VorlanKur v1.0.0' ok \
   "Kurulum sırasında hata oluştu ! Hata No: -2147319779"
@@ -509,7 +506,6 @@ new_case updater
   /v pv /d 131.0.6778.86 /reg:32 /f >/dev/null 2>&1
 requests_before=$(wc -l <"$work/server.log")
 start_app
-drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
 drive click "$title_arg" Devam >/dev/null
 answer_box "the line's archive reaches the stream's gap" 'VorlanKur v1.0.0' ok \
   "Kurulum sırasında hata oluştu ! Hata No: -2147319779"
@@ -526,7 +522,6 @@ new_case failures
 rm -f "$pkg/Vorlan.exe" "$pkg/VorlanUpdate.exe" "$pkg/DATA.xlsx"
 for c in "${components[@]}"; do [[ -e $sys/$c ]] || cp "$pkg/Vorlan Bileşenleri/$c" "$sys/$c"; done
 start_app
-drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
 drive click "$title_arg" Devam >/dev/null
 # Whatever boxes come (the download's, the settings question, the
 # registration's, the browser test's), OK or No, until the last failure.
@@ -560,7 +555,6 @@ echo "Case: a slow download"
 new_case slow
 "$wine" reg add "$inet" /v ProxyServer /d "127.0.0.1:$slow_port" /f >/dev/null 2>&1
 start_app
-drive wait "$title_arg" 60 >/dev/null || die "the setup window did not appear"
 drive click "$title_arg" Devam >/dev/null
 for _ in $(seq 100); do
   read_window
